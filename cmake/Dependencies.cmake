@@ -1,0 +1,23 @@
+# Every library comes from Debian's packages (scripts/deps installs them).
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(MPG123 REQUIRED IMPORTED_TARGET libmpg123)
+pkg_check_modules(SNDFILE REQUIRED IMPORTED_TARGET sndfile)
+pkg_check_modules(SAMPLERATE REQUIRED IMPORTED_TARGET samplerate)
+pkg_check_modules(RTAUDIO REQUIRED IMPORTED_TARGET rtaudio)
+pkg_check_modules(RTMIDI REQUIRED IMPORTED_TARGET rtmidi)
+find_package(Threads REQUIRED)
+find_package(Qt6 REQUIRED COMPONENTS Core Gui Widgets Test)
+
+find_path(LAME_INCLUDE_DIR lame/lame.h REQUIRED)
+find_library(LAME_LIBRARY mp3lame REQUIRED)
+add_library(Lame::Lame UNKNOWN IMPORTED)
+set_target_properties(Lame::Lame PROPERTIES
+    IMPORTED_LOCATION ${LAME_LIBRARY} INTERFACE_INCLUDE_DIRECTORIES ${LAME_INCLUDE_DIR})
+
+if(SONARELLO_BUILD_TESTS)
+    find_package(GTest REQUIRED)
+    include(GoogleTest)
+endif()
+if(SONARELLO_BUILD_BENCH)
+    find_package(benchmark REQUIRED)
+endif()

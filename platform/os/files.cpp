@@ -1,0 +1,92 @@
+#include "files.h"
+
+#include "platform/text.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <dirent.h>
+#include <fcntl.h>
+#include <filesystem>
+#include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace sonarello::os
+{
+
+namespace
+{
+
+struct DirCloser
+{
+    void operator()(DIR* d) const noexcept { closedir(d); }
+};
+
+bool isRegularFile(const std::string& path)
+{
+    struct stat st{};
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool writeAll(int fd, std::string_view data)
+{
+    while (!data.empty())
+    {
+        const ssize_t n = ::write(fd, data.data(), data.size());
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        data.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
+} // namespace
+
+std::string workingFolder()
+{
+    std::error_code ec;
+    std::string folder = std::filesystem::current_path(ec).string();
+    return folder + "/";
+}
+
+std::vector<std::string> findFiles(const std::string& folder, std::string_view extension)
+{
+    std::vector<std::string> names;
+    std::unique_ptr<DIR, DirCloser> dir(opendir(folder.c_str()));
+    if (!dir)
+        return names;
+    while (const dirent* entry = readdir(dir.get()))
+    {
+        const std::string_view name = entry->d_name;
+        if (name.starts_with('.') || name.size() <= extension.size())
+            continue;
+        if (!text::equalsIgnoringAsciiCase(name.substr(name.size() - extension.size()), extension))
+            continue;
+        std::string path = folder + std::string(name);
+        if (isRegularFile(path))
+            names.emplace_back(name);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+bool replaceFile(const std::string& path, std::string_view contents)
+{
+    std::string temp = path + ".XXXXXX";
+    const int fd = ::mkstemp(temp.data());
+    if (fd < 0)
+        return false;
+    ::fchmod(fd, 0644);
+    const bool written = writeAll(fd, contents) && ::fsync(fd) == 0;
+    const bool closed = ::close(fd) == 0;
+    if (!written || !closed || ::rename(temp.c_str(), path.c_str()) != 0)
+    {
+        ::unlink(temp.c_str());
+        return false;
+    }
+    return true;
+}
+
+} // namespace sonarello::os

@@ -1,0 +1,24 @@
+// File-system services: the working folder, the search of a folder by file extension and
+// whole-file replacement through a temporary file. Main thread at start-up and shutdown.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace sonarello::os
+{
+
+// The process's current folder followed by one "/" (also when it already ends in "/").
+std::string workingFolder();
+
+// Names of the folder's regular, non-hidden files whose extension (".mp3") matches
+// without regard to ASCII letter case, in byte order of their names.
+std::vector<std::string> findFiles(const std::string& folder, std::string_view extension);
+
+// Writes `contents` to a temporary file beside `path`, flushes it to disk and renames it
+// into place, so `path` always holds either its old or its new contents, whole. False
+// (with the old file untouched) when any step fails.
+bool replaceFile(const std::string& path, std::string_view contents);
+
+} // namespace sonarello::os

@@ -1,0 +1,55 @@
+// Decodes MP3 (libmpg123) and WAV (libsndfile) files to stereo float frames and measures
+// their exact length. Control and streamer threads; never the audio thread.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace sonarello::sound
+{
+
+struct AudioFormat
+{
+    int sampleRate = 0;       // the file's own rate
+    int fileChannels = 0;     // channels in the file; decoded frames are always stereo
+    std::int64_t frames = 0;  // exact length in frames, encoder delay and padding removed
+};
+
+class Decoder
+{
+  public:
+    virtual ~Decoder() = default;
+    const AudioFormat& format() const { return format_; }
+
+    // Decodes up to `frames` stereo frames (interleaved left, right) into out; returns how
+    // many were written, 0 at the end of the file or after a decoding error.
+    virtual std::int64_t read(float* out, std::int64_t frames) = 0;
+
+    // Sample-accurate jump; false where the file cannot seek there.
+    virtual bool seek(std::int64_t frame) = 0;
+
+  protected:
+    AudioFormat format_;
+};
+
+// A decoder for an .mp3 or .wav file (chosen by its contents, the extension only tried
+// first); nullptr when the file cannot be read or holds no decodable audio.
+std::unique_ptr<Decoder> openDecoder(const std::string& path);
+
+struct FileMeasure
+{
+    AudioFormat format;
+    std::uint64_t sizeBytes = 0;
+    std::uint32_t lengthMs = 0;
+};
+
+// The file's format, exact length in milliseconds and size, without decoding its audio
+// where the file's headers give the length.
+std::optional<FileMeasure> measureFile(const std::string& path);
+
+// Milliseconds of `frames` at `rate`, rounded to nearest.
+std::uint32_t framesToMs(std::int64_t frames, int rate);
+
+} // namespace sonarello::sound

@@ -1,0 +1,67 @@
+// The operations the player asks of its sound engine: streams opened by file name, played
+// on channels, positioned, looped, levelled. Control threads only (calls may lock).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace sonarello::sound
+{
+
+using StreamHandle = std::uint32_t; // 0: no stream; every call with it is harmless
+using ChannelHandle = std::int32_t; // generation << 12 | index; anything else plays nothing
+
+constexpr StreamHandle kNoStream = 0;
+constexpr ChannelHandle kNoChannel = -1;
+constexpr int kMaxVolume = 255;
+
+struct EngineOptions
+{
+    // auto | jack | jack:noconnect | pulse | alsa | null | wav:FILE
+    std::string output = "auto";
+    int mixRate = 44100;   // asked; the device's own rate is used where it differs
+    int channels = 128;    // voices that can play at once
+    int periodFrames = 256;
+};
+
+class SoundEngine
+{
+  public:
+    virtual ~SoundEngine() = default;
+
+    // Opens the output; false when no output could be started at all.
+    virtual bool start(const EngineOptions& options) = 0;
+    virtual float version() const = 0;
+    virtual int outputRate() const = 0;
+    virtual void setSpectrumActive(bool active) = 0;
+
+    // Keeps the decoded head and lengths of a row's file in memory, so that opening and
+    // playing it later needs no disk work (instant start).
+    virtual void preload(const std::string& path) = 0;
+
+    virtual StreamHandle openStream(const std::string& path) = 0;
+    // Starts the stream on a free channel at this volume and rate (0 = the file's own
+    // rate), both in force from the first sample; kNoChannel when nothing could play.
+    virtual ChannelHandle playStream(StreamHandle stream, int volume = kMaxVolume,
+                                     int rateHz = 0) = 0;
+    virtual bool stopStream(StreamHandle stream) = 0;
+    virtual bool closeStream(StreamHandle stream) = 0;
+
+    virtual std::uint32_t lengthBytes(StreamHandle stream) = 0; // the file's size
+    virtual std::uint32_t lengthMs(StreamHandle stream) = 0;
+    virtual std::uint32_t positionBytes(StreamHandle stream) = 0;
+    virtual bool setPositionBytes(StreamHandle stream, std::uint32_t bytes) = 0;
+    virtual std::uint32_t timeMs(StreamHandle stream) = 0;
+    virtual bool setTimeMs(StreamHandle stream, std::uint32_t ms) = 0;
+    virtual int sampleRate(StreamHandle stream) = 0; // the file's own rate
+    virtual bool setLoop(StreamHandle stream, bool loop) = 0;
+    virtual bool ended(StreamHandle stream) = 0; // played to its end, not looping
+
+    virtual bool setVolume(ChannelHandle channel, int volume) = 0; // 0..255, clamped
+    virtual bool setFrequency(ChannelHandle channel, int hz) = 0;  // 0 holds the voice silent
+    // Peak of each side since the previous query, after volume, 0..1.
+    virtual bool currentLevels(ChannelHandle channel, float& left, float& right) = 0;
+};
+
+} // namespace sonarello::sound

@@ -1,0 +1,168 @@
+#include "library/catalogue.h"
+#include "soundgen.h"
+#include "support/fake_sound_engine.h"
+#include "support/temp_folder.h"
+
+#include <cmath>
+#include <fstream>
+#include <gtest/gtest.h>
+
+using namespace sonarello;
+
+TEST(Catalogue, FormatsDurationsWithEmptyFieldsLeftOut)
+{
+    EXPECT_EQ(formatDuration(250), "  4 min 10.0 s");
+    EXPECT_EQ(formatDuration(45.3), "  45.3 s");
+    EXPECT_EQ(formatDuration(0), "   0.0 s");
+    EXPECT_EQ(formatDuration(3605), " 1 h   5.0 s");
+    EXPECT_EQ(formatDuration(1205), " 20 min  5.0 s");
+    EXPECT_EQ(formatDuration(119.6), "  1 min 59.6 s");
+    EXPECT_EQ(formatDuration(3725.25), " 1 h  2 min  5.2 s"); // 5.25 rounds to the even 5.2
+}
+
+TEST(Catalogue, TitlesDropEveryExactExtensionAndTheFolder)
+{
+    EXPECT_EQ(fileTitleFromPath("/music/song.mp3", ".mp3"), "song");
+    EXPECT_EQ(fileTitleFromPath("/music/a.mp3.mp3", ".mp3"), "a");
+    EXPECT_EQ(fileTitleFromPath("/music/LOUD.MP3", ".mp3"), "LOUD.MP3");
+    EXPECT_EQ(fileTitleFromPath("back\\slash.wav", ".wav"), "back\\slash");
+    EXPECT_EQ(fileTitleFromPath("plain", ".wav"), "plain");
+}
+
+TEST(Catalogue, BitRateOfAStreamWithoutLengthIsZero)
+{
+    EXPECT_EQ(bitRateKbps(4000000, 250000), 128);
+    EXPECT_EQ(bitRateKbps(12345, 0), 0);
+    EXPECT_EQ(bitRateKbps(UINT32_MAX, 1), INT32_MAX); // clamped to what 32 bits hold
+}
+
+class CatalogueScan : public ::testing::Test
+{
+  protected:
+    test::TempFolder folder;
+    test::FakeSoundEngine engine;
+    TrackCatalogue catalogue;
+
+    std::string work() const { return folder.path().string() + "/"; }
+    void tone(const std::string& name, double seconds, soundgen::Container c = soundgen::Container::Wav16)
+    {
+        ASSERT_TRUE(soundgen::writeSound(folder.file(name), {soundgen::Sound::Sine, 441, seconds, 44100, 2, 0.5f}, c));
+    }
+    void bytes(const std::string& name, const std::string& contents)
+    {
+        std::ofstream(folder.file(name), std::ios::binary) << contents;
+    }
+    std::string listFile() const { return test::readWholeFile(folder.file("lista mp3.txt")); }
+};
+
+TEST_F(CatalogueScan, SortsAcrossBothKindsIgnoringCaseAndWritesTheListByteForByte)
+{
+    tone("b.wav", 250.0 / 60); // 4.1666 s
+    tone("A.mp3", 1.0, soundgen::Container::Mp3Cbr);
+    bytes("c.mp3", "");
+    scanCatalogue(catalogue, work(), engine);
+
+    ASSERT_EQ(catalogue.FileCount, 3);
+    EXPECT_EQ(catalogue.FilePath[1], work() + "A.mp3");
+    EXPECT_EQ(catalogue.FilePath[2], work() + "b.wav");
+    EXPECT_EQ(catalogue.FilePath[3], work() + "c.mp3");
+    EXPECT_EQ(catalogue.FileTitle[1], "A (1.0 s)");
+    EXPECT_EQ(catalogue.FileTitle[2], "b (4.2 s)");
+    EXPECT_EQ(catalogue.FileTitle[3], "c (0.0 s)");
+
+    const auto aSize = std::to_string(std::filesystem::file_size(folder.file("A.mp3")));
+    const auto bSize = std::filesystem::file_size(folder.file("b.wav"));
+    const auto bKbps = std::to_string(std::llround(static_cast<double>(bSize) / 4.167 / 1000 * 8));
+    const std::string expected = "Dormelto: 3 files. *" + work() + "*\r\n" +
+                                 "001 A (" + std::to_string(std::llround(std::stod(aSize) / 1000 * 8)) +
+                                 " kbps, " + aSize + " Bytes,   1.0 s)\r\n" +
+                                 "002 b (" + bKbps + " kbps, " + std::to_string(bSize) +
+                                 " Bytes,   4.2 s)\r\n" + "003 c (0 kbps, 0 Bytes,   0.0 s)\r\n";
+    EXPECT_EQ(listFile(), expected);
+}
+
+TEST_F(CatalogueScan, OddFilesKeepTheirLinesAndTheListStaysWhole)
+{
+    bytes("zero.mp3", "");
+    bytes("noise.wav", std::string(5000, '\x5A'));
+    bytes(" blank \"quoted\" città.wav", "RIFF");
+    bytes("-dash.mp3", "x");
+    bytes("LOUD.MP3", "x");
+    bytes(".hidden.mp3", "x");
+    bytes("notes.txt", "x");
+    std::filesystem::create_directory(folder.file("folder.mp3"));
+    scanCatalogue(catalogue, work(), engine);
+
+    ASSERT_EQ(catalogue.FileCount, 5);
+    EXPECT_EQ(catalogue.FileTitle[1], " blank \"quoted\" città (0.0 s)");
+    EXPECT_EQ(catalogue.FileTitle[2], "-dash (0.0 s)");
+    EXPECT_EQ(catalogue.FileTitle[3], "LOUD.MP3 (0.0 s)");
+    const auto list = listFile();
+    EXPECT_TRUE(list.starts_with("Dormelto: 5 files. *"));
+    EXPECT_NE(list.find("005 zero (0 kbps, 0 Bytes,   0.0 s)\r\n"), std::string::npos);
+    EXPECT_NE(list.find("004 noise (0 kbps, 0 Bytes,   0.0 s)\r\n"), std::string::npos);
+    EXPECT_EQ(std::filesystem::file_size(folder.file("lista mp3.txt")), list.size());
+}
+
+TEST_F(CatalogueScan, EmptyFolderListsOnlyTheHeader)
+{
+    scanCatalogue(catalogue, work(), engine);
+    EXPECT_EQ(catalogue.FileCount, 0);
+    EXPECT_EQ(listFile(), "Dormelto: 0 files. *" + work() + "*\r\n");
+    EXPECT_EQ(catalogue.title(1), "");
+}
+
+TEST_F(CatalogueScan, StopsAtThreeThousandAndMeasuresTheFirstTwoHundred)
+{
+    for (int i = 0; i < 2990; ++i)
+        bytes("m" + std::to_string(10000 + i) + ".mp3", "");
+    for (int i = 0; i < 20; ++i)
+        bytes("w" + std::to_string(10 + i) + ".wav", "");
+    scanCatalogue(catalogue, work(), engine);
+
+    EXPECT_EQ(catalogue.FileCount, kMaxFiles);
+    EXPECT_EQ(catalogue.FilePath[kMaxFiles], work() + "w19.wav"); // only w10..w19 fitted
+    EXPECT_EQ(catalogue.FileTitle[200], "m10199 (0.0 s)");
+    EXPECT_EQ(catalogue.FileTitle[201], "m10200");
+    const auto list = listFile();
+    EXPECT_NE(list.find("\r\n200 m10199 ("), std::string::npos);
+    EXPECT_EQ(list.find("\r\n201 "), std::string::npos);
+    std::size_t opens = 0;
+    for (const auto& call : engine.calls)
+        opens += call.starts_with("open ");
+    EXPECT_EQ(opens, 200u);
+}
+
+TEST_F(CatalogueScan, ReadOnlyFolderStillGivesTheCatalogue)
+{
+    tone("a.wav", 0.5);
+    std::filesystem::permissions(folder.path(), std::filesystem::perms::owner_write,
+                                 std::filesystem::perm_options::remove);
+    scanCatalogue(catalogue, work(), engine);
+    EXPECT_EQ(catalogue.FileCount, 1);
+    EXPECT_EQ(catalogue.FileTitle[1], "a (0.5 s)");
+}
+
+TEST(CatalogueWantedFile, MovesTheFirstPathEndingWithTheNameToEntryOne)
+{
+    TrackCatalogue c;
+    c.FileCount = 3;
+    c.FilePath = {"", "/m/a.mp3", "/m/b.mp3", "/m/xb.mp3"};
+    c.FileTitle = {"", "a", "b", "xb"};
+    auto moved = c;
+    moveWantedFileFirst(moved, "\"/m/b.mp3\"");
+    EXPECT_EQ(moved.FilePath[1], "/m/b.mp3");
+    EXPECT_EQ(moved.FilePath[2], "/m/a.mp3");
+    EXPECT_EQ(moved.FileTitle[1], "b");
+
+    moved = c;
+    moveWantedFileFirst(moved, "b.mp3");
+    EXPECT_EQ(moved.FilePath[1], "/m/b.mp3");
+
+    for (const char* unmatched : {"B.mp3", "/longer/than/every/path/m/a.mp3", "", "\"\""})
+    {
+        moved = c;
+        moveWantedFileFirst(moved, unmatched);
+        EXPECT_EQ(moved.FilePath, c.FilePath) << unmatched;
+    }
+}

@@ -1,0 +1,165 @@
+#include "platform/sound/decoder.h"
+#include "soundgen.h"
+#include "support/temp_folder.h"
+
+#include <cmath>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <random>
+
+using namespace sonarello;
+using soundgen::Container;
+
+namespace
+{
+
+struct Case
+{
+    const char* name;
+    Container container;
+    int rate;
+    int channels;
+};
+
+class DecoderFormats : public ::testing::TestWithParam<Case>
+{
+  protected:
+    test::TempFolder folder;
+};
+
+// MP3 frames decode to the exact sample count only where the header records it, or by a scan.
+TEST_P(DecoderFormats, LengthIsExactAndAudioDecodes)
+{
+    const Case c = GetParam();
+    const bool mp3 = std::string(c.name).ends_with(".mp3");
+    soundgen::SoundSpec spec{soundgen::Sound::Sine, 441.0, 2.0, c.rate, c.channels, 0.5f};
+    const std::string path = folder.file(c.name);
+    ASSERT_TRUE(soundgen::writeSound(path, spec, c.container));
+
+    auto decoder = sound::openDecoder(path);
+    ASSERT_NE(decoder, nullptr);
+    const auto& f = decoder->format();
+    EXPECT_EQ(f.sampleRate, c.rate);
+    EXPECT_EQ(f.fileChannels, c.channels);
+    const std::int64_t expected = 2 * c.rate;
+    // Without a LAME header the encoder's delay and padding stay in the frame count.
+    const bool headerless = c.container == Container::Mp3CbrNoHeader || c.container == Container::Mp3VbrNoHeader;
+    if (c.container == Container::WavAdpcm) // the last block is padded
+        EXPECT_NEAR(static_cast<double>(f.frames), static_cast<double>(expected), 2048.0);
+    else if (!headerless)
+        EXPECT_EQ(f.frames, expected);
+    else
+        EXPECT_NEAR(static_cast<double>(f.frames), static_cast<double>(expected), 2.0 * 1152 + 1105);
+
+    std::vector<float> all;
+    std::vector<float> block(2 * 4096);
+    while (const auto n = decoder->read(block.data(), 4096))
+        all.insert(all.end(), block.begin(), block.begin() + 2 * n);
+    EXPECT_EQ(static_cast<std::int64_t>(all.size() / 2), f.frames);
+    float peak = 0;
+    for (float s : all)
+        peak = std::max(peak, std::abs(s));
+    EXPECT_NEAR(peak, 0.5f, mp3 || c.container == Container::WavAdpcm || c.container == Container::Wav8 ? 0.08f : 0.001f);
+
+    const auto m = sound::measureFile(path);
+    ASSERT_TRUE(m);
+    EXPECT_EQ(m->lengthMs, sound::framesToMs(f.frames, c.rate));
+    EXPECT_EQ(m->sizeBytes, std::filesystem::file_size(path));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    AllKinds, DecoderFormats,
+    ::testing::Values(Case{"pcm16.wav", Container::Wav16, 44100, 2}, Case{"pcm8.wav", Container::Wav8, 22050, 1},
+                      Case{"pcm24.wav", Container::Wav24, 48000, 2}, Case{"pcm32.wav", Container::Wav32, 44100, 1},
+                      Case{"float.wav", Container::WavFloat, 48000, 2},
+                      Case{"adpcm.wav", Container::WavAdpcm, 22050, 1},
+                      Case{"ext.wav", Container::WavExtensible, 44100, 2},
+                      Case{"cbr.mp3", Container::Mp3Cbr, 44100, 2}, Case{"vbr.mp3", Container::Mp3Vbr, 48000, 1},
+                      Case{"vbr22.mp3", Container::Mp3Vbr, 22050, 2},
+                      Case{"bare-cbr.mp3", Container::Mp3CbrNoHeader, 44100, 2},
+                      Case{"bare-vbr.mp3", Container::Mp3VbrNoHeader, 48000, 2}),
+    [](const auto& param) {
+        std::string n = param.param.name;
+        for (auto& ch : n)
+            if (!std::isalnum(static_cast<unsigned char>(ch)))
+                ch = '_';
+        return n;
+    });
+
+class DecoderBadInput : public ::testing::Test
+{
+  protected:
+    test::TempFolder folder;
+
+    std::string writeBytes(const std::string& name, const std::string& bytes)
+    {
+        const auto path = folder.file(name);
+        std::ofstream(path, std::ios::binary) << bytes;
+        return path;
+    }
+};
+
+TEST_F(DecoderBadInput, FilesWithoutAudioGiveNoDecoder)
+{
+    std::mt19937 random(7);
+    std::string noise(200000, '\0');
+    for (auto& b : noise)
+        b = static_cast<char>(random());
+    EXPECT_EQ(sound::openDecoder(writeBytes("empty.mp3", "")), nullptr);
+    EXPECT_EQ(sound::openDecoder(writeBytes("noise.wav", noise)), nullptr);
+    EXPECT_EQ(sound::openDecoder(writeBytes("riff.wav", "RIFF\x10\0\0\0WAVEjunk")), nullptr);
+    EXPECT_EQ(sound::openDecoder(folder.file("missing.mp3")), nullptr);
+    std::filesystem::create_directory(folder.file("folder.mp3"));
+    EXPECT_EQ(sound::openDecoder(folder.file("folder.mp3")), nullptr);
+    EXPECT_FALSE(sound::measureFile(folder.file("missing.mp3")));
+}
+
+TEST_F(DecoderBadInput, TruncatedFilesPlayWhatTheyHold)
+{
+    const auto wav = folder.file("cut.wav");
+    const auto mp3 = folder.file("cut.mp3");
+    const soundgen::SoundSpec spec{soundgen::Sound::Sine, 441.0, 3.0, 44100, 2, 0.5f};
+    ASSERT_TRUE(soundgen::writeSound(wav, spec, Container::Wav16));
+    ASSERT_TRUE(soundgen::writeSound(mp3, spec, Container::Mp3Cbr));
+    for (const auto& path : {wav, mp3})
+    {
+        // Cut in the middle of a frame; the header still claims the whole length.
+        std::filesystem::resize_file(path, std::filesystem::file_size(path) / 2 + 3);
+        auto decoder = sound::openDecoder(path);
+        ASSERT_NE(decoder, nullptr) << path;
+        std::vector<float> block(2 * 8192);
+        std::int64_t total = 0;
+        while (const auto n = decoder->read(block.data(), 8192))
+            total += n;
+        EXPECT_GT(total, 44100) << path;
+        EXPECT_LE(total, decoder->format().frames) << path;
+    }
+}
+
+TEST(DecoderSeek, IsSampleAccurateInWavAndMp3)
+{
+    test::TempFolder folder;
+    // A rising ramp identifies every frame by its value.
+    std::vector<float> ramp(2 * 44100 * 3);
+    for (std::size_t i = 0; i < ramp.size() / 2; ++i)
+        ramp[2 * i] = ramp[2 * i + 1] = std::sin(static_cast<float>(i) * 0.01f) * 0.5f;
+    for (const auto c : {Container::WavFloat, Container::Mp3Cbr, Container::Mp3CbrNoHeader})
+    {
+        const auto path = folder.file(c == Container::WavFloat ? "a.wav" : "a.mp3");
+        ASSERT_TRUE(soundgen::writeSamples(path, ramp, 44100, 2, c));
+        auto decoder = sound::openDecoder(path);
+        ASSERT_NE(decoder, nullptr);
+        std::vector<float> straight(2 * 1000), seeked(2 * 1000);
+        const std::int64_t at = 77777;
+        std::vector<float> skip(2 * at);
+        ASSERT_EQ(decoder->read(skip.data(), at), at);
+        ASSERT_EQ(decoder->read(straight.data(), 1000), 1000);
+        ASSERT_TRUE(decoder->seek(at));
+        ASSERT_EQ(decoder->read(seeked.data(), 1000), 1000);
+        for (std::size_t i = 0; i < straight.size(); ++i)
+            ASSERT_NEAR(straight[i], seeked[i], 1e-4f) << "sample " << i;
+        EXPECT_FALSE(decoder->seek(decoder->format().frames + 1));
+    }
+}
+
+} // namespace

@@ -1,0 +1,114 @@
+// A stand-in for the sound engine: streams are measured from the real files, nothing
+// sounds, and every call is recorded for the test to check. Any thread.
+#pragma once
+
+#include "platform/sound/decoder.h"
+#include "platform/sound/sound_engine.h"
+
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace sonarello::test
+{
+
+class FakeSoundEngine : public sound::SoundEngine
+{
+  public:
+    bool startSucceeds = true;
+    std::vector<std::string> calls; // "open <path>", "close <handle>", ...
+
+    bool start(const sound::EngineOptions& options) override
+    {
+        record("start " + options.output);
+        return startSucceeds;
+    }
+    float version() const override { return 1.0f; }
+    int outputRate() const override { return 44100; }
+    void setSpectrumActive(bool) override {}
+    void preload(const std::string& path) override { record("preload " + path); }
+
+    sound::StreamHandle openStream(const std::string& path) override
+    {
+        std::lock_guard lock(mutex_);
+        calls.push_back("open " + path);
+        const auto m = sound::measureFile(path);
+        if (!m)
+            return sound::kNoStream;
+        streams_[++lastHandle_] = *m;
+        return lastHandle_;
+    }
+    sound::ChannelHandle playStream(sound::StreamHandle s, int volume, int rate) override
+    {
+        record("play " + std::to_string(s) + " " + std::to_string(volume) + " " + std::to_string(rate));
+        return s == sound::kNoStream ? sound::kNoChannel : static_cast<sound::ChannelHandle>(s + 4096);
+    }
+    bool stopStream(sound::StreamHandle s) override { return record("stop " + std::to_string(s)); }
+    bool closeStream(sound::StreamHandle s) override
+    {
+        std::lock_guard lock(mutex_);
+        calls.push_back("close " + std::to_string(s));
+        return streams_.erase(s) > 0;
+    }
+    std::uint32_t lengthBytes(sound::StreamHandle s) override
+    {
+        std::lock_guard lock(mutex_);
+        const auto it = streams_.find(s);
+        return it == streams_.end() ? 0 : static_cast<std::uint32_t>(it->second.sizeBytes);
+    }
+    std::uint32_t lengthMs(sound::StreamHandle s) override
+    {
+        std::lock_guard lock(mutex_);
+        const auto it = streams_.find(s);
+        return it == streams_.end() ? 0 : it->second.lengthMs;
+    }
+    std::uint32_t positionBytes(sound::StreamHandle) override { return 0; }
+    bool setPositionBytes(sound::StreamHandle s, std::uint32_t b) override
+    {
+        return record("setPosition " + std::to_string(s) + " " + std::to_string(b));
+    }
+    std::uint32_t timeMs(sound::StreamHandle) override { return 0; }
+    bool setTimeMs(sound::StreamHandle s, std::uint32_t ms) override
+    {
+        return record("setTime " + std::to_string(s) + " " + std::to_string(ms));
+    }
+    int sampleRate(sound::StreamHandle s) override
+    {
+        std::lock_guard lock(mutex_);
+        const auto it = streams_.find(s);
+        return it == streams_.end() ? 0 : it->second.format.sampleRate;
+    }
+    bool setLoop(sound::StreamHandle s, bool on) override
+    {
+        return record("loop " + std::to_string(s) + (on ? " on" : " off"));
+    }
+    bool ended(sound::StreamHandle) override { return false; }
+    bool setVolume(sound::ChannelHandle c, int v) override
+    {
+        return record("volume " + std::to_string(c) + " " + std::to_string(v));
+    }
+    bool setFrequency(sound::ChannelHandle c, int hz) override
+    {
+        return record("frequency " + std::to_string(c) + " " + std::to_string(hz));
+    }
+    bool currentLevels(sound::ChannelHandle, float& l, float& r) override
+    {
+        l = r = 0.0f;
+        return false;
+    }
+
+  private:
+    bool record(const std::string& call)
+    {
+        std::lock_guard lock(mutex_);
+        calls.push_back(call);
+        return true;
+    }
+
+    std::mutex mutex_;
+    std::map<sound::StreamHandle, sound::FileMeasure> streams_;
+    sound::StreamHandle lastHandle_ = 0;
+};
+
+} // namespace sonarello::test
