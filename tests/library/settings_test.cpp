@@ -1,0 +1,128 @@
+#include "library/settings.h"
+#include "support/temp_folder.h"
+
+#include <fstream>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+using namespace sonarello;
+
+namespace
+{
+
+void expectRow(const Settings& s, int row, int speed, int volume, int loop, int file)
+{
+    const auto& r = s.rows.at(static_cast<std::size_t>(row));
+    EXPECT_EQ(r.RowSpeed, speed) << "row " << row;
+    EXPECT_EQ(r.RowVolume, volume) << "row " << row;
+    EXPECT_EQ(r.RowLoop, loop) << "row " << row;
+    EXPECT_EQ(r.RowFile, file) << "row " << row;
+}
+
+} // namespace
+
+TEST(Settings, ReadsTheValueAfterEachKeyWhereverItStands)
+{
+    EXPECT_EQ(valueAfterKey("riga=  3 ,velo= 80 ", "velo="), 80);
+    EXPECT_EQ(valueAfterKey("file=7,riga=2", "riga="), 2);
+    EXPECT_EQ(valueAfterKey("velo=x", "velo="), 0);
+    EXPECT_EQ(valueAfterKey("velo=-12.75abc", "velo="), -12.75);
+    EXPECT_EQ(valueAfterKey("vol=", "vol="), 0);
+    EXPECT_EQ(valueAfterKey("no key", "vol="), 0);
+    // The value ends where the same key stands again.
+    EXPECT_EQ(valueAfterKey("vol=vol=5", "vol="), 0);
+}
+
+TEST(Settings, AppliesLinesOverTheDefaults)
+{
+    const auto s = parseSettings("riga=  3 ,velo= 80 ,vol= 100 ,loop= 0 ,file= 7 \r\n"
+                                 "riga= 4 \r\n"
+                                 "riga= 5 ,file= 0 \r\n"
+                                 "riga=2,velo=50.5,vol=51.5,loop=258\r\n"
+                                 "garbage line\r\n\r\n"
+                                 "riga=6,velo=1,vol=2,loop=1,file=2\r\n"
+                                 "riga=6,velo=9\r\n",
+                                 6);
+    expectRow(s, 1, 50, 255, 1, 1);
+    expectRow(s, 3, 80, 100, 0, 7);
+    expectRow(s, 4, 0, 0, 0, 1);
+    expectRow(s, 5, 0, 0, 0, 1);
+    expectRow(s, 2, 50, 52, 2, 1); // halves to even, loop keeps its low 8 bits
+    expectRow(s, 6, 9, 0, 0, 1);   // the last line naming a row wins
+}
+
+TEST(Settings, EveryKindOfLineEndEndsALineAndByte26EndsTheText)
+{
+    for (const char* end : {"\n", "\r", "\r\n"})
+    {
+        const std::string text = std::string("riga=1,velo=11") + end + "riga=2,velo=22" + end +
+                                 "riga=3,velo=33\x1A" + end + "riga=4,velo=44" + end;
+        const auto s = parseSettings(text, 4);
+        EXPECT_EQ(s.rows[1].RowSpeed, 11);
+        EXPECT_EQ(s.rows[2].RowSpeed, 22);
+        EXPECT_EQ(s.rows[3].RowSpeed, 33);
+        EXPECT_EQ(s.rows[4].RowSpeed, 50) << "after byte 26";
+    }
+}
+
+TEST(Settings, HugeNumbersAndBinaryBytesStayInsideThirtyTwoBits)
+{
+    std::string binary(300, '\0');
+    for (std::size_t i = 0; i < binary.size(); ++i)
+        binary[i] = static_cast<char>(i % 256 == 26 ? 27 : i % 256); // byte 26 would end the text
+    const auto s = parseSettings("riga=1,velo=99999999999999999999,vol=-1e400,file=-5\n" + binary +
+                                     "\nriga=2,velo=" + std::string(10'000'000, '9') + "\n",
+                                 2);
+    expectRow(s, 1, INT32_MAX, -1, 0, 1);
+    EXPECT_EQ(s.rows[2].RowSpeed, INT32_MAX);
+}
+
+TEST(Settings, SavesOneLinePerRowThenTheRowsBeyondAsTheyWereRead)
+{
+    auto s = parseSettings("riga=1,velo=70\r\n"
+                           "riga= 73 ,velo= 1 ,vol= 2 ,loop= 0 ,file= 9 \n"
+                           "riga=3,file=3001\n"
+                           "riga=9 odd\r",
+                           2);
+    s.rows[2].RowFile = 5;
+    EXPECT_EQ(formatSettings(s), "riga=  1 ,velo= 70 ,vol= 0 ,loop= 0 ,file= 1 \r\n"
+                                 "riga=  2 ,velo= 50 ,vol= 255 ,loop= 1 ,file= 5 \r\n"
+                                 "riga= 73 ,velo= 1 ,vol= 2 ,loop= 0 ,file= 9 \r\n"
+                                 "riga=3,file=3001\r\n"
+                                 "riga=9 odd\r\n");
+    // Read again with more rows, the kept lines apply; an index past the catalogue stays.
+    const auto again = parseSettings(formatSettings(s), 73);
+    expectRow(again, 73, 1, 2, 0, 9);
+    EXPECT_EQ(again.rows[3].RowFile, 3001);
+    EXPECT_TRUE(again.linesBeyond.empty());
+}
+
+class SettingsFileOnDisk : public ::testing::Test
+{
+  protected:
+    test::TempFolder folder;
+    std::string path = folder.file("impostazioni.ini");
+};
+
+TEST_F(SettingsFileOnDisk, MissingFileIsCreatedEmptyAndRowsTakeTheirDefaults)
+{
+    const auto s = loadSettings(path, 3);
+    EXPECT_TRUE(std::filesystem::exists(path));
+    EXPECT_EQ(std::filesystem::file_size(path), 0u);
+    expectRow(s, 3, 50, 255, 1, 3);
+    ASSERT_TRUE(saveSettings(path, s));
+    EXPECT_EQ(test::readWholeFile(path), formatSettings(s));
+}
+
+TEST_F(SettingsFileOnDisk, UnwritableFolderKeepsTheOldFileWhole)
+{
+    std::ofstream(path) << "riga=1,velo=7\r\n";
+    std::filesystem::permissions(folder.path(), std::filesystem::perms::owner_write,
+                                 std::filesystem::perm_options::remove);
+    if (::access(folder.path().c_str(), W_OK) == 0)
+        GTEST_SKIP() << "running with rights that ignore folder permissions";
+    const auto s = loadSettings(path, 1);
+    EXPECT_EQ(s.rows[1].RowSpeed, 7);
+    EXPECT_FALSE(saveSettings(path, s));
+    EXPECT_EQ(test::readWholeFile(path), "riga=1,velo=7\r\n");
+}
