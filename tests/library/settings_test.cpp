@@ -3,6 +3,8 @@
 
 #include <fstream>
 #include <gtest/gtest.h>
+#include <csignal>
+#include <sys/resource.h>
 #include <unistd.h>
 
 using namespace sonarello;
@@ -114,15 +116,22 @@ TEST_F(SettingsFileOnDisk, MissingFileIsCreatedEmptyAndRowsTakeTheirDefaults)
     EXPECT_EQ(test::readWholeFile(path), formatSettings(s));
 }
 
-TEST_F(SettingsFileOnDisk, UnwritableFolderKeepsTheOldFileWhole)
+TEST_F(SettingsFileOnDisk, FullDiskKeepsTheOldFileWhole)
 {
     std::ofstream(path) << "riga=1,velo=7\r\n";
-    std::filesystem::permissions(folder.path(), std::filesystem::perms::owner_write,
-                                 std::filesystem::perm_options::remove);
-    if (::access(folder.path().c_str(), W_OK) == 0)
-        GTEST_SKIP() << "running with rights that ignore folder permissions";
-    const auto s = loadSettings(path, 1);
-    EXPECT_EQ(s.rows[1].RowSpeed, 7);
-    EXPECT_FALSE(saveSettings(path, s));
+    auto s = loadSettings(path, 1);
+    s.rows[1].RowSpeed = 8;
+    // A file-size limit fails the write as a full disk does, also for the superuser.
+    rlimit previous{};
+    ::getrlimit(RLIMIT_FSIZE, &previous);
+    const auto handler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit tiny = previous;
+    tiny.rlim_cur = 10;
+    ::setrlimit(RLIMIT_FSIZE, &tiny);
+    const bool saved = saveSettings(path, s);
+    ::setrlimit(RLIMIT_FSIZE, &previous);
+    std::signal(SIGXFSZ, handler);
+    EXPECT_FALSE(saved);
     EXPECT_EQ(test::readWholeFile(path), "riga=1,velo=7\r\n");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path()), {}), 1) << "no temporary file left";
 }
