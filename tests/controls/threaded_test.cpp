@@ -1,0 +1,56 @@
+#include "controls/toolkit.h"
+#include "platform/gui/gui_application.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <memory>
+#include <thread>
+
+namespace sonarello::controls
+{
+namespace
+{
+
+// Two threads repaint controls (as MIDI input and the timer do) while the GUI thread puts
+// them on screen; the program lock keeps every paint whole.
+TEST(ToolkitThreads, TwoThreadsPaintAtOnce)
+{
+    test::ensureGuiApplication();
+    ProgramLock lock;
+    auto toolkit = std::make_unique<Toolkit>(lock);
+    gui::Window window(1000, 700, lock);
+    window.show();
+    constexpr int kRows = 8;
+    for (int row = 1; row <= kRows; ++row)
+    {
+        createControl(*toolkit, window, 4000 + row, 376, 48 + 17 * row, 50, 16, "", 0, "", 0.0f, 10,
+                      "", 0xFFFFFF, "ori_blurosso", "grigio", 0);
+        createControl(*toolkit, window, 4200 + row, 345, 48 + 17 * row, 30, 16, "", 0, "", 0.0f, 4,
+                      "", 0xFFFFFF, "ori_blurosso", "grigio", 0);
+    }
+    std::atomic<int> running{2};
+    const auto painter = [&](int base)
+    {
+        for (int i = 0; i < 200; ++i)
+            for (int row = 1; row <= kRows; ++row)
+                setControlValue(*toolkit, window, base + row, static_cast<float>(i % 101),
+                                i % 2 == 0 ? "%" : " 0:12");
+        --running;
+    };
+    std::thread first(painter, 4000);
+    std::thread second(painter, 4200);
+    while (running > 0)
+        gui::Application::processEvents();
+    first.join();
+    second.join();
+    gui::Application::processEvents();
+
+    std::lock_guard guard(lock);
+    EXPECT_EQ(toolkit->controls[4001].value, 98.0f);
+    EXPECT_EQ(toolkit->controls[4201].value, 98.0f);
+    EXPECT_EQ(window.findControl(4001)->auxValue(kAuxBackgroundMarker), 4001);
+}
+
+} // namespace
+} // namespace sonarello::controls

@@ -1,0 +1,145 @@
+#include "gui_application.h"
+#include "platform/gui/window.h"
+
+#include <QApplication>
+#include <QTest>
+#include <QWidget>
+
+#include <gtest/gtest.h>
+
+#include <thread>
+#include <vector>
+
+namespace sonarello::gui
+{
+namespace
+{
+
+struct Received
+{
+    std::uint32_t message;
+    std::intptr_t p1;
+    std::intptr_t p2;
+};
+
+class WindowTest : public ::testing::Test
+{
+  protected:
+    void SetUp() override
+    {
+        window.setEventHandler(
+            [this](Window&, std::uint32_t m, std::intptr_t p1, std::intptr_t p2)
+            {
+                received.push_back({m, p1, p2});
+                return std::intptr_t{0};
+            });
+    }
+
+    QWidget* widgetOf(int id)
+    {
+        for (QWidget* top : QApplication::topLevelWidgets())
+            if (auto* w = top->findChild<QWidget*>(QStringLiteral("control%1").arg(id)))
+                return w;
+        return nullptr;
+    }
+
+    std::vector<Received> commands() const
+    {
+        std::vector<Received> out;
+        for (const Received& r : received)
+            if (r.message == message::kCommand)
+                out.push_back(r);
+        return out;
+    }
+
+    test::GuiApplicationReady application;
+    std::recursive_mutex lock;
+    Window window{400, 200, lock};
+    std::vector<Received> received;
+};
+
+TEST_F(WindowTest, LeftPressOnNotifyControlSendsItsIdAsCommand)
+{
+    window.createControl(3412, 10, 10, 18, 16, true);
+    window.createControl(7, 40, 10, 18, 16, false);
+    QWidget* notify = widgetOf(3412);
+    QWidget* silent = widgetOf(7);
+    ASSERT_NE(notify, nullptr);
+    ASSERT_NE(silent, nullptr);
+
+    QTest::mouseClick(notify, Qt::LeftButton);
+    QTest::mouseClick(notify, Qt::RightButton);
+    QTest::mouseClick(silent, Qt::LeftButton);
+
+    const auto sent = commands();
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(sent[0].p1 & 0xFFFF, 3412);
+    bool pointerOverSilent = false;
+    for (const Received& r : received)
+        pointerOverSilent |= r.message == message::kPointerOverControl && r.p1 == 7;
+    EXPECT_TRUE(pointerOverSilent);
+}
+
+TEST_F(WindowTest, ControlsKeepPlaceImageAndAuxiliaryValues)
+{
+    Control& c = window.createControl(5, 12, 34, 30, 16, true);
+    EXPECT_EQ(c.image.width, 30);
+    EXPECT_EQ(c.image.height, 16);
+    EXPECT_EQ(c.image.at(0, 0), kInitialImageColour);
+    c.setAuxValue(8, 99);
+    c.setAuxValue(0, 5);
+    c.setAuxValue(9, 5);
+    EXPECT_EQ(c.auxValue(8), 99);
+    EXPECT_EQ(c.auxValue(0), 0);
+    EXPECT_EQ(c.auxValue(9), 0);
+    QWidget* w = widgetOf(5);
+    ASSERT_NE(w, nullptr);
+    EXPECT_EQ(w->geometry(), QRect(12, 34, 30, 16));
+}
+
+TEST_F(WindowTest, LookupFindsTheControlCreatedLastWithAnId)
+{
+    Control& left = window.createControl(3000, 4, 32, 50, 16, true);
+    EXPECT_EQ(window.findControl(3000), &left);
+    Control& right = window.createControl(3000, 504, 32, 50, 16, true);
+    EXPECT_EQ(window.findControl(3000), &right);
+    EXPECT_EQ(window.findControl(3001), nullptr);
+}
+
+// Counts the paint events a widget receives.
+struct PaintCounter : QObject
+{
+    int paints = 0;
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        paints += event->type() == QEvent::Paint ? 1 : 0;
+        return false;
+    }
+};
+
+TEST_F(WindowTest, ShowingFromAnotherThreadRepaintsOnTheGuiThread)
+{
+    window.show();
+    Control& c = window.createControl(9, 0, 0, 20, 10, false);
+    QWidget* w = widgetOf(9);
+    ASSERT_NE(w, nullptr);
+    for (int i = 0; i < 5; ++i)
+        QApplication::processEvents();
+    PaintCounter counter;
+    w->installEventFilter(&counter);
+    std::thread other(
+        [&]
+        {
+            std::lock_guard guard(lock);
+            Canvas(c.image).fill(rgb(1, 2, 3));
+            window.showControl(c);
+        });
+    other.join();
+    for (int i = 0; i < 50 && counter.paints == 0; ++i)
+        QApplication::processEvents(QEventLoop::AllEvents, 10);
+    EXPECT_GT(counter.paints, 0);
+    EXPECT_EQ(w->grab().toImage().pixelColor(5, 5), QColor(1, 2, 3));
+}
+
+} // namespace
+} // namespace sonarello::gui
