@@ -1,7 +1,17 @@
 #include "window.h"
 
 #include <QApplication>
+#include <QComboBox>
+#include <QCloseEvent>
 #include <QCursor>
+#include <QDialog>
+#include <QEventLoop>
+#include <QKeyEvent>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPointer>
+#include <QScreen>
+#include <QTimer>
 #include <QImage>
 #include <QMainWindow>
 #include <QMouseEvent>
@@ -81,23 +91,74 @@ struct ControlWidget : QWidget
         painter.drawImage(0, 0, copy);
     }
 
+    // While a button is held Qt keeps sending the moves to the widget where the press began:
+    // the message names the control under the pointer instead.
     void mouseMoveEvent(QMouseEvent*) override
     {
-        owner.sendMessage(message::kPointerOverControl, control.id, message::kMouseMove);
+        if (Control* under = owner.controlAtCursor())
+            owner.sendMessage(message::kPointerOverControl, under->id, message::kMouseMove);
     }
 
     void mousePressEvent(QMouseEvent* event) override
     {
-        if (event->button() != Qt::LeftButton)
+        const bool left = event->button() == Qt::LeftButton;
+        if (!left && event->button() != Qt::RightButton)
             return;
-        owner.sendMessage(message::kPointerOverControl, control.id, message::kLeftButtonDown);
-        if (control.notify)
+        owner.sendMessage(message::kPointerOverControl, control.id,
+                          left ? message::kLeftButtonDown : message::kRightButtonDown);
+        if (left && control.notify)
             owner.sendMessage(message::kCommand, control.id & 0xFFFF, 0);
     }
 
     Window& owner;
     Control& control;
     std::recursive_mutex& lock;
+};
+
+// The top-level window: its close box and the Escape key send the cancel command instead of
+// closing; only end() closes it.
+struct Frame : QMainWindow
+{
+    explicit Frame(Window& ownerWindow) : owner(ownerWindow) {}
+
+    void closeEvent(QCloseEvent* event) override
+    {
+        if (ending)
+            return event->accept();
+        event->ignore();
+        owner.sendMessage(message::kCommand, message::kCancelCommand, 0);
+    }
+
+    void keyPressEvent(QKeyEvent* event) override
+    {
+        if (event->key() == Qt::Key_Escape)
+            owner.sendMessage(message::kCommand, message::kCancelCommand, 0);
+        else
+            QMainWindow::keyPressEvent(event);
+    }
+
+    Window& owner;
+    bool ending = false;
+};
+
+// Remembers every press of the two buttons until the next read of that button.
+struct ButtonTracker : QObject
+{
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonDblClick)
+        {
+            const auto button = static_cast<QMouseEvent*>(event)->button();
+            if (button == Qt::LeftButton)
+                leftPressed = true;
+            else if (button == Qt::RightButton)
+                rightPressed = true;
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+    bool leftPressed = false;
+    bool rightPressed = false;
 };
 
 // Repaints asked for by other threads travel on a list under our own mutex; a pipe wakes the
@@ -115,8 +176,14 @@ struct Window::Impl
     int wakeRead = -1;
     int wakeWrite = -1;
     // Declared after the controls so that the widgets go first.
-    std::unique_ptr<QMainWindow> frame;
+    std::unique_ptr<Frame> frame;
+    QWidget* background = nullptr;
     QWidget* clientArea = nullptr;
+    std::unordered_map<int, QTimer*> timers;
+    ButtonTracker buttons;
+    QEventLoop* loop = nullptr;
+    bool ended = false;
+    int result = 0;
 
     explicit Impl(std::recursive_mutex& lock) : paintLock(lock) {}
 
@@ -182,10 +249,16 @@ struct Window::Impl
 Window::Window(int clientWidth, int clientHeight, std::recursive_mutex& paintLock)
     : impl_(std::make_unique<Impl>(paintLock))
 {
-    impl_->frame = std::make_unique<QMainWindow>();
-    impl_->clientArea = new QWidget(impl_->frame.get());
-    impl_->frame->setCentralWidget(impl_->clientArea);
-    impl_->clientArea->setFixedSize(std::max(clientWidth, 0), std::max(clientHeight, 0));
+    impl_->frame = std::make_unique<Frame>(*this);
+    // The client area keeps its size and place; a larger window shows more background.
+    impl_->background = new QWidget(impl_->frame.get());
+    impl_->background->setAutoFillBackground(true);
+    impl_->frame->setCentralWidget(impl_->background);
+    impl_->clientArea = new QWidget(impl_->background);
+    impl_->clientArea->setGeometry(0, 0, std::max(clientWidth, 0), std::max(clientHeight, 0));
+    impl_->background->setMinimumSize(impl_->clientArea->size());
+    impl_->frame->resize(impl_->clientArea->size());
+    qApp->installEventFilter(&impl_->buttons);
     impl_->openWakePipe();
 }
 
@@ -200,6 +273,155 @@ void Window::setTitle(std::string_view utf8)
 void Window::show()
 {
     impl_->frame->show();
+}
+
+void Window::setColours(Colour background, Colour text)
+{
+    auto toQt = [](Colour c) { return QColor(redOf(c), greenOf(c), blueOf(c)); };
+    QPalette palette = impl_->background->palette();
+    palette.setColor(QPalette::Window, toQt(background));
+    palette.setColor(QPalette::WindowText, toQt(text));
+    impl_->background->setPalette(palette);
+}
+
+void Window::centre()
+{
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    impl_->frame->adjustSize();
+    const QRect area = screen->availableGeometry();
+    const QSize size = impl_->frame->frameGeometry().size();
+    const int x = area.x() + std::max(0, (area.width() - size.width()) / 2);
+    const int y = area.y() + std::max(0, (area.height() - size.height()) / 2);
+    impl_->frame->move(x, y);
+}
+
+int Window::run()
+{
+    QEventLoop loop;
+    impl_->loop = &loop;
+    sendMessage(message::kInitialise, 0, 0);
+    if (!impl_->ended)
+    {
+        show();
+        loop.exec();
+    }
+    impl_->loop = nullptr;
+    sendMessage(message::kDestroy, 0, 0);
+    return impl_->result;
+}
+
+void Window::end(int result)
+{
+    impl_->result = result;
+    impl_->ended = true;
+    impl_->frame->ending = true;
+    impl_->frame->close();
+    if (impl_->loop)
+        impl_->loop->quit();
+    impl_->loop = nullptr;
+}
+
+bool Window::visible() const
+{
+    return impl_->frame->isVisible();
+}
+
+void Window::addMenu(std::string_view title, const std::vector<std::pair<std::string, int>>& items)
+{
+    QMenu* menu = impl_->frame->menuBar()->addMenu(
+        QString::fromUtf8(title.data(), static_cast<qsizetype>(title.size())));
+    for (const auto& [text, command] : items)
+    {
+        QAction* action = menu->addAction(QString::fromStdString(text));
+        QObject::connect(action, &QAction::triggered, impl_->frame.get(),
+                         [this, command = command] { sendMessage(message::kCommand, command, 0); });
+    }
+}
+
+void Window::setTimer(int id, int periodMs)
+{
+    QTimer*& timer = impl_->timers[id];
+    if (!timer)
+    {
+        timer = new QTimer(impl_->frame.get());
+        QObject::connect(timer, &QTimer::timeout, impl_->frame.get(),
+                         [this, id] { sendMessage(message::kTimer, id, 0); });
+    }
+    timer->start(std::max(periodMs, 1));
+}
+
+void Window::killTimer(int id)
+{
+    if (const auto found = impl_->timers.find(id); found != impl_->timers.end())
+        found->second->stop();
+}
+
+std::int16_t Window::buttonState(int button)
+{
+    const Qt::MouseButton qtButton = button == kLeftMouseButton ? Qt::LeftButton : Qt::RightButton;
+    bool& pressed = button == kLeftMouseButton ? impl_->buttons.leftPressed : impl_->buttons.rightPressed;
+    const bool down = (QGuiApplication::mouseButtons() & qtButton) != 0;
+    const std::int16_t state = static_cast<std::int16_t>((down ? kButtonDown : 0) | (pressed ? kButtonPressedSinceRead : 0));
+    pressed = false;
+    return state;
+}
+
+Control* Window::controlAtCursor()
+{
+    QWidget* under = impl_->clientArea->childAt(impl_->clientArea->mapFromGlobal(QCursor::pos()));
+    auto* widget = dynamic_cast<ControlWidget*>(under);
+    return widget ? &widget->control : nullptr;
+}
+
+Image Window::grabClientArea()
+{
+    const QImage shot = impl_->background->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    Image image(shot.width(), shot.height());
+    for (int y = 0; y < shot.height(); ++y)
+        std::copy_n(reinterpret_cast<const std::uint32_t*>(shot.constScanLine(y)), shot.width(),
+                    image.pixels.begin() + static_cast<std::ptrdiff_t>(y) * shot.width());
+    return image;
+}
+
+void showMessageBox(std::string_view title, std::string_view text)
+{
+    QMessageBox box(QMessageBox::NoIcon, QString::fromUtf8(title.data(), static_cast<qsizetype>(title.size())),
+                    QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())), QMessageBox::Ok);
+    box.exec();
+}
+
+int chooseFromList(std::string_view title, int width, int height, const std::vector<std::string>& entries)
+{
+    static QPointer<QDialog> open;
+    if (open)
+    {
+        open->raise();
+        open->activateWindow();
+        return -1;
+    }
+    QDialog dialog;
+    open = &dialog;
+    dialog.setWindowTitle(QString::fromUtf8(title.data(), static_cast<qsizetype>(title.size())));
+    dialog.setWindowModality(Qt::NonModal);
+    dialog.resize(width, height);
+    auto* list = new QComboBox(&dialog);
+    list->setObjectName(QStringLiteral("devices"));
+    list->setGeometry(15, 15, std::max(width - 30, 40), 24);
+    for (const auto& entry : entries)
+        list->addItem(QString::fromStdString(entry));
+    list->setCurrentIndex(entries.empty() ? -1 : 0);
+    int chosen = -1;
+    QObject::connect(list, &QComboBox::activated, &dialog, [&](int index) {
+        chosen = index;
+        dialog.accept();
+    });
+    QEventLoop loop;
+    QObject::connect(&dialog, &QDialog::finished, &loop, &QEventLoop::quit);
+    dialog.show();
+    loop.exec();
+    return chosen;
 }
 
 void Window::setEventHandler(EventHandler handler)

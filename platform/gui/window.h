@@ -9,7 +9,10 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace sonarello::gui
 {
@@ -28,7 +31,26 @@ inline constexpr std::uint32_t kTimer = 275;
 
 inline constexpr std::intptr_t kMouseMove = 512;
 inline constexpr std::intptr_t kLeftButtonDown = 513;
+inline constexpr std::intptr_t kRightButtonDown = 516;
+// The command of the close box and of the Escape key.
+inline constexpr int kCancelCommand = 2;
 } // namespace message
+
+// Mouse buttons as the button-state read names them.
+inline constexpr int kLeftMouseButton = 1;
+inline constexpr int kRightMouseButton = 2;
+inline constexpr std::int16_t kButtonDown = static_cast<std::int16_t>(0x8000);
+inline constexpr std::int16_t kButtonPressedSinceRead = 1;
+
+// Shows a modal message box with an OK button and no icon, owned by no window.
+void showMessageBox(std::string_view title, std::string_view text);
+
+// Offers the entries in a modal dialog with a drop-down list, the first selected; returns
+// the confirmed entry's index, or -1 when the dialog was closed. The main window keeps working
+// while it is open; a second call while one is open brings that one to the front and returns
+// -1.
+int chooseFromList(std::string_view title, int width, int height,
+                   const std::vector<std::string>& entries);
 
 inline constexpr int kAuxValueCount = 8;
 // What a control's image holds before anything is drawn on it.
@@ -85,7 +107,28 @@ class Window
     Window& operator=(const Window&) = delete;
 
     void setTitle(std::string_view utf8);
+    void setColours(Colour background, Colour text);
+    // Centres the window in the screen's work area, never above or left of its corner.
+    void centre();
     void show();
+    // Sends the initialisation message, shows the window and processes its messages until
+    // end() is called; then sends the destroy message. Returns end()'s result.
+    int run();
+    void end(int result);
+    bool visible() const;
+
+    // A drop-down menu on the window's menu bar; choosing an item sends its command.
+    void addMenu(std::string_view title, const std::vector<std::pair<std::string, int>>& items);
+    // A timer that sends the timer message with its id every periodMs.
+    void setTimer(int id, int periodMs);
+    void killTimer(int id);
+    // 0x8000 while the button is down, | 1 when it was pressed since the previous read of
+    // that button; the read clears the second part. GUI thread.
+    std::int16_t buttonState(int button);
+    // The control under the pointer, or nothing.
+    Control* controlAtCursor();
+    // Pixels of the whole window as shown (client area and controls). GUI thread.
+    Image grabClientArea();
     void setEventHandler(EventHandler handler);
     // Calls the event handler at once, on the calling thread; 0 without a handler.
     std::intptr_t sendMessage(std::uint32_t message, std::intptr_t p1, std::intptr_t p2);

@@ -12,9 +12,9 @@ namespace sonarello::sound
 
 struct AudioFormat
 {
-    int sampleRate = 0;       // the file's own rate
-    int fileChannels = 0;     // channels in the file; decoded frames are always stereo
-    std::int64_t frames = 0;  // exact length in frames, encoder delay and padding removed
+    int sampleRate = 0;      // the file's own rate
+    int fileChannels = 0;    // channels in the file; decoded frames are always stereo
+    std::int64_t frames = 0; // exact length in frames, encoder delay and padding removed
 };
 
 class Decoder

@@ -20,8 +20,8 @@ struct EngineOptions
 {
     // auto | jack | jack:noconnect | pulse | alsa | null | wav:FILE
     std::string output = "auto";
-    int mixRate = 44100;   // asked; the device's own rate is used where it differs
-    int channels = 128;    // voices that can play at once
+    int mixRate = 44100; // asked; the device's own rate is used where it differs
+    int channels = 128;  // voices that can play at once
     int periodFrames = 256;
 };
 

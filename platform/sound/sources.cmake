@@ -1,4 +1,8 @@
 # Sources of the sound engine, relative to platform/.
 set(SONARELLO_SOUND_SOURCES
     sound/decoder.cpp
+    sound/streamer.cpp
+    sound/mixer.cpp
+    sound/output.cpp
+    sound/audio_engine.cpp
 )

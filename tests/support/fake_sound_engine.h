@@ -5,8 +5,11 @@
 #include "platform/sound/decoder.h"
 #include "platform/sound/sound_engine.h"
 
+#include <functional>
 #include <map>
 #include <mutex>
+#include <set>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -17,6 +20,17 @@ class FakeSoundEngine : public sound::SoundEngine
 {
   public:
     bool startSucceeds = true;
+    std::uint32_t reportedTimeMs = 0;
+    std::uint32_t reportedPositionBytes = 0;
+    std::set<sound::StreamHandle> endedStreams;
+    // Receives the whole record when the engine goes, as the program's shutdown ends.
+    std::function<void(const std::vector<std::string>&)> onDestroy;
+
+    ~FakeSoundEngine() override
+    {
+        if (onDestroy)
+            onDestroy(calls);
+    }
     std::vector<std::string> calls; // "open <path>", "close <handle>", ...
 
     bool start(const sound::EngineOptions& options) override
@@ -63,12 +77,18 @@ class FakeSoundEngine : public sound::SoundEngine
         const auto it = streams_.find(s);
         return it == streams_.end() ? 0 : it->second.lengthMs;
     }
-    std::uint32_t positionBytes(sound::StreamHandle) override { return 0; }
+    std::uint32_t positionBytes(sound::StreamHandle s) override
+    {
+        return s == sound::kNoStream ? 0 : reportedPositionBytes;
+    }
     bool setPositionBytes(sound::StreamHandle s, std::uint32_t b) override
     {
         return record("setPosition " + std::to_string(s) + " " + std::to_string(b));
     }
-    std::uint32_t timeMs(sound::StreamHandle) override { return 0; }
+    std::uint32_t timeMs(sound::StreamHandle s) override
+    {
+        return s == sound::kNoStream ? 0 : reportedTimeMs;
+    }
     bool setTimeMs(sound::StreamHandle s, std::uint32_t ms) override
     {
         return record("setTime " + std::to_string(s) + " " + std::to_string(ms));
@@ -83,7 +103,17 @@ class FakeSoundEngine : public sound::SoundEngine
     {
         return record("loop " + std::to_string(s) + (on ? " on" : " off"));
     }
-    bool ended(sound::StreamHandle) override { return false; }
+    bool ended(sound::StreamHandle s) override
+    {
+        std::lock_guard lock(mutex_);
+        return endedStreams.count(s) > 0;
+    }
+    // The calls recorded since the last take, which empties the record.
+    std::vector<std::string> takeCalls()
+    {
+        std::lock_guard lock(mutex_);
+        return std::exchange(calls, {});
+    }
     bool setVolume(sound::ChannelHandle c, int v) override
     {
         return record("volume " + std::to_string(c) + " " + std::to_string(v));

@@ -1,0 +1,77 @@
+// Carries short messages from the MIDI library's threads to the player: one lock-free queue
+// per open input, filled by the library's callback, emptied in arrival order by our thread.
+#pragma once
+
+#include "platform/midi/midi_service.h"
+
+#include <array>
+#include <atomic>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+namespace sonarello::midi
+{
+
+constexpr int kMaxInputSlots = 16;               // open inputs at once, virtual port included
+constexpr std::size_t kSlotQueueCapacity = 1024; // messages waiting per input (power of two)
+
+// Owns the MIDI dispatch thread: it calls the handler for every posted message, one at a
+// time, oldest first across all inputs.
+class MidiDispatcher
+{
+  public:
+    MidiDispatcher();
+    ~MidiDispatcher();
+    MidiDispatcher(const MidiDispatcher&) = delete;
+    MidiDispatcher& operator=(const MidiDispatcher&) = delete;
+
+    // Returns once the previous handler is no longer running. Never call it while holding a
+    // lock that the handler takes.
+    void setHandler(MessageHandler handler);
+
+    // Control threads. A slot is claimed stopped; releasing it drops what is still queued.
+    // At most one thread posts to a slot at a time (its library callback).
+    int claimSlot(); // -1 when every slot is taken
+    void releaseSlot(int slot);
+    void setStarted(int slot, bool started);
+    bool started(int slot) const;
+
+    // MIDI library thread: never locks, allocates or calls user code. False when the slot
+    // is stopped or its queue is full (the message is dropped).
+    bool post(int slot, ShortMessage message) noexcept;
+
+  private:
+    struct Entry
+    {
+        std::uint64_t order = 0;
+        ShortMessage message = 0;
+        std::uint32_t generation = 0;
+    };
+    struct Slot
+    {
+        std::array<Entry, kSlotQueueCapacity> entries{};
+        alignas(64) std::atomic<std::size_t> head{0}; // written by the producer
+        alignas(64) std::atomic<std::size_t> tail{0}; // written by the dispatch thread
+        std::atomic<std::uint32_t> generation{0};
+        std::atomic<bool> started{false};
+        bool claimed = false; // under slotsMutex_
+    };
+
+    void run();
+    bool deliverOldest();
+
+    std::unique_ptr<std::array<Slot, kMaxInputSlots>> slots_;
+    std::mutex slotsMutex_;
+    std::atomic<std::uint64_t> nextOrder_{0};
+    std::atomic<std::uint32_t> wake_{0};
+    std::atomic<bool> stopping_{false};
+    std::mutex handlerMutex_;
+    MessageHandler handler_;
+    std::thread thread_;
+};
+
+} // namespace sonarello::midi

@@ -1,0 +1,33 @@
+// The sound engine of the player: stream and channel tables over the mixer, the streamer
+// thread, the output and its watchdog. Control threads; every call takes the engine's lock.
+#pragma once
+
+#include "sound_engine.h"
+
+#include <memory>
+
+namespace sonarello::sound
+{
+
+class Mixer;
+class Streamer;
+
+// The engine with an output chosen by EngineOptions::output.
+std::unique_ptr<SoundEngine> createAudioEngine();
+
+// An engine without output or threads whose blocks the caller renders: tests and
+// benchmarks drive it one period at a time.
+class ManualEngine
+{
+  public:
+    virtual ~ManualEngine() = default;
+    virtual SoundEngine& engine() = 0;
+    // Renders one block (audio thread's work), then fills the rings (streamer's work).
+    virtual void render(float* out, int frames) = 0;
+    virtual void renderOnly(float* out, int frames) = 0;
+    virtual void fillRings() = 0;
+};
+
+std::unique_ptr<ManualEngine> createManualEngine(int outputRate, int channels = 128);
+
+} // namespace sonarello::sound

@@ -1,0 +1,52 @@
+// The outputs that pull the mixer: a JACK client, RtAudio devices (PulseAudio, ALSA), a real-time
+// paced clock with no device, and a WAV file paced the same way. Opened and closed on a
+// control thread; each output's own thread is the audio thread that calls Mixer::render.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace sonarello::sound
+{
+
+class Mixer;
+
+enum class OutputKind
+{
+    Jack,
+    Pulse,
+    Alsa,
+    Null,
+    Wav
+};
+
+struct OutputChoice
+{
+    OutputKind kind = OutputKind::Null;
+    bool connect = true; // JACK: connect our outputs to the system playback ports
+    std::string wavPath;
+};
+
+// "jack", "jack:noconnect", "pulse", "alsa", "null" or "wav:FILE"; nullopt for "auto" and
+// for anything unknown (valid says which).
+std::optional<OutputChoice> parseOutputChoice(const std::string& text, bool& valid);
+
+class Output
+{
+  public:
+    virtual ~Output() = default;
+    virtual int sampleRate() const = 0;
+    // False once the device or its server went away.
+    virtual bool running() = 0;
+};
+
+// True when a JACK server answers (without starting one).
+bool jackServerRunning();
+
+// Opens and starts an output that renders `mixer` (whose rate it sets to the one in use);
+// nullptr with a reason in `error` when it cannot.
+std::unique_ptr<Output> openOutput(const OutputChoice& choice, Mixer& mixer, int askedRate,
+                                   int periodFrames, std::string& error);
+
+} // namespace sonarello::sound

@@ -1,0 +1,218 @@
+#include "streamer.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+
+namespace sonarello::sound
+{
+
+namespace
+{
+
+constexpr std::int64_t kDecodeChunkFrames = 8192;
+constexpr auto kIdlePoll = std::chrono::milliseconds(10);
+
+bool openDecoderIfNeeded(StreamState& s)
+{
+    if (s.decoder)
+        return true;
+    if (s.decoderFailed)
+        return false;
+    s.decoder = openDecoder(s.path);
+    s.decodeFrame = 0;
+    // A file replaced by another one of a different length is no longer the stream's file.
+    if (!s.decoder || s.decoder->format().frames != s.totalFrames())
+    {
+        s.decoder.reset();
+        s.decoderFailed = true;
+        return false;
+    }
+    return true;
+}
+
+void resetWindow(StreamState& s, std::uint32_t epoch)
+{
+    const std::int64_t start = s.wantedFrame.load(std::memory_order_relaxed);
+    bool ok = openDecoderIfNeeded(s);
+    if (ok && s.decodeFrame != start)
+        ok = s.decoder->seek(start);
+    s.decodeFrame = ok ? start : -1;
+    s.windowStart.store(start, std::memory_order_relaxed);
+    s.windowEnd.store(start, std::memory_order_relaxed);
+    s.dataEnd.store(ok ? s.totalFrames() : start, std::memory_order_relaxed);
+    s.servedEpoch.store(epoch, std::memory_order_release);
+    s.refilling = ok;
+}
+
+// Seconds of playing time left before the voice runs out of decoded frames.
+double secondsAhead(const StreamState& s)
+{
+    const std::int64_t ahead =
+        s.windowEnd.load(std::memory_order_relaxed) - s.position.load(std::memory_order_relaxed);
+    const int rate = s.rateHz.load(std::memory_order_relaxed);
+    return static_cast<double>(ahead) / std::max(rate > 0 ? rate : s.fileRate(), 1);
+}
+
+// The ring has room and the file has frames left for it.
+bool canFill(const StreamState& s)
+{
+    const std::int64_t end = s.windowEnd.load(std::memory_order_relaxed);
+    const std::int64_t floor = s.readFloor.load(std::memory_order_acquire);
+    return s.decoder && s.decodeFrame == end &&
+           end < std::min(floor + s.ringFrames, s.dataEnd.load(std::memory_order_relaxed));
+}
+
+// Decodes one chunk into the ring; false when the ring is as full as it may be.
+bool fillChunk(StreamState& s)
+{
+    const std::int64_t end = s.windowEnd.load(std::memory_order_relaxed);
+    const std::int64_t floor = s.readFloor.load(std::memory_order_acquire);
+    const std::int64_t limit =
+        std::min(floor + s.ringFrames, s.dataEnd.load(std::memory_order_relaxed));
+    if (end >= limit || s.decodeFrame != end)
+        return false;
+    const std::int64_t slot = end % s.ringFrames;
+    const std::int64_t wanted = std::min({limit - end, kDecodeChunkFrames, s.ringFrames - slot});
+    const std::int64_t got = s.decoder->read(s.ring.get() + slot * 2, wanted);
+    s.decodeFrame = end + std::max<std::int64_t>(got, 0);
+    if (got < wanted)
+        s.dataEnd.store(s.decodeFrame, std::memory_order_relaxed); // decoding failed here
+    s.windowEnd.store(s.decodeFrame, std::memory_order_release);
+    return got > 0;
+}
+
+} // namespace
+
+std::shared_ptr<const DecodedHead> decodeHead(Decoder& decoder, const FileMeasure& measure)
+{
+    auto head = std::make_shared<DecodedHead>();
+    head->measure = measure;
+    const std::int64_t total = measure.format.frames;
+    const bool whole = total <= kHeadFrames ||
+                       static_cast<double>(total) < kWholeFileSeconds * measure.format.sampleRate;
+    const std::int64_t wanted = whole ? total : kHeadFrames;
+    head->frames.resize(static_cast<std::size_t>(wanted * 2));
+    std::int64_t got = 0;
+    while (got < wanted)
+    {
+        const std::int64_t n =
+            decoder.read(head->frames.data() + got * 2, std::min(wanted - got, kDecodeChunkFrames));
+        if (n <= 0)
+            break;
+        got += n;
+    }
+    head->headFrames = got;
+    head->whole = whole || got < wanted;
+    if (got < wanted)
+    {
+        head->frames.resize(static_cast<std::size_t>(got * 2));
+        head->frames.shrink_to_fit();
+    }
+    return head;
+}
+
+void StreamState::allocateRing()
+{
+    if (ring || !streamed())
+        return;
+    ringFrames = static_cast<std::int64_t>(std::ceil((kRingSeconds + 0.25) * fileRate())) +
+                 kRingHistoryFrames;
+    ring.reset(new float[static_cast<std::size_t>(ringFrames * 2)]);
+}
+
+Streamer::Streamer(bool ownThread)
+{
+    if (ownThread)
+        thread_ = std::thread([this] { run(); });
+}
+
+Streamer::~Streamer()
+{
+    {
+        std::lock_guard lock(mutex_);
+        quit_ = true;
+    }
+    wakeUp_.notify_all();
+    if (thread_.joinable())
+        thread_.join();
+}
+
+void Streamer::add(std::shared_ptr<StreamState> stream)
+{
+    {
+        std::lock_guard lock(mutex_);
+        if (std::find(streams_.begin(), streams_.end(), stream) == streams_.end())
+            streams_.push_back(std::move(stream));
+    }
+    wakeUp_.notify_all();
+}
+
+void Streamer::remove(const StreamState* stream)
+{
+    std::lock_guard lock(mutex_);
+    std::erase_if(streams_, [&](const auto& s) { return s.get() == stream; });
+}
+
+void Streamer::wake()
+{
+    wakeUp_.notify_all();
+}
+
+void Streamer::serviceNow()
+{
+    while (serviceOnce())
+    {
+    }
+}
+
+bool Streamer::serviceOnce()
+{
+    std::lock_guard serviceLock(serviceMutex_);
+    std::vector<std::shared_ptr<StreamState>> streams;
+    {
+        std::lock_guard lock(mutex_);
+        streams = streams_;
+    }
+    StreamState* mostUrgent = nullptr;
+    double leastAhead = 0;
+    for (const auto& stream : streams)
+    {
+        StreamState& s = *stream;
+        const std::uint32_t wanted = s.wantedEpoch.load(std::memory_order_acquire);
+        if (wanted != s.servedEpoch.load(std::memory_order_relaxed))
+            resetWindow(s, wanted);
+        if (!s.playing.load(std::memory_order_relaxed) || s.ended.load(std::memory_order_relaxed))
+            continue;
+        const double ahead = secondsAhead(s);
+        if (ahead < kRefillBelowSeconds)
+            s.refilling = true;
+        if (ahead >= kRingSeconds || !canFill(s))
+            s.refilling = false;
+        if (s.refilling && (!mostUrgent || ahead < leastAhead))
+        {
+            mostUrgent = &s;
+            leastAhead = ahead;
+        }
+    }
+    if (!mostUrgent)
+        return false;
+    if (!fillChunk(*mostUrgent))
+        mostUrgent->refilling = false;
+    return true;
+}
+
+void Streamer::run()
+{
+    std::unique_lock lock(mutex_);
+    while (!quit_)
+    {
+        lock.unlock();
+        const bool busy = serviceOnce();
+        lock.lock();
+        if (!busy && !quit_)
+            wakeUp_.wait_for(lock, kIdlePoll);
+    }
+}
+
+} // namespace sonarello::sound

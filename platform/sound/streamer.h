@@ -1,0 +1,113 @@
+// Decoded audio of open streams: the head kept in memory for instant start, and the ring
+// buffer that the streamer thread keeps ahead of each playing voice. Streamer thread and
+// control threads; the audio thread reads StreamState through the Mixer only.
+#pragma once
+
+#include "decoder.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace sonarello::sound
+{
+
+constexpr std::int64_t kHeadFrames = 65536;      // decoded start of every file kept in memory
+constexpr double kWholeFileSeconds = 10.0;       // shorter files are decoded whole
+constexpr double kRingSeconds = 3.0;             // the streamer keeps a voice this far ahead
+constexpr double kRefillBelowSeconds = 1.0;      // and tops the ring up when less is left
+constexpr std::int64_t kRingHistoryFrames = 256; // kept behind a voice for ramps and switches
+
+// The decoded start of a file (all of it when short) with its measure. Immutable once
+// built, shared by every stream of the file.
+struct DecodedHead
+{
+    FileMeasure measure;
+    std::vector<float> frames; // stereo interleaved
+    std::int64_t headFrames = 0;
+    bool whole = false; // frames hold everything that could be decoded
+
+    std::int64_t totalFrames() const { return measure.format.frames; }
+};
+
+// Decodes the head of the file the decoder reads from its current position (the start).
+// Control or streamer thread.
+std::shared_ptr<const DecodedHead> decodeHead(Decoder& decoder, const FileMeasure& measure);
+
+// One open stream: its head, its ring and the state its voice publishes. Created and owned
+// by the control side; the streamer writes the ring, the voice reads it.
+struct StreamState
+{
+    std::string path;
+    std::shared_ptr<const DecodedHead> head;
+
+    // Ring of file frames addressed by frame % ringFrames (streamed files only). The voice
+    // asks for a window starting at wantedFrame by bumping wantedEpoch; the streamer seeks,
+    // answers with servedEpoch and fills [windowStart, windowEnd), never writing a frame at
+    // or beyond readFloor + ringFrames.
+    std::unique_ptr<float[]> ring;
+    std::int64_t ringFrames = 0;
+    std::atomic<std::int64_t> windowStart{0};
+    std::atomic<std::int64_t> windowEnd{0};
+    std::atomic<std::int64_t> dataEnd{0}; // where decoding stopped early, else the length
+    std::atomic<std::uint32_t> wantedEpoch{0};
+    std::atomic<std::uint32_t> servedEpoch{0};
+    std::atomic<std::int64_t> wantedFrame{0};
+    std::atomic<std::int64_t> readFloor{0};
+
+    // Published by the voice while it plays; set by the control side while none does.
+    std::atomic<std::int64_t> position{0};
+    std::atomic<bool> ended{false};
+    std::atomic<bool> loop{false};
+    std::atomic<int> rateHz{0};
+    std::atomic<bool> playing{false}; // the streamer serves only playing streams
+
+    // Streamer thread only.
+    std::unique_ptr<Decoder> decoder;
+    std::int64_t decodeFrame = -1; // where the decoder stands, -1 unknown
+    bool decoderFailed = false;
+    bool refilling = false;
+
+    bool streamed() const { return !head->whole; }
+    std::int64_t totalFrames() const { return head->totalFrames(); }
+    int fileRate() const { return head->measure.format.sampleRate; }
+    // control thread, before the stream first plays
+    void allocateRing();
+};
+
+// The thread that fills the rings of playing streams, the one closest to running dry first.
+class Streamer
+{
+  public:
+    // Without its own thread the rings fill only through serviceNow().
+    explicit Streamer(bool ownThread = true);
+    ~Streamer();
+    Streamer(const Streamer&) = delete;
+    Streamer& operator=(const Streamer&) = delete;
+
+    // control thread
+    void add(std::shared_ptr<StreamState> stream);
+    void remove(const StreamState* stream);
+    void wake();
+    // Fills every ring that needs it until none does; for tests and benchmarks that drive
+    // the mixer without the thread. Any thread but the streamer's own.
+    void serviceNow();
+
+  private:
+    void run();
+    bool serviceOnce(); // true when it did some work
+
+    std::mutex mutex_;
+    std::condition_variable wakeUp_;
+    std::vector<std::shared_ptr<StreamState>> streams_;
+    std::mutex serviceMutex_;
+    bool quit_ = false;
+    std::thread thread_;
+};
+
+} // namespace sonarello::sound

@@ -1,0 +1,172 @@
+#include "rows.h"
+
+#include "platform/text.h"
+
+#include <algorithm>
+#include <mutex>
+
+namespace sonarello
+{
+
+namespace
+{
+
+std::size_t at(int row) { return static_cast<std::size_t>(row); }
+
+void setValue(Player& p, int id, float value, std::string_view caption)
+{
+    controls::setControlValue(p.toolkit, p.window, id, value, caption);
+}
+
+} // namespace
+
+void TrackRows::resize(int rowCount)
+{
+    const auto n = static_cast<std::size_t>(rowCount) + 1;
+    RowStream.assign(n, 0);
+    RowChannel.assign(n, 0);
+    RowLoop.assign(n, 0);
+    RowPlaying.assign(n, 0);
+    RowSpeed.assign(n, 0);
+    RowVolume.assign(n, 0);
+    RowLengthMs.assign(n, 0);
+    RowLengthBytes.assign(n, 0);
+    RowFile.assign(n, 0);
+}
+
+bool validRow(const Player& player, int row) { return row >= 1 && row <= player.RowCount; }
+
+int clampedSpeed(std::int32_t speed) { return std::clamp(speed, 0, kMaxSpeed); }
+int clampedVolume(std::int32_t volume) { return std::clamp(volume, 0, sound::kMaxVolume); }
+
+int rowRateHz(int speed, int fileRate)
+{
+    return static_cast<int>(text::roundToInt(static_cast<double>(clampedSpeed(speed)) * fileRate / kNormalSpeed));
+}
+
+int rowFileIndex(Player& player, int row)
+{
+    const gui::Control* cell = player.window.findControl(kFileBase + row);
+    return cell ? cell->auxValue(1) : 0;
+}
+
+void setOnOff(Player& player, int id, std::string_view text)
+{
+    std::scoped_lock lock(player.lock);
+    const std::string upper = text::asciiUpper(text);
+    gui::Control* control = player.window.findControl(id);
+    if (upper.find("OFF") != std::string::npos)
+    {
+        if (control)
+            control->setAuxValue(1, 1);
+        setValue(player, id, 100.0f, text::trimBlanks(text));
+    }
+    if (upper.find("ON") != std::string::npos)
+    {
+        if (control)
+            control->setAuxValue(1, 0);
+        setValue(player, id, 0.0f, text::trimBlanks(text));
+    }
+}
+
+void showMidiText(Player& player, std::string_view text)
+{
+    std::scoped_lock lock(player.lock);
+    setValue(player, kMidiDisplayId, 100.0f, text);
+}
+
+void openRowStream(Player& player, const std::string& path, int row)
+{
+    std::scoped_lock lock(player.lock);
+    auto& rows = player.rows;
+    auto& engine = player.engine;
+    const sound::StreamHandle stream = engine.openStream(path);
+    rows.RowStream[at(row)] = stream;
+    engine.setLoop(stream, rows.RowLoop[at(row)] == 1);
+    if (rows.RowPlaying[at(row)] == 1)
+    {
+        // Volume and rate go with the start, so the first sample already has them.
+        const int rate = rowRateHz(rows.RowSpeed[at(row)], engine.sampleRate(stream));
+        rows.RowChannel[at(row)] = engine.playStream(stream, clampedVolume(rows.RowVolume[at(row)]), rate);
+        engine.setFrequency(rows.RowChannel[at(row)], rate);
+    }
+    rows.RowLengthMs[at(row)] = engine.lengthMs(stream);
+    rows.RowLengthBytes[at(row)] = static_cast<std::int32_t>(std::min<std::uint32_t>(engine.lengthBytes(stream), INT32_MAX));
+}
+
+void startRow(Player& player, int row)
+{
+    std::scoped_lock lock(player.lock);
+    if (!validRow(player, row))
+        return;
+    auto& rows = player.rows;
+    const int index = rowFileIndex(player, row);
+    if (rows.RowStream[at(row)] != sound::kNoStream)
+        player.engine.closeStream(rows.RowStream[at(row)]);
+    rows.RowPlaying[at(row)] = 1;
+    openRowStream(player, player.catalogue.path(index), row);
+    player.engine.setVolume(rows.RowChannel[at(row)], clampedVolume(rows.RowVolume[at(row)]));
+    setOnOff(player, kPlayBase + row, "ON");
+}
+
+void stopRow(Player& player, int row)
+{
+    std::scoped_lock lock(player.lock);
+    if (!validRow(player, row))
+        return;
+    player.engine.stopStream(player.rows.RowStream[at(row)]);
+    player.rows.RowPlaying[at(row)] = 0;
+    setOnOff(player, kPlayBase + row, "OFF");
+    setValue(player, kPositionBase + row, 0.0f, " ");
+    setValue(player, kLevelBase + row, 0.0f, "");
+}
+
+void setRowLoop(Player& player, int row, bool loop)
+{
+    std::scoped_lock lock(player.lock);
+    if (!validRow(player, row))
+        return;
+    player.rows.RowLoop[at(row)] = loop ? 1 : 0;
+    player.engine.setLoop(player.rows.RowStream[at(row)], loop);
+    setOnOff(player, kLoopBase + row, loop ? "ON" : "OFF");
+}
+
+namespace
+{
+
+// Moves one playing row's displays; true when its stream has played to its end (a row
+// whose file could not be opened ends at once).
+bool updateRow(Player& player, int row)
+{
+    auto& rows = player.rows;
+    auto& engine = player.engine;
+    const sound::StreamHandle stream = rows.RowStream[at(row)];
+    const auto position = static_cast<std::int32_t>(engine.positionBytes(stream));
+    const std::int32_t length = rows.RowLengthBytes[at(row)];
+    const float percent = length == 0 ? 100.0f : static_cast<float>(static_cast<double>(position) * 100.0 / length);
+    const double seconds = rows.RowLengthMs[at(row)] * static_cast<double>(percent) / 100000.0;
+    setValue(player, kPositionBase + row, percent, formatDuration(std::max(0.0, seconds)));
+    float left = 0.0f;
+    float right = 0.0f;
+    engine.currentLevels(rows.RowChannel[at(row)], left, right);
+    setValue(player, kLevelBase + row, (left + right) * 50.0f, "");
+    return stream == sound::kNoStream || length == 0 || engine.ended(stream);
+}
+
+} // namespace
+
+void updateRows(Player& player)
+{
+    for (int row = 1; row <= player.RowCount; ++row)
+    {
+        // One row at a time, so a MIDI note waits for at most one row's work.
+        std::scoped_lock lock(player.lock);
+        if (player.rows.RowPlaying[at(row)] != 1 || !updateRow(player, row))
+            continue;
+        stopRow(player, row);
+        if (player.rows.RowLoop[at(row)] == 1)
+            startRow(player, row);
+    }
+}
+
+} // namespace sonarello

@@ -1,0 +1,88 @@
+// The track rows: starting, stopping and opening each row's stream, the periodic update of
+// positions and levels, and the switch and MIDI displays. Every operation holds the program
+// lock for its whole run, so the GUI thread and the MIDI thread take turns row by row.
+#pragma once
+
+#include "controls/program_lock.h"
+#include "controls/toolkit.h"
+#include "library/catalogue.h"
+#include "platform/gui/window.h"
+#include "platform/sound/sound_engine.h"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace sonarello
+{
+
+constexpr int kMaxRows = 72;
+
+// Column bases: a row's control id is base + row.
+constexpr int kKeyBase = 2900;
+constexpr int kSpeedBase = 3000;
+constexpr int kVolumeBase = 3200;
+constexpr int kPlayBase = 3400;
+constexpr int kLoopBase = 3600;
+constexpr int kFileBase = 3800;
+constexpr int kPositionBase = 4000;
+constexpr int kLevelBase = 4200;
+constexpr int kMidiDisplayId = 4400;
+
+constexpr int kNormalSpeed = 50;
+constexpr int kMaxSpeed = 100;
+constexpr float kVolumeScale = 2.55f; // stored volume = slider percent x 2.55
+
+// The row tables, indexed 0..RowCount (0 is no row).
+struct TrackRows
+{
+    std::vector<std::uint32_t> RowStream;
+    std::vector<std::int32_t> RowChannel;
+    std::vector<std::uint8_t> RowLoop;
+    std::vector<std::uint8_t> RowPlaying;
+    std::vector<std::int32_t> RowSpeed;
+    std::vector<std::int32_t> RowVolume;
+    std::vector<std::uint32_t> RowLengthMs;
+    std::vector<std::int32_t> RowLengthBytes;
+    std::vector<std::int32_t> RowFile;
+
+    void resize(int rowCount);
+};
+
+// Everything a row operation touches; start-up creates it once.
+struct Player
+{
+    ProgramLock& lock;
+    controls::Toolkit& toolkit;
+    gui::Window& window;
+    sound::SoundEngine& engine;
+    const TrackCatalogue& catalogue;
+    int RowCount = 0;
+    TrackRows rows;
+};
+
+bool validRow(const Player& player, int row);
+
+// The row's current catalogue index (auxiliary value 1 of its file cell).
+int rowFileIndex(Player& player, int row);
+
+// Switches the row on and plays its file from the start on a fresh stream.
+void startRow(Player& player, int row);
+void stopRow(Player& player, int row);
+// Opens the file's stream for the row and plays it when the row is on.
+void openRowStream(Player& player, const std::string& path, int row);
+// One tick: positions, levels, and the rows whose stream has played to its end.
+void updateRows(Player& player);
+// Shows "ON" or "OFF" on a switch control.
+void setOnOff(Player& player, int id, std::string_view text);
+void showMidiText(Player& player, std::string_view text);
+
+// The rate of a row's voice: speed 50 plays the file at its own rate.
+int rowRateHz(int speed, int fileRate);
+int clampedSpeed(std::int32_t speed);
+int clampedVolume(std::int32_t volume);
+// Switches the row's loop and tells its stream at once.
+void setRowLoop(Player& player, int row, bool loop);
+
+} // namespace sonarello

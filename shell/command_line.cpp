@@ -1,0 +1,105 @@
+#include "command_line.h"
+
+#include <array>
+#include <string_view>
+
+namespace sonarello
+{
+
+namespace
+{
+
+constexpr std::array kAudioChoices = {"auto", "jack", "jack:noconnect", "pulse", "alsa", "null"};
+constexpr std::array kMidiChoices = {"auto", "alsa", "jack", "none"};
+
+bool validAudio(std::string_view v)
+{
+    if (v.starts_with("wav:"))
+        return v.size() > 4;
+    for (const auto* c : kAudioChoices)
+        if (v == c)
+            return true;
+    return false;
+}
+
+bool validMidi(std::string_view v)
+{
+    for (const auto* c : kMidiChoices)
+        if (v == c)
+            return true;
+    return false;
+}
+
+// Applies one "--" option; false when it is not ours or its value is not allowed.
+bool applyOption(CommandLine& line, std::string_view word)
+{
+    if (word == "--headless")
+        line.headless = true;
+    else if (word == "--help" || word == "-h")
+        line.help = true;
+    else if (word == "--version")
+        line.version = true;
+    else if (word.starts_with("--audio=") && validAudio(word.substr(8)))
+        line.audio = word.substr(8);
+    else if (word.starts_with("--midi=") && validMidi(word.substr(7)))
+        line.midi = word.substr(7);
+    else
+        return false;
+    return true;
+}
+
+} // namespace
+
+CommandLine parseCommandLine(const std::vector<std::string>& args)
+{
+    CommandLine line;
+    bool namesOnly = false;
+    for (const auto& word : args)
+    {
+        if (!namesOnly && word == "--")
+            namesOnly = true;
+        else if (!namesOnly && (word.starts_with("--") || word == "-h"))
+        {
+            if (!applyOption(line, word) && line.error.empty())
+                line.error = "unknown or malformed option: " + word;
+        }
+        else
+            line.wantedName += (line.wantedName.empty() ? "" : " ") + word;
+    }
+    return line;
+}
+
+std::string usageText()
+{
+    return R"(Usage: sonarello [OPTION]... [FILE NAME]
+Live player of the .mp3 and .wav files in the current folder: every file is a row that
+plays on its own stream, started and stopped with the mouse or from a MIDI instrument.
+
+Options:
+  --headless              run without a display (played from MIDI alone)
+  --audio=OUTPUT          auto, jack, jack:noconnect, pulse, alsa, null or wav:FILE
+                          (auto: JACK when a server runs, else PulseAudio, else ALSA)
+  --midi=SYSTEM           auto, alsa, jack or none
+  --help                  show this text and end
+  --version               show the version and end
+  --                      every word after it belongs to the file name
+
+FILE NAME (the words joined with single blanks) moves the file whose path ends with it
+to row 1.
+
+Mouse, on a row's cells:
+  number key, Play        left click: start the row, or stop it when it plays
+  Play                    right button: start the row again from its beginning
+  Loop                    left click: looping on or off
+  file name               button held while moving: right steps to the next file,
+                          left to the previous one (the row stops)
+  Volume, Velocità       left held: follow the pointer; right: full volume / normal speed
+  Posizione               left: jump to the pointer; right: one second back
+
+MIDI: note 36 (C1) starts row 1, note 37 row 2, and so on, on any channel; Note Off or
+a Note On with velocity 0 stops the row. Connect a controller to the input port
+"Sonarello" (aconnect, qjackctl, Helvum) or choose it in the Setup menu.
+)";
+}
+
+} // namespace sonarello

@@ -1,0 +1,28 @@
+// Reads the command line: our "--" options, and the words of the wanted file name joined
+// with single blanks. Main thread at start-up.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace sonarello
+{
+
+struct CommandLine
+{
+    bool headless = false;
+    bool help = false;
+    bool version = false;
+    std::string audio = "auto"; // auto | jack | jack:noconnect | pulse | alsa | null | wav:FILE
+    std::string midi = "auto";  // auto | alsa | jack | none
+    std::string wantedName;     // the file to move to entry 1; empty when none was given
+    std::string error;          // why the line could not be read; empty when it could
+};
+
+// `args` are the words after the program's name. After a lone "--" every word belongs to
+// the file name, so a file whose name begins with "--" can still be named.
+CommandLine parseCommandLine(const std::vector<std::string>& args);
+
+std::string usageText();
+
+} // namespace sonarello

@@ -1,0 +1,192 @@
+#include "startup.h"
+
+#include "platform/os/files.h"
+#include "platform/os/instance_lock.h"
+#include "platform/text.h"
+#include "platform/sound/audio_engine.h"
+#include "shell/main_window.h"
+#include "shell/signals.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <thread>
+
+namespace sonarello
+{
+
+namespace
+{
+
+bool displayAvailable()
+{
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY"})
+        if (const char* value = std::getenv(name); value && *value)
+            return true;
+    const char* platform = std::getenv("QT_QPA_PLATFORM");
+    return platform && *platform;
+}
+
+std::size_t at(int row) { return static_cast<std::size_t>(row); }
+
+void applySettings(Program& program)
+{
+    const Settings settings = loadSettings(program.WorkFolder + kSettingsFileName, program.RowCount);
+    auto& rows = program.player->rows;
+    for (int row = 1; row <= program.RowCount; ++row)
+    {
+        const RowSettings& r = settings.rows[at(row)];
+        rows.RowSpeed[at(row)] = r.RowSpeed;
+        rows.RowVolume[at(row)] = r.RowVolume;
+        rows.RowLoop[at(row)] = r.RowLoop;
+        rows.RowFile[at(row)] = r.RowFile;
+        rows.RowChannel[at(row)] = row;
+        rows.RowPlaying[at(row)] = 0;
+    }
+    program.settingsLinesBeyond = settings.linesBeyond;
+}
+
+void buildWindow(Program& program)
+{
+    program.window = std::make_unique<gui::Window>(kClientWidth, clientHeight(program.RowCount), program.lock);
+    program.window->setTitle(windowTitle(program.engine->version()));
+    program.window->setColours(kWindowBackground, kWindowText);
+    program.toolkit = std::make_unique<controls::Toolkit>(program.lock);
+    program.player.reset(new Player{program.lock, *program.toolkit, *program.window, *program.engine,
+                                    program.catalogue, program.RowCount, {}});
+    program.player->rows.resize(program.RowCount);
+    createMidiDisplay(*program.player);
+    applySettings(program);
+    buildColumns(*program.player, program.WorkFolder);
+    program.engine->setSpectrumActive(true);
+    program.window->addMenu("&Setup", {{"&Midi out" + text::numberText(0), kCommandMidiOut},
+                                       {"&Midi in" + text::numberText(0), kCommandMidiIn},
+                                       {"&Fine", kCommandEnd}});
+    program.window->centre();
+}
+
+// Keeps every row's first seconds decoded, so the first note of a row sounds at once.
+void preloadRowFiles(Program& program)
+{
+    for (int row = 1; row <= program.RowCount; ++row)
+        program.engine->preload(program.catalogue.path(program.player->rows.RowFile[at(row)]));
+}
+
+void connectEventHandler(Program& program)
+{
+    gui::Window& window = *program.window;
+    WindowServices& s = program.services;
+    s.setTimer = [&window](int id, int ms) { window.setTimer(id, ms); };
+    s.killTimer = [&window](int id) { window.killTimer(id); };
+    s.buttonState = [&window](int button) { return window.buttonState(button); };
+    s.endWindow = [&window](int result) { window.end(result); };
+    s.saveSettings = [&program] {
+        std::scoped_lock lock(program.lock);
+        saveSettings(program.WorkFolder + kSettingsFileName, currentSettings(program));
+    };
+    s.pause = [](std::chrono::milliseconds ms) { std::this_thread::sleep_for(ms); };
+    window.setEventHandler([&program](gui::Window&, std::uint32_t message, std::intptr_t p1, std::intptr_t p2) {
+        return handleMainWindowEvent(*program.player, program.services, message, p1, p2);
+    });
+}
+
+void shutdown(Program& program)
+{
+    std::scoped_lock lock(program.lock);
+    for (int row = 1; row <= program.RowCount; ++row)
+        program.engine->closeStream(program.player->rows.RowStream[at(row)]);
+}
+
+} // namespace
+
+Settings currentSettings(Program& program)
+{
+    Settings settings;
+    settings.rows.resize(at(program.RowCount) + 1);
+    const auto& rows = program.player->rows;
+    for (int row = 1; row <= program.RowCount; ++row)
+        settings.rows[at(row)] = {rows.RowSpeed[at(row)], rows.RowVolume[at(row)], rows.RowLoop[at(row)],
+                                  rowFileIndex(*program.player, row)};
+    settings.linesBeyond = program.settingsLinesBeyond;
+    return settings;
+}
+
+int runProgram(const CommandLine& line, const StartupServices& services)
+{
+    os::InstanceLock instance;
+    if (instance.state() != os::InstanceLock::State::Held)
+        return kExitAlreadyRunning;
+
+    Program program;
+    program.engine = services.makeEngine();
+    sound::EngineOptions options;
+    options.output = line.audio;
+    if (!program.engine || !program.engine->start(options))
+    {
+        services.showMessage(kEngineFailedMessage);
+        return kExitNoSoundEngine;
+    }
+    program.WorkFolder = os::workingFolder();
+    scanCatalogue(program.catalogue, program.WorkFolder, *program.engine);
+    if (program.catalogue.FileCount == 0)
+    {
+        services.showMessage(kNoAudioFileMessage);
+        return kExitNoAudioFile;
+    }
+    program.RowCount = std::min(program.catalogue.FileCount, kMaxRows);
+    moveWantedFileFirst(program.catalogue, line.wantedName);
+
+    buildWindow(program);
+    preloadRowFiles(program);
+    connectEventHandler(program);
+    const CloseOnSignals signals(*program.window);
+    if (services.onWindowReady)
+        services.onWindowReady(program);
+    program.window->run();
+
+    shutdown(program);
+    instance.release();
+    return kExitNormal;
+}
+
+int runSonarello(int argc, char** argv)
+{
+    const CommandLine line = parseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+    if (!line.error.empty())
+    {
+        std::fprintf(stderr, "sonarello: %s\n%s", line.error.c_str(), usageText().c_str());
+        return kExitUsage;
+    }
+    if (line.help)
+    {
+        std::fputs(usageText().c_str(), stdout);
+        return kExitNormal;
+    }
+    if (line.version)
+    {
+        std::printf("Sonarello %s\n", SONARELLO_VERSION);
+        return kExitNormal;
+    }
+    if (line.headless)
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    else if (!displayAvailable())
+    {
+        std::fputs("sonarello: no display found; start it with --headless to play from MIDI "
+                   "without a window\n",
+                   stderr);
+        return kExitNoDisplay;
+    }
+
+    gui::Application application(argc, argv);
+    StartupServices services;
+    services.makeEngine = [] { return sound::createAudioEngine(); };
+    services.showMessage = [headless = line.headless](const std::string& text) {
+        if (headless)
+            std::fprintf(stderr, "%s\n", text.c_str());
+        else
+            gui::showMessageBox("Sonarello", text);
+    };
+    return runProgram(line, services);
+}
+
+} // namespace sonarello

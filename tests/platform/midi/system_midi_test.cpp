@@ -1,0 +1,352 @@
+// The service over the system's MIDI: where there is none, and over a JACK server of the
+// test's own (skipped where jackd is not installed).
+#include "platform/midi/midi_service.h"
+
+#include <RtMidi.h>
+#include <gtest/gtest.h>
+#include <jack/jack.h>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <mutex>
+#include <optional>
+#include <spawn.h>
+#include <string>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <utility>
+#include <vector>
+
+extern char** environ;
+
+namespace sonarello::midi
+{
+namespace
+{
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+TEST(MidiApiChoice, FollowsTheOptionAndWhatTheSystemHas)
+{
+    EXPECT_EQ(chooseMidiApi("auto", true, true), "alsa");
+    EXPECT_EQ(chooseMidiApi("auto", false, true), "jack");
+    EXPECT_EQ(chooseMidiApi("auto", false, false), "none");
+    EXPECT_EQ(chooseMidiApi("jack", true, false), "jack");
+    EXPECT_EQ(chooseMidiApi("alsa", false, true), "alsa");
+    EXPECT_EQ(chooseMidiApi("none", true, true), "none");
+    EXPECT_EQ(chooseMidiApi("winmm", true, true), "none");
+}
+
+TEST(MidiPortNames, ThePlayersOwnPortsAreRecognised)
+{
+    EXPECT_TRUE(isPlayerPort("Sonarello:Sonarello"));
+    EXPECT_TRUE(isPlayerPort("Sonarello in:in"));
+    EXPECT_TRUE(isPlayerPort("Sonarello-01:Sonarello"));
+    EXPECT_TRUE(isPlayerPort("Sonarello:Sonarello 128:0"));
+    EXPECT_FALSE(isPlayerPort("Sonarello"));
+    EXPECT_FALSE(isPlayerPort("SonarelloPad:out"));
+    EXPECT_FALSE(isPlayerPort("Midi Through:Midi Through Port-0 14:0"));
+}
+
+void expectNoDevice(MidiService& service)
+{
+    EXPECT_TRUE(service.inputNames().empty());
+    EXPECT_TRUE(service.outputNames().empty());
+    EXPECT_EQ(service.openInput(0), kNoPort);
+    EXPECT_EQ(service.openOutput(0), kNoPort);
+    EXPECT_NE(service.startInput(kNoPort), kMidiOk);
+    EXPECT_NE(service.closeInput(kNoPort), kMidiOk);
+    EXPECT_NE(service.closeOutput(kNoPort), kMidiOk);
+}
+
+TEST(SystemMidi, NoneListsNoDevice)
+{
+    const auto service = createMidiService("none");
+    EXPECT_EQ(service->apiName(), "none");
+    expectNoDevice(*service);
+}
+
+TEST(SystemMidi, AutoTakesWhatTheSystemHas)
+{
+    const auto service = createMidiService("auto");
+    const std::string api = service->apiName();
+    EXPECT_TRUE(api == "alsa" || api == "jack" || api == "none") << api;
+    EXPECT_EQ(service->openInput(100000), kNoPort);
+    EXPECT_NE(service->closeInput(kNoPort), kMidiOk);
+}
+
+TEST(SystemMidi, AlsaWithoutASequencerListsNoDevice)
+{
+    if (std::filesystem::exists("/dev/snd/seq"))
+        GTEST_SKIP() << "this system has an ALSA sequencer";
+    const auto service = createMidiService("alsa");
+    EXPECT_EQ(service->apiName(), "alsa");
+    expectNoDevice(*service);
+}
+
+// A JACK server of this test alone (other servers may run on the machine), with every client
+// of the process pointed at it.
+class JackServer
+{
+  public:
+    explicit JackServer(std::string name) : name_(std::move(name))
+    {
+        ::setenv("JACK_DEFAULT_SERVER", name_.c_str(), 1);
+        ::setenv("JACK_NO_START_SERVER", "1", 1);
+    }
+    ~JackServer() { stop(); }
+
+    static bool installed()
+    {
+        for (const char* dir : {"/usr/bin", "/usr/local/bin", "/bin"})
+            if (::access((std::string(dir) + "/jackd").c_str(), X_OK) == 0)
+                return true;
+        return false;
+    }
+
+    // Starts jackd and waits until a client can connect.
+    bool start()
+    {
+        std::vector<std::string> words = {
+            "jackd", "-n", name_, "--no-realtime", "-d", "dummy", "-r", "48000", "-p", "128"};
+        std::vector<char*> argv;
+        for (auto& w : words)
+            argv.push_back(w.data());
+        argv.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+        const int failed = posix_spawnp(&pid_, "jackd", &actions, nullptr, argv.data(), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        if (failed != 0)
+            return false;
+        const auto deadline = Clock::now() + 10s;
+        while (Clock::now() < deadline)
+        {
+            jack_set_error_function([](const char*) {});
+            jack_client_t* probe = jack_client_open("probe", JackNoStartServer, nullptr);
+            if (probe != nullptr)
+            {
+                jack_client_close(probe);
+                return true;
+            }
+            std::this_thread::sleep_for(50ms);
+        }
+        return false;
+    }
+
+    void stop()
+    {
+        if (pid_ <= 0)
+            return;
+        ::kill(pid_, SIGTERM);
+        int status = 0;
+        for (int i = 0; i < 100 && ::waitpid(pid_, &status, WNOHANG) == 0; ++i)
+            std::this_thread::sleep_for(50ms);
+        if (::waitpid(pid_, &status, WNOHANG) == 0)
+        {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, &status, 0);
+        }
+        pid_ = 0;
+    }
+
+  private:
+    std::string name_;
+    pid_t pid_ = 0;
+};
+
+class Received
+{
+  public:
+    MessageHandler handler()
+    {
+        return [this](ShortMessage m)
+        {
+            std::lock_guard lock(mutex_);
+            messages_.push_back(m);
+            changed_.notify_all();
+        };
+    }
+    std::vector<ShortMessage> waitFor(std::size_t count, std::chrono::milliseconds limit = 5s)
+    {
+        std::unique_lock lock(mutex_);
+        changed_.wait_for(lock, limit, [&] { return messages_.size() >= count; });
+        return messages_;
+    }
+    // True when `message` has arrived `copies` times within the limit.
+    bool waitForCopies(ShortMessage message, long copies, std::chrono::milliseconds limit)
+    {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(
+            lock, limit,
+            [&] { return std::count(messages_.begin(), messages_.end(), message) >= copies; });
+    }
+    std::vector<ShortMessage> take()
+    {
+        std::lock_guard lock(mutex_);
+        return std::exchange(messages_, {});
+    }
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<ShortMessage> messages_;
+};
+
+// A second JACK client that plays into the player's virtual port, as a sequencer would.
+class Sender
+{
+  public:
+    // False when the virtual port did not appear within the limit.
+    bool connect(std::chrono::milliseconds limit)
+    {
+        const auto deadline = Clock::now() + limit;
+        while (Clock::now() < deadline)
+        {
+            out_.reset(); // two clients of one name would make this one "Tester-01"
+            out_ = std::make_unique<RtMidiOut>(RtMidi::UNIX_JACK, "Tester");
+            out_->setErrorCallback([](RtMidiError::Type, const std::string&, void*) {});
+            for (unsigned i = 0; i < out_->getPortCount(); ++i)
+            {
+                if (out_->getPortName(i) == "Sonarello:Sonarello")
+                {
+                    out_->openPort(i, "out");
+                    return true;
+                }
+            }
+            std::this_thread::sleep_for(20ms);
+        }
+        return false;
+    }
+    void send(std::vector<unsigned char> bytes) { out_->sendMessage(&bytes); }
+    void disconnect() { out_.reset(); }
+
+  private:
+    std::unique_ptr<RtMidiOut> out_;
+};
+
+class JackMidi : public ::testing::Test
+{
+  protected:
+    void SetUp() override
+    {
+        if (!JackServer::installed())
+            GTEST_SKIP() << "jackd is not installed (Debian package jackd2): JACK MIDI not tested";
+        ASSERT_TRUE(server.start()) << "jackd did not start";
+        service = createMidiService("jack");
+        ASSERT_EQ(service->apiName(), "jack");
+        service->setHandler(received.handler());
+        ASSERT_TRUE(sender.connect(3s)) << "no virtual port \"Sonarello\" appeared";
+        ASSERT_TRUE(probeUntilHeard(1, 3s)) << "nothing arrived at the virtual port";
+        std::this_thread::sleep_for(50ms);
+        received.take();
+    }
+    void TearDown() override
+    {
+        sender.disconnect();
+        service.reset();
+    }
+
+    // JACK applies a new connection from a later period on: sends controller after controller
+    // until one arrives `copies` times, and returns when that one was sent.
+    std::optional<Clock::time_point> probeUntilHeard(long copies, std::chrono::milliseconds limit)
+    {
+        const auto deadline = Clock::now() + limit;
+        for (int i = 0; Clock::now() < deadline; ++i)
+        {
+            const auto value = static_cast<unsigned char>(i % 128);
+            received.take();
+            const auto sentAt = Clock::now();
+            sender.send({0xB0, 0x77, value});
+            if (received.waitForCopies(packShortMessage(0xB0, 0x77, value), copies, 100ms))
+                return sentAt;
+        }
+        return std::nullopt;
+    }
+
+    // Notes 36.. on and off, paced so that they cross several periods.
+    std::vector<ShortMessage> sendNotes(int count)
+    {
+        std::vector<ShortMessage> sent;
+        for (int i = 0; i < count; ++i)
+        {
+            const auto note = static_cast<unsigned char>(36 + i);
+            const unsigned char status = i % 2 == 0 ? 0x90 : 0x80;
+            sender.send({status, note, 100});
+            sent.push_back(packShortMessage(status, note, 100));
+            if (i % 5 == 4)
+                std::this_thread::sleep_for(3ms);
+        }
+        return sent;
+    }
+
+    JackServer server{"sonarello-midi-test-" + std::to_string(::getpid())};
+    Received received;
+    std::unique_ptr<MidiService> service;
+    Sender sender;
+};
+
+TEST_F(JackMidi, TheVirtualPortDeliversShortMessagesInOrder)
+{
+    sender.send({0xF0, 0x7E, 0x7F, 0x06, 0x01, 0xF7}); // system exclusive: ignored
+    sender.send({0xF8});                               // clock: ignored
+    const auto sent = sendNotes(40);
+    EXPECT_EQ(received.waitFor(sent.size()), sent);
+    std::this_thread::sleep_for(100ms);
+    EXPECT_EQ(received.take().size(), sent.size());
+}
+
+TEST_F(JackMidi, TheChosenInputFeedsTheSameHandlerAndListsLeaveOutThePlayer)
+{
+    const auto inputs = service->inputNames();
+    const auto outputs = service->outputNames();
+    EXPECT_TRUE(std::none_of(inputs.begin(), inputs.end(), isPlayerPort));
+    EXPECT_TRUE(std::none_of(outputs.begin(), outputs.end(), isPlayerPort));
+    const auto tester = std::find(inputs.begin(), inputs.end(), "Tester:out");
+    ASSERT_NE(tester, inputs.end());
+
+    // The tester's port is connected to the virtual port and, once chosen, to our input.
+    const PortHandle input = service->openInput(static_cast<int>(tester - inputs.begin()));
+    ASSERT_NE(input, kNoPort);
+    ASSERT_EQ(service->startInput(input), kMidiOk);
+    EXPECT_TRUE(probeUntilHeard(2, 3s)) << "the chosen input delivers nothing";
+
+    EXPECT_EQ(service->closeInput(input), kMidiOk);
+    received.take();
+    sender.send({0x80, 60, 0});
+    std::this_thread::sleep_for(200ms);
+    EXPECT_EQ(received.take().size(), 1u);
+}
+
+TEST_F(JackMidi, TheVirtualPortAndTheChosenInputReturnWithTheServer)
+{
+    const auto inputs = service->inputNames();
+    const auto tester = std::find(inputs.begin(), inputs.end(), "Tester:out");
+    ASSERT_NE(tester, inputs.end());
+    const PortHandle input = service->openInput(static_cast<int>(tester - inputs.begin()));
+    service->startInput(input);
+
+    sender.disconnect();
+    server.stop();
+    std::this_thread::sleep_for(500ms);
+    ASSERT_TRUE(server.start());
+    const auto back = Clock::now();
+    ASSERT_TRUE(sender.connect(3s)) << "the virtual port did not come back";
+    // Each message arrives twice once the chosen input is connected again as well.
+    const auto heard = probeUntilHeard(2, 3s);
+    ASSERT_TRUE(heard) << "the chosen input did not come back";
+    EXPECT_LE(*heard - back, 2s);
+    EXPECT_EQ(service->closeInput(input), kMidiOk);
+}
+
+} // namespace
+} // namespace sonarello::midi

@@ -1,0 +1,102 @@
+#include "platform/sound/audio_engine.h"
+#include "platform/sound/decoder.h"
+#include "sound_files.h"
+#include "support/temp_folder.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <gtest/gtest.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace sonarello;
+using namespace sonarello::sound;
+using namespace std::chrono_literals;
+
+namespace
+{
+
+class SoundEngineOutputs : public ::testing::Test
+{
+  protected:
+    static EngineOptions withOutput(const std::string& output)
+    {
+        EngineOptions options;
+        options.output = output;
+        return options;
+    }
+
+    test::TempFolder folder;
+    std::unique_ptr<SoundEngine> engine = createAudioEngine();
+};
+
+TEST_F(SoundEngineOutputs, NullOutputKeepsRealTimeAndStreamsLongFiles)
+{
+    ASSERT_TRUE(engine->start(withOutput("null")));
+    EXPECT_EQ(engine->outputRate(), 44100);
+    EXPECT_FLOAT_EQ(engine->version(), SONARELLO_VERSION_MAJOR + SONARELLO_VERSION_MINOR / 10.0f);
+    ASSERT_TRUE(test::writeSine(folder.file("long.wav"), 441, 12, 44100));
+    ASSERT_TRUE(test::writeSine(folder.file("short.wav"), 441, 0.2, 44100));
+
+    const StreamHandle longStream = engine->openStream(folder.file("long.wav"));
+    const StreamHandle shortStream = engine->openStream(folder.file("short.wav"));
+    ASSERT_NE(engine->playStream(longStream, 255, 88200), kNoChannel);
+    ASSERT_NE(engine->playStream(shortStream), kNoChannel);
+    std::this_thread::sleep_for(2s);
+    EXPECT_NEAR(engine->timeMs(longStream), 4000, 400) << "twice the file's own rate";
+    EXPECT_TRUE(engine->ended(shortStream));
+    EXPECT_FALSE(engine->ended(longStream));
+}
+
+TEST_F(SoundEngineOutputs, WavOutputWritesWhatIsHeard)
+{
+    const std::string recording = folder.file("heard.wav");
+    ASSERT_TRUE(engine->start(withOutput("wav:" + recording)));
+    ASSERT_TRUE(test::writeSine(folder.file("a.wav"), 441, 3, 44100));
+    engine->playStream(engine->openStream(folder.file("a.wav")), 127);
+    std::this_thread::sleep_for(800ms);
+    engine.reset();
+
+    auto decoder = openDecoder(recording);
+    ASSERT_NE(decoder, nullptr);
+    EXPECT_NEAR(static_cast<double>(decoder->format().frames), 0.8 * 44100, 0.2 * 44100);
+    std::vector<float> heard(static_cast<std::size_t>(decoder->format().frames) * 2);
+    decoder->read(heard.data(), decoder->format().frames);
+    EXPECT_NEAR(test::measureFrequency(heard, 44100), 441.0, 0.5);
+    EXPECT_NEAR(test::peakOf(heard), 0.25f, 0.01f);
+}
+
+TEST_F(SoundEngineOutputs, ExplicitOutputsThatCannotOpenFailAndAutoNeverDoes)
+{
+    EXPECT_FALSE(engine->start(withOutput("telepathy")));
+    EXPECT_FALSE(engine->start(withOutput("wav:" + folder.file("no/such/folder/x.wav"))));
+    // No JACK server answers to this name.
+    const std::string server = "sonarello-absent-" + std::to_string(getpid());
+    setenv("JACK_DEFAULT_SERVER", server.c_str(), 1);
+    setenv("JACK_NO_START_SERVER", "1", 1);
+    EXPECT_FALSE(engine->start(withOutput("jack")));
+    EXPECT_TRUE(engine->start(withOutput("auto")));
+    EXPECT_GT(engine->outputRate(), 0);
+}
+
+TEST_F(SoundEngineOutputs, AllChannelsStartWithinOnePeriodAndMoreAreRefused)
+{
+    ASSERT_TRUE(engine->start(withOutput("null")));
+    ASSERT_TRUE(test::writeSine(folder.file("a.wav"), 441, 1, 44100, 0.001f));
+    engine->preload(folder.file("a.wav"));
+    std::vector<StreamHandle> streams;
+    for (int i = 0; i < 129; ++i)
+        streams.push_back(engine->openStream(folder.file("a.wav")));
+    int started = 0;
+    for (const StreamHandle s : streams)
+        started += engine->playStream(s, 255, 30000 + 100 * started) != kNoChannel;
+    EXPECT_EQ(started, 128);
+    std::this_thread::sleep_for(100ms);
+    for (const StreamHandle s : streams)
+        engine->closeStream(s);
+    std::this_thread::sleep_for(100ms);
+    const StreamHandle again = engine->openStream(folder.file("a.wav"));
+    EXPECT_NE(engine->playStream(again), kNoChannel) << "closed voices free their channels";
+}
+
+} // namespace

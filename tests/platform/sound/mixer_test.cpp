@@ -1,0 +1,275 @@
+#include "platform/sound/audio_engine.h"
+#include "platform/sound/decoder.h"
+#include "sound_files.h"
+#include "support/temp_folder.h"
+
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+
+using namespace sonarello;
+using namespace sonarello::sound;
+
+namespace
+{
+
+constexpr int kPeriod = 256;
+
+class MixerRender : public ::testing::Test
+{
+  protected:
+    void useRate(int rate) { manual = createManualEngine(rate); }
+
+    SoundEngine& engine() { return manual->engine(); }
+
+    std::vector<float> render(int frames)
+    {
+        std::vector<float> out(static_cast<std::size_t>(frames) * 2);
+        for (int done = 0; done < frames; done += kPeriod)
+            manual->render(out.data() + done * 2, std::min(kPeriod, frames - done));
+        return out;
+    }
+
+    StreamHandle open(const std::string& name) { return engine().openStream(folder.file(name)); }
+
+    test::TempFolder folder;
+    std::unique_ptr<ManualEngine> manual = createManualEngine(44100);
+};
+
+TEST_F(MixerRender, StartsWithTheFilesFirstSampleUntouchedAtItsVolume)
+{
+    ASSERT_TRUE(test::writeRampFile(folder.file("ramp.wav"), 4410, 44100));
+    const StreamHandle stream = open("ramp.wav");
+    ASSERT_NE(engine().playStream(stream, 255, 44100), kNoChannel);
+    const auto out = render(kPeriod);
+    for (int f = 0; f < kPeriod; ++f)
+        ASSERT_EQ(test::rampFrameOf(out[2 * f], 4410), f) << "frame " << f;
+
+    engine().closeStream(stream);
+    render(1024); // its stop ramp
+    const StreamHandle silent = open("ramp.wav");
+    ASSERT_NE(engine().playStream(silent, 0, 44100), kNoChannel);
+    EXPECT_EQ(test::peakOf(render(2048)), 0.0f) << "a voice at volume 0 is never heard";
+}
+
+TEST_F(MixerRender, SpeedChangesPitchAndTheFilesOwnRateIsNeverDetuned)
+{
+    ASSERT_TRUE(test::writeSine(folder.file("a.wav"), 441, 3, 44100));
+    ChannelHandle ch = engine().playStream(open("a.wav"), 255, 88200);
+    EXPECT_NEAR(test::measureFrequency(render(44100), 44100), 882.0, 0.5);
+    engine().setFrequency(ch, 44100);
+    auto back = render(44100);
+    back.erase(back.begin(), back.begin() + 2 * 4410);
+    EXPECT_NEAR(test::measureFrequency(back, 44100), 441.0, 0.5);
+
+    useRate(48000);
+    engine().playStream(open("a.wav"), 255, 0);
+    EXPECT_NEAR(test::measureFrequency(render(48000), 48000), 441.0, 0.5);
+}
+
+TEST_F(MixerRender, RatioChangesNeverClick)
+{
+    ASSERT_TRUE(test::writeSine(folder.file("a.wav"), 441, 3, 44100));
+    const ChannelHandle ch = engine().playStream(open("a.wav"), 255, 44100);
+    std::vector<float> all;
+    for (int rate : {44100, 66150, 44100, 30000, 44100})
+    {
+        engine().setFrequency(ch, rate);
+        const auto part = render(8192);
+        all.insert(all.end(), part.begin(), part.end());
+    }
+    // A 0.5 sine at 441 Hz (x1.5) moves at most 0.047 per frame; a click jumps further.
+    for (std::size_t i = 2; i < all.size(); i += 2)
+        ASSERT_LT(std::fabs(all[i] - all[i - 2]), 0.06f) << "frame " << i / 2;
+}
+
+TEST_F(MixerRender, VolumeScalesAfterAShortRampAndLevelsFollowIt)
+{
+    ASSERT_TRUE(test::writeSine(folder.file("a.wav"), 441, 2, 44100, 0.8f));
+    const ChannelHandle ch = engine().playStream(open("a.wav"), 255, 44100);
+    const float full = test::peakOf(render(4410));
+    float left = 0, right = 0;
+    ASSERT_TRUE(engine().currentLevels(ch, left, right));
+    EXPECT_NEAR(left, full, 1e-6);
+    EXPECT_NEAR(right, full, 1e-6);
+    ASSERT_TRUE(engine().currentLevels(ch, left, right));
+    EXPECT_EQ(left, 0.0f) << "a peak is reported once";
+
+    engine().setVolume(ch, 127);
+    const auto after = render(8820);
+    EXPECT_NEAR(test::peakOf(after, 2 * 4410) / full, 0.5, 0.005);
+    engine().currentLevels(ch, left, right);
+    render(4410);
+    engine().currentLevels(ch, left, right);
+    EXPECT_NEAR(left / full, 0.5, 0.005);
+
+    engine().setVolume(ch, 9000); // clamped to 255
+    render(4410);
+    engine().currentLevels(ch, left, right);
+    EXPECT_NEAR(left, full, 1e-6);
+}
+
+TEST_F(MixerRender, SeeksAreSampleAccurateByMillisecondsAndBytes)
+{
+    constexpr std::int64_t kFrames = 44100 * 4;
+    ASSERT_TRUE(test::writeRampFile(folder.file("ramp.wav"), kFrames, 44100));
+    const StreamHandle stream = open("ramp.wav");
+    const auto size = std::filesystem::file_size(folder.file("ramp.wav"));
+    EXPECT_EQ(engine().lengthBytes(stream), size);
+    EXPECT_EQ(engine().lengthMs(stream), 4000u);
+
+    ASSERT_TRUE(engine().setTimeMs(stream, 1500));
+    EXPECT_EQ(engine().timeMs(stream), 1500u);
+    engine().playStream(stream);
+    auto out = render(kPeriod);
+    EXPECT_EQ(test::rampFrameOf(out[0], kFrames), 66150);
+    EXPECT_EQ(engine().timeMs(stream), framesToMs(66150 + kPeriod, 44100));
+
+    const std::uint32_t bytes = static_cast<std::uint32_t>(size / 3);
+    ASSERT_TRUE(engine().setPositionBytes(stream, bytes));
+    out = render(4096); // fades out, jumps, fades in
+    const std::int64_t target = std::llround(double(bytes) / double(size) * kFrames);
+    const std::int64_t last = test::rampFrameOf(out[2 * 4095], kFrames);
+    EXPECT_GT(last, target);
+    EXPECT_LT(last, target + 4096);
+    for (int f = 3000; f < 4096; ++f)
+        ASSERT_EQ(test::rampFrameOf(out[2 * f], kFrames), last - (4095 - f));
+    EXPECT_NEAR(engine().positionBytes(stream), double(last + 1) / double(kFrames) * double(size),
+                1.0);
+
+    ASSERT_TRUE(engine().setTimeMs(stream, 999999)); // beyond the end: ends
+    render(4096);
+    EXPECT_TRUE(engine().ended(stream));
+    EXPECT_EQ(engine().timeMs(stream), 4000u);
+}
+
+TEST_F(MixerRender, AStreamEndsAtItsLastFrameUnlessItLoops)
+{
+    ASSERT_TRUE(test::writeRampFile(folder.file("ramp.wav"), 1000, 44100));
+    const StreamHandle stream = open("ramp.wav");
+    engine().playStream(stream);
+    auto out = render(2048);
+    EXPECT_EQ(test::rampFrameOf(out[2 * 999], 1000), 999);
+    EXPECT_EQ(test::peakOf(out, 2 * 1000), 0.0f);
+    EXPECT_TRUE(engine().ended(stream));
+    EXPECT_EQ(engine().positionBytes(stream), engine().lengthBytes(stream));
+
+    engine().setLoop(stream, true);
+    engine().playStream(stream);
+    out = render(2500);
+    for (int f = 0; f < 2500; ++f)
+        ASSERT_EQ(test::rampFrameOf(out[2 * f], 1000), f % 1000) << "frame " << f;
+    EXPECT_FALSE(engine().ended(stream));
+}
+
+// Longer files stream through the ring: every frame arrives in order, across refills,
+// the head-to-ring seam and the loop back to the head.
+TEST_F(MixerRender, StreamedFilesPlayEveryFrameAndLoopSeamlessly)
+{
+    useRate(8000);
+    constexpr std::int64_t kFrames = 8000 * 14;
+    ASSERT_TRUE(test::writeRampFile(folder.file("long.wav"), kFrames, 8000));
+    engine().preload(folder.file("long.wav"));
+    const StreamHandle stream = open("long.wav");
+    engine().setLoop(stream, true);
+    engine().playStream(stream);
+    const auto out = render(static_cast<int>(kFrames * 2 + 5000));
+    for (std::int64_t f = 0; f < kFrames * 2 + 5000; ++f)
+        ASSERT_EQ(test::rampFrameOf(out[std::size_t(2 * f)], kFrames), f % kFrames)
+            << "frame " << f;
+    engine().setLoop(stream, false);
+    render(static_cast<int>(kFrames));
+    EXPECT_TRUE(engine().ended(stream));
+}
+
+TEST_F(MixerRender, RateZeroHoldsTheVoiceSilentWhereItIs)
+{
+    ASSERT_TRUE(test::writeSine(folder.file("a.wav"), 441, 2, 44100));
+    const StreamHandle stream = open("a.wav");
+    const ChannelHandle ch = engine().playStream(stream);
+    render(4410);
+    engine().setFrequency(ch, 0);
+    render(1024);
+    const auto held = engine().timeMs(stream);
+    EXPECT_EQ(test::peakOf(render(4410)), 0.0f);
+    EXPECT_EQ(engine().timeMs(stream), held);
+    engine().setFrequency(ch, -20); // clamped: still held
+    EXPECT_EQ(test::peakOf(render(1024)), 0.0f);
+    engine().setFrequency(ch, 44100);
+    EXPECT_GT(test::peakOf(render(4410)), 0.4f);
+    EXPECT_GT(engine().timeMs(stream), held);
+}
+
+TEST_F(MixerRender, SeventyTwoVoicesAtDifferentRatesAllSound)
+{
+    ASSERT_TRUE(test::writeSine(folder.file("a.wav"), 441, 2, 44100, 0.01f));
+    std::vector<ChannelHandle> channels;
+    for (int i = 0; i < 72; ++i)
+        channels.push_back(engine().playStream(open("a.wav"), 255, 22050 + i * 882));
+    ASSERT_EQ(std::count(channels.begin(), channels.end(), kNoChannel), 0);
+    const auto out = render(8192);
+    EXPECT_GT(test::peakOf(out), 0.05f);
+    EXPECT_LE(test::peakOf(out), 0.73f);
+    for (const ChannelHandle ch : channels)
+    {
+        float left = 0, right = 0;
+        ASSERT_TRUE(engine().currentLevels(ch, left, right));
+        EXPECT_NEAR(left, 0.01f, 0.001f);
+    }
+}
+
+TEST_F(MixerRender, ZeroAndStaleHandlesReachNothing)
+{
+    ASSERT_TRUE(test::writeSine(folder.file("a.wav"), 441, 2, 44100));
+    float left = 1, right = 1;
+    EXPECT_EQ(engine().playStream(kNoStream), kNoChannel);
+    EXPECT_FALSE(engine().stopStream(kNoStream));
+    EXPECT_FALSE(engine().closeStream(kNoStream));
+    EXPECT_EQ(engine().lengthMs(kNoStream), 0u);
+    EXPECT_EQ(engine().positionBytes(kNoStream), 0u);
+    EXPECT_FALSE(engine().setTimeMs(kNoStream, 10));
+    EXPECT_FALSE(engine().ended(kNoStream));
+    EXPECT_FALSE(engine().setVolume(0, 10));
+    EXPECT_FALSE(engine().currentLevels(kNoChannel, left, right));
+    EXPECT_EQ(left + right, 0.0f);
+    EXPECT_EQ(engine().openStream(folder.file("missing.wav")), kNoStream);
+
+    const StreamHandle first = open("a.wav");
+    const ChannelHandle stale = engine().playStream(first);
+    render(512);
+    engine().closeStream(first);
+    render(2048);
+    const StreamHandle second = open("a.wav");
+    const ChannelHandle fresh = engine().playStream(second, 255);
+    ASSERT_NE(fresh, stale);
+    EXPECT_EQ(fresh & 0xFFF, stale & 0xFFF) << "the slot is reused with a new generation";
+    EXPECT_FALSE(engine().setVolume(stale, 0));
+    EXPECT_FALSE(engine().setVolume(3, 0)) << "a row number is no channel";
+    EXPECT_GT(test::peakOf(render(4410)), 0.4f);
+}
+
+TEST_F(MixerRender, DamagedFilesPlayWhatTheyCanThenEnd)
+{
+    std::ofstream(folder.file("junk.mp3")) << "this is no sound file at all";
+    EXPECT_EQ(open("junk.mp3"), kNoStream);
+
+    for (auto container : {soundgen::Container::Wav16, soundgen::Container::Mp3Cbr})
+    {
+        const std::string name = container == soundgen::Container::Wav16 ? "cut.wav" : "cut.mp3";
+        ASSERT_TRUE(test::writeSine(folder.file(name), 441, 20, 44100, 0.5f, container));
+        const StreamHandle stream = open(name);
+        ASSERT_NE(stream, kNoStream);
+        engine().playStream(stream);
+        render(kPeriod);
+        // Cut in the middle of a frame while it plays: what is left plays, then it ends.
+        std::filesystem::resize_file(folder.file(name), engine().lengthBytes(stream) / 2 + 7);
+        std::vector<float> out;
+        for (int i = 0; i < 30 && !engine().ended(stream); ++i)
+            out = render(44100);
+        EXPECT_TRUE(engine().ended(stream)) << name;
+        EXPECT_LT(engine().timeMs(stream), 20000u) << name;
+        engine().closeStream(stream);
+    }
+}
+
+} // namespace

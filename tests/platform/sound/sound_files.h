@@ -1,0 +1,69 @@
+// Files and measurements shared by the sound engine's tests. Test thread.
+#pragma once
+
+#include "soundgen.h"
+
+#include <cmath>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace sonarello::test
+{
+
+// A float WAV whose left sample is frame / frames and right sample its negative, so every
+// rendered value names the frame it came from.
+inline bool writeRampFile(const std::string& path, std::int64_t frames, int rate)
+{
+    std::vector<float> samples(static_cast<std::size_t>(frames) * 2);
+    for (std::int64_t f = 0; f < frames; ++f)
+    {
+        samples[static_cast<std::size_t>(2 * f)] =
+            static_cast<float>(f) / static_cast<float>(frames);
+        samples[static_cast<std::size_t>(2 * f + 1)] = -samples[static_cast<std::size_t>(2 * f)];
+    }
+    return soundgen::writeSamples(path, samples, rate, 2, soundgen::Container::WavFloat);
+}
+
+inline std::int64_t rampFrameOf(float value, std::int64_t frames)
+{
+    return std::llround(static_cast<double>(value) * static_cast<double>(frames));
+}
+
+inline bool writeSine(const std::string& path, double hz, double seconds, int rate,
+                      float amplitude = 0.5f,
+                      soundgen::Container container = soundgen::Container::WavFloat)
+{
+    soundgen::SoundSpec spec{soundgen::Sound::Sine, hz, seconds, rate, 2, amplitude};
+    return soundgen::writeSound(path, spec, container);
+}
+
+// Frequency of the left channel from its rising zero crossings.
+inline double measureFrequency(const std::vector<float>& stereo, int rate)
+{
+    double first = -1, last = -1;
+    int crossings = 0;
+    for (std::size_t i = 2; i + 1 < stereo.size(); i += 2)
+    {
+        const float a = stereo[i - 2], b = stereo[i];
+        if (a < 0 && b >= 0)
+        {
+            const double at = static_cast<double>(i / 2 - 1) + a / (a - b);
+            if (first < 0)
+                first = at;
+            last = at;
+            ++crossings;
+        }
+    }
+    return crossings < 2 ? 0 : (crossings - 1) * rate / (last - first);
+}
+
+inline float peakOf(const std::vector<float>& stereo, std::size_t from = 0)
+{
+    float peak = 0;
+    for (std::size_t i = from; i < stereo.size(); ++i)
+        peak = std::max(peak, std::fabs(stereo[i]));
+    return peak;
+}
+
+} // namespace sonarello::test

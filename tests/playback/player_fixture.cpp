@@ -1,0 +1,57 @@
+#include "player_fixture.h"
+
+#include "shell/main_window.h"
+
+namespace sonarello::test
+{
+
+void PlayerFixture::SetUpTestSuite()
+{
+    static int argc = 1;
+    static char name[] = "sonarello-test";
+    static char* argv[] = {name, nullptr};
+    static gui::Application application(argc, argv);
+}
+
+void PlayerFixture::makePlayer(int files, int rows)
+{
+    for (int i = 1; i <= files; ++i)
+    {
+        char name[32];
+        std::snprintf(name, sizeof name, "tone %02d.wav", i);
+        const int rate = i == 3 ? 48000 : 44100;
+        soundgen::writeSound(folder.file(name), {soundgen::Sound::Sine, 220.0 * i, 0.5, rate, 2, 0.5f},
+                             soundgen::Container::Wav16);
+    }
+    scanCatalogue(catalogue, folder.path().string() + "/", engine);
+    engine.takeCalls();
+    window = std::make_unique<gui::Window>(kClientWidth, clientHeight(rows), lock);
+    toolkit = std::make_unique<controls::Toolkit>(lock);
+    player.reset(new Player{lock, *toolkit, *window, engine, catalogue, rows, {}});
+    player->rows.resize(rows);
+    for (int r = 1; r <= rows; ++r)
+    {
+        player->rows.RowSpeed[static_cast<std::size_t>(r)] = kNormalSpeed;
+        player->rows.RowVolume[static_cast<std::size_t>(r)] = 255;
+        player->rows.RowLoop[static_cast<std::size_t>(r)] = 1;
+        player->rows.RowFile[static_cast<std::size_t>(r)] = r;
+        player->rows.RowChannel[static_cast<std::size_t>(r)] = r;
+    }
+    createMidiDisplay(*player);
+    buildColumns(*player, folder.path().string() + "/");
+}
+
+std::string PlayerFixture::caption(int id)
+{
+    return std::string(toolkit->controls.at(static_cast<std::size_t>(id)).caption.trimmed());
+}
+
+float PlayerFixture::value(int id) { return toolkit->controls.at(static_cast<std::size_t>(id)).value; }
+
+int PlayerFixture::aux1(int id)
+{
+    const gui::Control* c = window->findControl(id);
+    return c ? c->auxValue(1) : -1;
+}
+
+} // namespace sonarello::test

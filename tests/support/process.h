@@ -1,0 +1,27 @@
+// Runs a program as a child process in a given folder and environment, with a time limit,
+// and collects its exit code and output; optionally sends it SIGTERM after a while, as a
+// person closing it would. Test thread.
+#pragma once
+
+#include <chrono>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace sonarello::test
+{
+
+struct ProcessResult
+{
+    int exitCode = -1;  // -1 when it had to be killed or could not start
+    bool timedOut = false;
+    std::string out;
+    std::string err;
+};
+
+ProcessResult runProcess(const std::vector<std::string>& argv, const std::string& folder,
+                         const std::map<std::string, std::string>& env = {},
+                         std::chrono::milliseconds limit = std::chrono::seconds(30),
+                         std::chrono::milliseconds terminateAfter = std::chrono::milliseconds(0));
+
+} // namespace sonarello::test
