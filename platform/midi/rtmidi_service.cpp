@@ -417,6 +417,7 @@ class RtMidiService final : public MidiService
         if (jack_activate(client.get()) != 0)
             return;
         socketKnown_ = jackSocketExists();
+        std::fprintf(stderr, "DBG watch connected\n");
         portsChanged_.store(true);
         std::lock_guard lock(mutex_);
         watchClient_ = std::move(client);
@@ -460,6 +461,7 @@ class RtMidiService final : public MidiService
     // Under mutex_: every client of the old server is dead; the handles stay valid.
     void dropServer()
     {
+        std::fprintf(stderr, "DBG drop\n");
         serverUp_ = false;
         virtualIn_.reset();
         for (auto& [handle, input] : inputs_)
