@@ -5,6 +5,7 @@
 #include "platform/text.h"
 #include "platform/sound/audio_engine.h"
 #include "shell/main_window.h"
+#include "shell/midi_setup.h"
 #include "shell/signals.h"
 
 #include <algorithm>
@@ -85,16 +86,23 @@ void connectEventHandler(Program& program)
         saveSettings(program.WorkFolder + kSettingsFileName, currentSettings(program));
     };
     s.pause = [](std::chrono::milliseconds ms) { std::this_thread::sleep_for(ms); };
+    s.chooseMidiOutDevice = [&program] { chooseMidiOutDevice(program); };
+    s.chooseMidiInDevice = [&program] { chooseMidiInDevice(program); };
     window.setEventHandler([&program](gui::Window&, std::uint32_t message, std::intptr_t p1, std::intptr_t p2) {
         return handleMainWindowEvent(*program.player, program.services, message, p1, p2);
     });
 }
 
+// No MIDI message reaches a row once its stream is closed: MIDI is detached first.
 void shutdown(Program& program)
 {
-    std::scoped_lock lock(program.lock);
-    for (int row = 1; row <= program.RowCount; ++row)
-        program.engine->closeStream(program.player->rows.RowStream[at(row)]);
+    detachMidi(program);
+    {
+        std::scoped_lock lock(program.lock);
+        for (int row = 1; row <= program.RowCount; ++row)
+            program.engine->closeStream(program.player->rows.RowStream[at(row)]);
+    }
+    closeMidi(program);
 }
 
 } // namespace
@@ -118,6 +126,7 @@ int runProgram(const CommandLine& line, const StartupServices& services)
         return kExitAlreadyRunning;
 
     Program program;
+    program.showMessage = services.showMessage;
     program.engine = services.makeEngine();
     sound::EngineOptions options;
     options.output = line.audio;
@@ -139,6 +148,9 @@ int runProgram(const CommandLine& line, const StartupServices& services)
     buildWindow(program);
     preloadRowFiles(program);
     connectEventHandler(program);
+    program.midi.service = services.makeMidiService ? services.makeMidiService(line.midi)
+                                                    : midi::createMidiService(line.midi);
+    startMidi(program);
     const CloseOnSignals signals(*program.window);
     if (services.onWindowReady)
         services.onWindowReady(program);

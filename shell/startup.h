@@ -6,6 +6,7 @@
 #include "controls/toolkit.h"
 #include "library/catalogue.h"
 #include "library/settings.h"
+#include "midi/midi_devices.h"
 #include "platform/gui/window.h"
 #include "platform/sound/sound_engine.h"
 #include "playback/event_handler.h"
@@ -41,6 +42,8 @@ struct StartupServices
     std::function<std::unique_ptr<sound::SoundEngine>()> makeEngine;
     // Shows a modal message box with an OK button (a line on standard error when headless).
     std::function<void(const std::string& text)> showMessage;
+    // The MIDI service for a --midi= choice; tests give a loopback service.
+    std::function<std::unique_ptr<midi::MidiService>(const std::string& choice)> makeMidiService;
     // Called once the window is built, before it runs: tests drive the player from here.
     std::function<void(struct Program&)> onWindowReady;
 };
@@ -58,6 +61,9 @@ struct Program
     std::unique_ptr<Player> player;
     std::vector<std::string> settingsLinesBeyond;
     WindowServices services;
+    MidiState midi;
+    std::unique_ptr<MidiRowTarget> midiTarget;
+    std::function<void(const std::string& text)> showMessage;
 };
 
 // The settings of every row as they stand now, with the lines kept for rows beyond.

@@ -1,6 +1,5 @@
-// The outputs that pull the mixer: a JACK client, RtAudio devices (PulseAudio, ALSA), a real-time
-// paced clock with no device, and a WAV file paced the same way. Opened and closed on a
-// control thread; each output's own thread is the audio thread that calls Mixer::render.
+// Outputs that pull the mixer: JACK, RtAudio (PulseAudio, ALSA), a paced clock, a WAV file.
+// Opened and closed on control threads; each output's own thread is the audio thread.
 #pragma once
 
 #include <memory>

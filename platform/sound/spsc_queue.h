@@ -1,6 +1,5 @@
-// A bounded single-producer, single-consumer queue of small plain values: lock-free and
-// allocation-free after construction. One producer thread (or producers serialised by a
-// lock) and one consumer thread, typically the audio callback.
+// A bounded lock-free queue of small plain values, allocation-free after construction.
+// One producer thread (or producers serialised by a lock), one consumer: the audio thread.
 #pragma once
 
 #include <atomic>

@@ -1,6 +1,5 @@
-// Decoded audio of open streams: the head kept in memory for instant start, and the ring
-// buffer that the streamer thread keeps ahead of each playing voice. Streamer thread and
-// control threads; the audio thread reads StreamState through the Mixer only.
+// Decoded audio of open streams: heads kept for instant start, rings kept ahead of voices.
+// Streamer thread and control threads; the audio thread reads StreamState via the Mixer.
 #pragma once
 
 #include "decoder.h"

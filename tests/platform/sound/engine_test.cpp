@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <gtest/gtest.h>
+#include <random>
 #include <thread>
 #include <unistd.h>
 
@@ -82,6 +83,49 @@ TEST_F(SoundEngineOutputs, ExplicitOutputsThatCannotOpenFailAndAutoNeverDoes)
     EXPECT_FALSE(engine->start(withOutput("jack")));
     EXPECT_TRUE(engine->start(withOutput("auto")));
     EXPECT_GT(engine->outputRate(), 0);
+}
+
+// Seeks, loop wraps and rate changes move every voice's ring window while the streamer
+// fills it; each looping voice must keep sounding and moving.
+TEST_F(SoundEngineOutputs, StreamsSurviveSeeksLoopsAndRateChangesWhilePlaying)
+{
+    ASSERT_TRUE(engine->start(withOutput("null")));
+    ASSERT_TRUE(test::writeSine(folder.file("long.wav"), 441, 12, 44100));
+    ASSERT_TRUE(test::writeSine(folder.file("long.mp3"), 441, 12, 44100, 0.5f,
+                                soundgen::Container::Mp3Vbr));
+    engine->preload(folder.file("long.mp3"));
+    std::vector<StreamHandle> streams;
+    std::vector<ChannelHandle> channels;
+    for (int i = 0; i < 16; ++i)
+    {
+        streams.push_back(engine->openStream(folder.file(i % 2 ? "long.wav" : "long.mp3")));
+        engine->setLoop(streams.back(), true);
+        channels.push_back(engine->playStream(streams.back(), 100, 44100));
+    }
+    std::mt19937 random(3);
+    for (int step = 0; step < 60; ++step)
+    {
+        const std::size_t i = random() % streams.size();
+        if (step % 3 == 0)
+            engine->setTimeMs(streams[i], static_cast<std::uint32_t>(random() % 12000));
+        else if (step % 3 == 1)
+            engine->setFrequency(channels[i], static_cast<int>(30000 + random() % 60000));
+        else
+            engine->setTimeMs(streams[i], 11950); // the loop wraps soon after
+        std::this_thread::sleep_for(20ms);
+    }
+    std::vector<std::uint32_t> before;
+    for (const StreamHandle s : streams)
+        before.push_back(engine->timeMs(s));
+    std::this_thread::sleep_for(300ms);
+    for (std::size_t i = 0; i < streams.size(); ++i)
+    {
+        float left = 0, right = 0;
+        EXPECT_FALSE(engine->ended(streams[i])) << i;
+        EXPECT_NE(engine->timeMs(streams[i]), before[i]) << i;
+        EXPECT_TRUE(engine->currentLevels(channels[i], left, right));
+        EXPECT_GT(left, 0.1f) << i;
+    }
 }
 
 TEST_F(SoundEngineOutputs, AllChannelsStartWithinOnePeriodAndMoreAreRefused)
