@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# A person at the player, on a real X display: clicks the key of row 1, drags its volume
+# down, right-clicks row 2's Play cell, steps row 3's file forward and back, and closes the
+# window with Escape. Run under xvfb-run in a folder of three files.
+# Usage: person.sh SONARELLO RECORDING.wav
+set -euo pipefail
+sonarello=$1 recording=$2
+"$sonarello" --audio=wav:"$recording" --midi=none &
+player=$!
+id=""
+for _ in $(seq 100); do
+    id=$(xdotool search --onlyvisible --name Sonarello 2>/dev/null | head -1) && [ -n "$id" ] && break
+    sleep 0.1
+done
+[ -n "$id" ] || { echo "no window"; kill $player; exit 1; }
+eval "$(xdotool getwindowgeometry --shell "$id")"
+top=$((Y + HEIGHT - 88)) # three rows: a client area of 88 pixels under the menu bar
+at() { xdotool mousemove $((X + $1)) $((top + $2)); }
+sleep 0.8
+at 20 56 && xdotool click 1                       # row 1's key: play
+sleep 0.8
+at 341 56 && xdotool mousedown 1 && sleep 0.05     # row 1's volume: from the top...
+for x in 335 328 321 318; do at $x 56; sleep 0.05; done
+xdotool mouseup 1                                  # ... down to about an eighth
+sleep 0.8
+at 304 73 && xdotool click 3                       # row 2's Play, right button: play
+sleep 0.8
+at 600 56 && xdotool mousedown 3 && at 620 56 && sleep 0.3 && xdotool mouseup 3 # row 3: next
+at 640 56 && xdotool mousedown 1 && sleep 0.3 && xdotool mouseup 1 # the press alone: one back
+sleep 0.5
+xdotool key --window "$id" Escape
+wait $player
