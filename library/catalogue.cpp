@@ -116,7 +116,8 @@ std::string fileTitleFromPath(std::string_view path, std::string_view extension)
 
 std::string formatDuration(double seconds)
 {
-    const auto whole = static_cast<std::int64_t>(seconds);
+    // Capped where the whole seconds still fit 64 bits (past any file's length).
+    const auto whole = static_cast<std::int64_t>(std::min(seconds, 9.2e18));
     const std::int64_t hours = whole / 3600;
     const std::int64_t minutes = (whole - 3600 * hours) / 60;
     const double rest = seconds - 3600.0 * static_cast<double>(hours) - 60.0 * static_cast<double>(minutes);

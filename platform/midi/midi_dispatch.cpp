@@ -1,6 +1,5 @@
 #include "platform/midi/midi_dispatch.h"
 
-#include <cstdio>
 #include <limits>
 
 namespace sonarello::midi
@@ -126,7 +125,6 @@ bool MidiDispatcher::deliverOldest()
         return true; // closed or stopped since it arrived
 
     std::lock_guard lock(handlerMutex_);
-    static int delivered = 0; if (++delivered % 10 == 0) std::fprintf(stderr, "DBG delivered %d\n", delivered);
     if (handler_)
     {
         try

@@ -7,6 +7,7 @@
 
 #include <RtMidi.h>
 #include <jack/jack.h>
+#include <jack/midiport.h>
 
 #include <atomic>
 #include <chrono>
@@ -50,10 +51,8 @@ struct Route
 };
 
 // MIDI library thread
-std::atomic<int> gCalls{0}, gPosted{0};
 void onRtMidiMessage(double, std::vector<unsigned char>* bytes, void* user) noexcept
 {
-    gCalls++;
     const auto* route = static_cast<const Route*>(user);
     if (bytes == nullptr || bytes->empty() || bytes->size() > kMaxShortMessageBytes)
         return;
@@ -63,7 +62,7 @@ void onRtMidiMessage(double, std::vector<unsigned char>* bytes, void* user) noex
         return;
     const int data1 = bytes->size() > 1 ? (*bytes)[1] : 0;
     const int data2 = bytes->size() > 2 ? (*bytes)[2] : 0;
-    if (route->dispatcher->post(route->slot, packShortMessage(status, data1, data2))) gPosted++;
+    route->dispatcher->post(route->slot, packShortMessage(status, data1, data2));
 }
 
 // Any thread RtMidi reports from: with a callback set, RtMidi throws nothing; failures are
@@ -140,6 +139,43 @@ bool jackServerRuns()
     return probe != nullptr;
 }
 
+// An output of ours held open on JACK, connected to the chosen port and sending nothing.
+// RtMidi's JACK output frees its buffer before it closes its client, whose last period can
+// then read freed memory; closing this client first stops its thread.
+class JackHeldOutput
+{
+  public:
+    static std::unique_ptr<JackHeldOutput> open(const std::string& destination)
+    {
+        auto held = std::make_unique<JackHeldOutput>();
+        held->client_.reset(jack_client_open(kOutputClient.c_str(), JackNoStartServer, nullptr));
+        if (!held->client_)
+            return nullptr;
+        held->port_ = jack_port_register(held->client_.get(), "out", JACK_DEFAULT_MIDI_TYPE,
+                                         JackPortIsOutput, 0);
+        if (held->port_ == nullptr ||
+            jack_set_process_callback(held->client_.get(), &JackHeldOutput::process,
+                                      held.get()) != 0 ||
+            jack_activate(held->client_.get()) != 0 ||
+            jack_connect(held->client_.get(), jack_port_name(held->port_),
+                         destination.c_str()) != 0)
+            return nullptr;
+        return held;
+    }
+
+  private:
+    // JACK thread: an output port's buffer must be emptied in every period.
+    static int process(jack_nframes_t frames, void* self) noexcept
+    {
+        jack_midi_clear_buffer(
+            jack_port_get_buffer(static_cast<JackHeldOutput*>(self)->port_, frames));
+        return 0;
+    }
+
+    JackClient client_;
+    jack_port_t* port_ = nullptr;
+};
+
 class RtMidiService final : public MidiService
 {
   public:
@@ -165,7 +201,6 @@ class RtMidiService final : public MidiService
 
     ~RtMidiService() override
     {
-        std::fprintf(stderr, "DBG calls=%d posted=%d\n", gCalls.load(), gPosted.load());
         if (watchdog_.joinable())
         {
             {
@@ -266,7 +301,9 @@ class RtMidiService final : public MidiService
     {
         int number = 0;
         std::string portName;
-        std::unique_ptr<RtMidiOut> out;
+        std::unique_ptr<RtMidiOut> out; // ALSA
+        std::unique_ptr<JackHeldOutput> jackOut;
+        bool open() const { return out || jackOut; }
     };
 
     // Under mutex_. ALSA while the sequencer exists (asking RtMidi without it costs two
@@ -348,18 +385,27 @@ class RtMidiService final : public MidiService
         std::string found;
         if (!out || !findPort(*out, number, name, index, found))
             return false;
-        try
+        if (api_ == RtMidi::UNIX_JACK)
         {
-            out->openPort(index, "out");
-            if (!out->isPortOpen())
+            output.jackOut = JackHeldOutput::open(found);
+            if (!output.jackOut)
                 return false;
         }
-        catch (...)
+        else
         {
-            return false;
+            try
+            {
+                out->openPort(index, "out");
+                if (!out->isPortOpen())
+                    return false;
+            }
+            catch (...)
+            {
+                return false;
+            }
+            output.out = std::move(out);
         }
         output.portName = found;
-        output.out = std::move(out);
         return true;
     }
 
@@ -417,7 +463,6 @@ class RtMidiService final : public MidiService
         if (jack_activate(client.get()) != 0)
             return;
         socketKnown_ = jackSocketExists();
-        std::fprintf(stderr, "DBG watch connected\n");
         portsChanged_.store(true);
         std::lock_guard lock(mutex_);
         watchClient_ = std::move(client);
@@ -461,13 +506,15 @@ class RtMidiService final : public MidiService
     // Under mutex_: every client of the old server is dead; the handles stay valid.
     void dropServer()
     {
-        std::fprintf(stderr, "DBG drop\n");
         serverUp_ = false;
         virtualIn_.reset();
         for (auto& [handle, input] : inputs_)
             input->in.reset();
         for (auto& [handle, output] : outputs_)
+        {
             output->out.reset();
+            output->jackOut.reset();
+        }
         watchClient_.reset();
     }
 
@@ -481,7 +528,7 @@ class RtMidiService final : public MidiService
             if (!input->in)
                 complete = connectInput(*input, input->number, input->portName) && complete;
         for (auto& [handle, output] : outputs_)
-            if (!output->out)
+            if (!output->open())
                 complete = connectOutput(*output, output->number, output->portName) && complete;
         return complete;
     }

@@ -133,9 +133,10 @@ class Mp3Decoder final : public Decoder
         const off_t at = mpg123_seek(handle_.get(), static_cast<off_t>(frame), SEEK_SET);
         if (at < 0)
             return false;
+        // A damaged file can land the decoder elsewhere: then the jump did not happen.
         position_ = static_cast<std::int64_t>(at);
         failed_ = false;
-        return true;
+        return position_ == frame;
     }
 
   private:

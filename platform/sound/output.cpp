@@ -121,9 +121,7 @@ class DeviceOutput final : public Output
             if (!audio_)
                 return;
             if (audio_->isStreamRunning())
-            {
                 audio_->stopStream();
-            }
             if (audio_->isStreamOpen())
                 audio_->closeStream();
         }

@@ -116,7 +116,7 @@ void StreamState::allocateRing()
 {
     if (ring || !streamed())
         return;
-    ringFrames = static_cast<std::int64_t>(std::ceil((kRingSeconds + 0.25) * fileRate())) +
+    ringFrames = static_cast<std::int64_t>(std::ceil((kRingSeconds + 0.1) * fileRate())) +
                  kRingHistoryFrames;
     ring.reset(new float[static_cast<std::size_t>(ringFrames * 2)]);
 }

@@ -129,6 +129,13 @@ TEST(JackOutput, PlaysIntoJackAndComesBackAfterTheServerRestarts)
     EXPECT_LT(std::stod(heard["waited"]), 2.0);
     EXPECT_NEAR(std::stod(heard["freq"]), 441.0, 1.0);
     EXPECT_GE(engine->timeMs(stream), before) << "the voice kept its state";
+
+    options.output = "jack:noconnect";
+    ASSERT_TRUE(engine->start(options));
+    engine->playStream(engine->openStream(folder.file("a.wav")));
+    heard = record(0.3, 5.0);
+    EXPECT_EQ(heard["connected"], "-") << "left for the user to connect";
+    EXPECT_NEAR(std::stod(heard["freq"]), 441.0, 1.0);
 }
 
 } // namespace

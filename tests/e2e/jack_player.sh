@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Runs the real player headless on a JACK server of its own (the dummy driver: no sound
+# card), with JACK MIDI, in a folder of three tones (row 3 at volume 127), and hands it to
+# jack_tester.py. Usage: jack_player.sh SONARELLO SOUNDGEN check | latency [NOTES]
+set -euo pipefail
+sonarello=$(realpath "$1") soundgen=$(realpath "$2")
+shift 2
+here=$(cd "$(dirname "$0")" && pwd)
+if ! command -v jackd >/dev/null || ! /usr/bin/python3 -c 'import jack, numpy' 2>/dev/null; then
+    echo "SKIP: needs jackd and the python3 jack and numpy modules (scripts/deps installs them)"
+    exit 77
+fi
+work=$(mktemp -d)
+server="sonarello-e2e-$$-$RANDOM"
+export JACK_DEFAULT_SERVER=$server XDG_RUNTIME_DIR=$work
+jackd -n "$server" --no-realtime -d dummy -r 48000 -p 128 >"$work/jackd.log" 2>&1 &
+jackd=$!
+player=""
+cleanup() {
+    [[ -n "$player" ]] && kill -TERM "$player" 2>/dev/null && wait "$player" 2>/dev/null
+    kill -TERM "$jackd" 2>/dev/null
+    wait "$jackd" 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+for _ in $(seq 100); do
+    /usr/bin/python3 -c 'import jack; jack.Client("probe", no_start_server=True)' 2>/dev/null && break
+    sleep 0.1
+done
+
+mkdir "$work/tones"
+"$soundgen" --sine 440 4 48000 "$work/tones/1 A440.wav"
+"$soundgen" --sine 660 4 44100 "$work/tones/2 E660.wav"
+"$soundgen" --sine 880 4 48000 "$work/tones/3 A880.mp3"
+printf 'riga=3,velo=50,vol=127,loop=1,file=3\n' >"$work/tones/impostazioni.ini"
+(cd "$work/tones" && exec "$sonarello" --headless --audio=jack:noconnect --midi=jack) >"$work/player.log" 2>&1 &
+player=$!
+/usr/bin/python3 "$here/jack_tester.py" "$@" || { echo "--- player:"; cat "$work/player.log"; exit 1; }

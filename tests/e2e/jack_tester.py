@@ -1,0 +1,163 @@
+#!/usr/bin/python3
+"""Plays the running player from a JACK MIDI port and records its JACK outputs, with two
+clients (a sender and a recorder), as a controller and a mixing desk would.
+
+  jack_tester.py check     notes start, stop and mix rows, volumes hold (exit 1 on a fault)
+  jack_tester.py latency N N notes at random offsets within the period: note-to-sound
+                           latency in frames, min / median / max
+"""
+import random
+import sys
+import threading
+import time
+
+import jack
+import numpy as np
+
+NOTE_ON, NOTE_OFF = 0x90, 0x80
+
+
+class Tester:
+    def __init__(self):
+        self.sender = jack.Client("sonarello-tester-notes", no_start_server=True)
+        self.recorder = jack.Client("sonarello-tester-ears", no_start_server=True)
+        self.out = self.sender.midi_outports.register("notes")
+        self.ins = [self.recorder.inports.register(f"in_{i}") for i in (1, 2)]
+        self.pending = []  # (frame, bytes), in order
+        self.lock = threading.Lock()
+        self.blocks = []  # (first frame, left samples)
+        self.rate = self.recorder.samplerate
+        self.period = self.recorder.blocksize
+
+        @self.sender.set_process_callback
+        def send(frames):
+            start = self.sender.last_frame_time
+            self.out.clear_buffer()
+            with self.lock:
+                while self.pending and self.pending[0][0] < start + frames:
+                    at, data = self.pending.pop(0)
+                    self.out.write_midi_event(max(0, at - start), data)
+
+        @self.recorder.set_process_callback
+        def listen(frames):
+            self.blocks.append((self.recorder.last_frame_time, self.ins[0].get_array().copy()))
+
+    def connect(self, wait=10.0):
+        self.sender.activate()
+        self.recorder.activate()
+        start = time.monotonic()
+        while time.monotonic() - start < wait:
+            audio = self.recorder.get_ports("Sonarello", is_audio=True, is_output=True)
+            midi = [p for p in self.sender.get_ports(is_midi=True, is_input=True) if "Sonarello" in p.name]
+            if len(audio) >= 2 and midi:
+                self.recorder.connect(audio[0], self.ins[0])
+                self.recorder.connect(audio[1], self.ins[1])
+                self.sender.connect(self.out, midi[0])
+                time.sleep(0.3)
+                return
+            time.sleep(0.05)
+        sys.exit("the player's JACK ports did not appear")
+
+    def now(self):
+        return self.sender.frame_time
+
+    def send(self, status, note, velocity, at=None):
+        at = self.now() + self.period * 2 if at is None else at
+        with self.lock:
+            self.pending.append((at, bytes([status, note, velocity])))
+            self.pending.sort(key=lambda e: e[0])
+        return at
+
+    def heard(self, first, last):
+        parts = [b for f, b in self.blocks if first <= f < last]
+        return np.concatenate(parts) if parts else np.zeros(1, dtype=np.float32)
+
+    def first_sound_after(self, frame, threshold=1e-4):
+        for start, block in self.blocks:
+            if start + len(block) <= frame:
+                continue
+            loud = np.nonzero(np.abs(block) > threshold)[0]
+            loud = loud[start + loud >= frame]
+            if len(loud):
+                return start + int(loud[0])
+        return None
+
+
+def tone(samples, rate, hz):
+    t = np.arange(len(samples)) / rate
+    return 2 * abs(np.dot(samples, np.exp(-2j * np.pi * hz * t))) / max(len(samples), 1)
+
+
+def check(tester):
+    faults = []
+    rate = tester.rate
+
+    def listen(seconds):
+        start = tester.now()
+        time.sleep(seconds)
+        return tester.heard(start + rate // 5, tester.now())
+
+    def expect(name, samples, tones):
+        for hz, want in tones.items():
+            got = tone(samples, rate, hz)
+            ok = abs(got - want) <= 0.06 if want > 0 else got < 0.02
+            print(f"{name}: {hz} Hz at {got:.3f} (expected {want})")
+            if not ok:
+                faults.append(name)
+
+    tester.send(NOTE_ON, 36, 100)
+    expect("note 36 starts row 1", listen(1.0), {440: 0.5, 660: 0})
+    tester.send(NOTE_OFF, 36, 64)
+    expect("note off stops it", listen(0.8), {440: 0})
+    tester.send(NOTE_ON, 35, 100)
+    expect("note 35 changes nothing", listen(0.8), {440: 0, 660: 0})
+    tester.send(NOTE_ON | 3, 36, 90)
+    tester.send(NOTE_ON, 37, 90)
+    expect("two notes mix two rows", listen(1.0), {440: 0.5, 660: 0.5})
+    tester.send(NOTE_ON, 36, 0)
+    tester.send(NOTE_OFF, 37, 0)
+    expect("velocity 0 and note off stop both", listen(0.8), {440: 0, 660: 0})
+    tester.send(NOTE_ON, 38, 100)
+    expect("row 3 at settings volume 127 sounds at half", listen(1.0), {880: 0.25})
+    tester.send(NOTE_OFF, 38, 0)
+    time.sleep(0.3)
+    if faults:
+        sys.exit("faults: " + "; ".join(faults))
+    print("all checks passed")
+
+
+def latency(tester, count):
+    random.seed(1)
+    results = []
+    for _ in range(count):
+        start = tester.now() + tester.period * 4
+        at = start - start % tester.period + random.randrange(tester.period)
+        tester.send(NOTE_ON, 36, 100, at)
+        time.sleep(0.25)
+        first = tester.first_sound_after(at)
+        if first is not None:
+            results.append(first - at)
+        tester.send(NOTE_OFF, 36, 0)
+        time.sleep(0.25)
+        tester.blocks.clear()
+    if not results:
+        sys.exit("no note was heard")
+    r = np.array(results)
+    print(f"note-to-sound latency over {len(r)} notes at a {tester.period}-frame period, "
+          f"{tester.rate} Hz: min {r.min()} frames, median {int(np.median(r))} frames, max {r.max()} frames")
+    if len(r) < count:
+        sys.exit(f"{count - len(r)} notes were not heard")
+
+
+def main():
+    tester = Tester()
+    tester.connect()
+    if sys.argv[1] == "check":
+        check(tester)
+    else:
+        latency(tester, int(sys.argv[2]) if len(sys.argv) > 2 else 50)
+    tester.sender.deactivate()
+    tester.recorder.deactivate()
+
+
+main()
