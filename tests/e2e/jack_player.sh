@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs the real player headless on a JACK server of its own (the dummy driver: no sound
 # card), with JACK MIDI, in a folder of three tones (row 3 at volume 127), and hands it to
-# jack_tester.py. Usage: jack_player.sh SONARELLO SOUNDGEN check | latency [NOTES]
+# jack_tester.py. Usage: jack_player.sh SONARELLO SOUNDGEN check | latency [NOTES] | restart
+# (restart: the server is stopped and started again while a row plays).
 set -euo pipefail
 sonarello=$(realpath "$1") soundgen=$(realpath "$2")
 shift 2
@@ -13,8 +14,15 @@ fi
 work=$(mktemp -d)
 server="sonarello-e2e-$$-$RANDOM"
 export JACK_DEFAULT_SERVER=$server XDG_RUNTIME_DIR=$work
-jackd -n "$server" --no-realtime -d dummy -r 48000 -p 128 >"$work/jackd.log" 2>&1 &
-jackd=$!
+startServer() {
+    jackd -n "$server" --no-realtime -d dummy -r 48000 -p 128 >>"$work/jackd.log" 2>&1 &
+    jackd=$!
+    for _ in $(seq 100); do
+        /usr/bin/python3 -c 'import jack; jack.Client("probe", no_start_server=True)' 2>/dev/null && return
+        sleep 0.1
+    done
+}
+startServer
 player=""
 cleanup() {
     [[ -n "$player" ]] && kill -TERM "$player" 2>/dev/null && wait "$player" 2>/dev/null
@@ -23,10 +31,6 @@ cleanup() {
     rm -rf "$work"
 }
 trap cleanup EXIT
-for _ in $(seq 100); do
-    /usr/bin/python3 -c 'import jack; jack.Client("probe", no_start_server=True)' 2>/dev/null && break
-    sleep 0.1
-done
 
 mkdir "$work/tones"
 "$soundgen" --sine 440 4 48000 "$work/tones/1 A440.wav"
@@ -35,4 +39,16 @@ mkdir "$work/tones"
 printf 'riga=3,velo=50,vol=127,loop=1,file=3\n' >"$work/tones/impostazioni.ini"
 (cd "$work/tones" && exec "$sonarello" --headless --audio=jack:noconnect --midi=jack) >"$work/player.log" 2>&1 &
 player=$!
-/usr/bin/python3 "$here/jack_tester.py" "$@" || { echo "--- player:"; cat "$work/player.log"; exit 1; }
+tester() { /usr/bin/python3 "$here/jack_tester.py" "$@" || { echo "--- player:"; cat "$work/player.log"; exit 1; }; }
+if [[ "$1" == restart ]]; then
+    tester before
+    kill -TERM "$jackd"
+    wait "$jackd" 2>/dev/null || true
+    sleep 1
+    kill -0 "$player" || { echo "the player died with the server"; cat "$work/player.log"; exit 1; }
+    startServer
+    tester after
+    kill -0 "$player" || { echo "the player died"; exit 1; }
+else
+    tester "$@"
+fi

@@ -5,6 +5,8 @@ clients (a sender and a recorder), as a controller and a mixing desk would.
   jack_tester.py check     notes start, stop and mix rows, volumes hold (exit 1 on a fault)
   jack_tester.py latency N N notes at random offsets within the period: note-to-sound
                            latency in frames, min / median / max
+  jack_tester.py before    before a server restart: note 36 starts row 1
+  jack_tester.py after     after it: row 1 sounds again, and a new note plays row 2
 """
 import random
 import sys
@@ -149,11 +151,45 @@ def latency(tester, count):
         sys.exit(f"{count - len(r)} notes were not heard")
 
 
+def heard_tones(tester, seconds, tones):
+    start = tester.now()
+    time.sleep(seconds)
+    samples = tester.heard(start + tester.rate // 5, tester.now())
+    faults = []
+    for hz, want in tones.items():
+        got = tone(samples, tester.rate, hz)
+        print(f"{hz} Hz at {got:.3f} (expected {want})")
+        if abs(got - want) > 0.06:
+            faults.append(f"{hz} Hz")
+    return faults
+
+
+def before_restart(tester):
+    tester.send(NOTE_ON, 36, 100)
+    faults = heard_tones(tester, 1.0, {440: 0.5})
+    if faults:
+        sys.exit("row 1 did not start: " + ", ".join(faults))
+
+
+def after_restart(tester):
+    time.sleep(0.5)  # the ports are back; let a few periods pass through the new connections
+    faults = heard_tones(tester, 1.0, {440: 0.5})
+    tester.send(NOTE_ON, 37, 100)
+    faults += heard_tones(tester, 1.0, {440: 0.5, 660: 0.5})
+    if faults:
+        sys.exit("after the server's return: " + ", ".join(faults))
+    print("the player sounds again and takes notes")
+
+
 def main():
     tester = Tester()
     tester.connect()
     if sys.argv[1] == "check":
         check(tester)
+    elif sys.argv[1] == "before":
+        before_restart(tester)
+    elif sys.argv[1] == "after":
+        after_restart(tester)
     else:
         latency(tester, int(sys.argv[2]) if len(sys.argv) > 2 else 50)
     tester.sender.deactivate()
