@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <fcntl.h>
+#include <algorithm>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sys/file.h>
@@ -46,6 +47,18 @@ TEST_F(Program, WritesTheCatalogueOfTheFolder)
     // SIGTERM closes the window as its close box does: the settings are saved.
     EXPECT_EQ(test::readWholeFile(folder.file("impostazioni.ini")).substr(0, 49),
               "riga=  1 ,velo= 50 ,vol= 255 ,loop= 1 ,file= 1 \r\n");
+}
+
+TEST_F(Program, AHundredFilesMakeSeventyTwoRows)
+{
+    for (int i = 0; i < 100; ++i)
+        std::ofstream(folder.file("f" + std::to_string(100 + i) + ".mp3")) << "not audio";
+    std::ofstream(folder.file("impostazioni.ini")) << "riga=99,velo=1\r\nriga=72,file=100\r\n";
+    const auto r = sonarello();
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    const auto settings = test::readWholeFile(folder.file("impostazioni.ini"));
+    EXPECT_EQ(std::count(settings.begin(), settings.end(), '\n'), 73);
+    EXPECT_NE(settings.find("riga= 72 ,velo= 0 ,vol= 0 ,loop= 0 ,file= 100 \r\nriga=99,velo=1\r\n"), std::string::npos);
 }
 
 TEST_F(Program, EmptyFolderEndsWithCodeThreeAndItsMessage)
