@@ -1,17 +1,12 @@
 #include "player_fixture.h"
 
 #include "shell/main_window.h"
+#include "shell/program_fixture.h"
 
 namespace sonarello::test
 {
 
-void PlayerFixture::SetUpTestSuite()
-{
-    static int argc = 1;
-    static char name[] = "sonarello-test";
-    static char* argv[] = {name, nullptr};
-    static gui::Application application(argc, argv);
-}
+void PlayerFixture::SetUpTestSuite() { ensureApplication(); }
 
 void PlayerFixture::makePlayer(int files, int rows)
 {

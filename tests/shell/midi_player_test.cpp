@@ -6,6 +6,7 @@
 #include "shell/startup.h"
 #include "soundgen.h"
 #include "support/fake_sound_engine.h"
+#include "program_fixture.h"
 #include "support/temp_folder.h"
 
 #include <QApplication>
@@ -22,26 +23,16 @@ using midi::packShortMessage;
 namespace
 {
 
-class MidiPlayer : public ::testing::Test
+class MidiPlayer : public test::ProgramFolderTest
 {
   protected:
-    static void SetUpTestSuite()
-    {
-        static int argc = 1;
-        static char name[] = "sonarello-test";
-        static char* argv[] = {name, nullptr};
-        static gui::Application application(argc, argv);
-    }
     void SetUp() override
     {
-        setenv("XDG_RUNTIME_DIR", runtime.path().c_str(), 1);
-        previous = std::filesystem::current_path();
-        std::filesystem::current_path(folder.path());
+        ProgramFolderTest::SetUp();
         for (int i = 1; i <= 6; ++i)
             soundgen::writeSound(folder.file("t" + std::to_string(i) + ".wav"), {soundgen::Sound::Sine, 100.0 * i, 0.3},
                                  soundgen::Container::Wav16);
     }
-    void TearDown() override { std::filesystem::current_path(previous); }
 
     void runWith(std::function<void(Program&)> drive)
     {
@@ -85,9 +76,6 @@ class MidiPlayer : public ::testing::Test
         return std::string(p.toolkit->controls[kMidiDisplayId].caption.trimmed());
     }
 
-    test::TempFolder folder;
-    test::TempFolder runtime;
-    std::filesystem::path previous;
     midi::LoopbackMidiService* loopback = nullptr;
     std::vector<std::string> messages;
 };

@@ -8,7 +8,7 @@ sonarello=$1 recording=$2
 "$sonarello" --audio=wav:"$recording" --midi=none &
 player=$!
 id=""
-for _ in $(seq 100); do
+for _ in $(seq 300); do
     id=$(xdotool search --onlyvisible --name Sonarello 2>/dev/null | head -1) && [ -n "$id" ] && break
     sleep 0.1
 done

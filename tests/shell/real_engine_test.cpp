@@ -4,6 +4,7 @@
 #include "platform/sound/decoder.h"
 #include "shell/startup.h"
 #include "soundgen.h"
+#include "program_fixture.h"
 #include "support/temp_folder.h"
 
 #include <QTimer>
@@ -42,27 +43,10 @@ Segment analyse(const std::vector<float>& stereo, int rate, double from, double 
     return s;
 }
 
-class RealEngine : public ::testing::Test
+class RealEngine : public test::ProgramFolderTest
 {
   protected:
-    static void SetUpTestSuite()
-    {
-        static int argc = 1;
-        static char name[] = "sonarello-test";
-        static char* argv[] = {name, nullptr};
-        static gui::Application application(argc, argv);
-    }
-    void SetUp() override
-    {
-        setenv("XDG_RUNTIME_DIR", runtime.path().c_str(), 1);
-        previous = std::filesystem::current_path();
-        std::filesystem::current_path(folder.path());
-    }
-    void TearDown() override { std::filesystem::current_path(previous); }
 
-    test::TempFolder folder;
-    test::TempFolder runtime;
-    std::filesystem::path previous;
 };
 
 TEST_F(RealEngine, RowsSoundAtTheirFilesPitchAndTheirVolume)

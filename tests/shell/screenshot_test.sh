@@ -18,7 +18,7 @@ set -e
 cd "$work/demo"
 "$sonarello" --audio=null --midi=none &
 player=\$!
-for _ in \$(seq 50); do
+for _ in \$(seq 300); do
     id=\$(xdotool search --onlyvisible --name "Sonarello" 2>/dev/null | head -1) && [ -n "\$id" ] && break
     sleep 0.1
 done

@@ -1,6 +1,7 @@
 #include "shell/startup.h"
 #include "soundgen.h"
 #include "support/fake_sound_engine.h"
+#include "program_fixture.h"
 #include "support/temp_folder.h"
 
 #include <cstdlib>
@@ -12,32 +13,20 @@
 
 using namespace sonarello;
 
-class Startup : public ::testing::Test
+class Startup : public test::ProgramFolderTest
 {
   protected:
-    test::TempFolder folder;
-    test::TempFolder runtime;
     std::vector<std::string> messages;
     test::FakeSoundEngine* engine = nullptr; // valid while the program runs
     std::vector<std::string> engineCalls;   // everything the program asked of its engine
     bool engineStarts = true;
     std::function<void(Program&)> onReady;
 
-    static void SetUpTestSuite()
-    {
-        static int argc = 1;
-        static char name[] = "sonarello-test";
-        static char* argv[] = {name, nullptr};
-        static gui::Application application(argc, argv);
-    }
 
     void SetUp() override
     {
-        setenv("XDG_RUNTIME_DIR", runtime.path().c_str(), 1);
-        previous = std::filesystem::current_path();
-        std::filesystem::current_path(folder.path());
+        ProgramFolderTest::SetUp();
     }
-    void TearDown() override { std::filesystem::current_path(previous); }
 
     int run(const std::vector<std::string>& args = {})
     {
@@ -58,7 +47,6 @@ class Startup : public ::testing::Test
         return runProgram(parseCommandLine(args), services);
     }
 
-    std::filesystem::path previous;
 };
 
 TEST_F(Startup, EndsWithItsMessageWhenTheEngineCannotStart)

@@ -2,6 +2,7 @@
 #include "shell/startup.h"
 #include "soundgen.h"
 #include "support/fake_sound_engine.h"
+#include "program_fixture.h"
 #include "support/temp_folder.h"
 
 #include <QApplication>
@@ -26,28 +27,18 @@ QWidget* cell(int id)
     return nullptr;
 }
 
-class MainWindow : public ::testing::Test
+class MainWindow : public test::ProgramFolderTest
 {
   protected:
-    static void SetUpTestSuite()
-    {
-        static int argc = 1;
-        static char name[] = "sonarello-test";
-        static char* argv[] = {name, nullptr};
-        static gui::Application application(argc, argv);
-    }
 
     void SetUp() override
     {
-        setenv("XDG_RUNTIME_DIR", runtime.path().c_str(), 1);
-        previous = std::filesystem::current_path();
-        std::filesystem::current_path(folder.path());
+        ProgramFolderTest::SetUp();
         for (int i = 1; i <= 6; ++i)
             soundgen::writeSound(folder.file("tone " + std::to_string(i) + ".wav"),
                                  {soundgen::Sound::Sine, 110.0 * i, 0.3, 44100, 2, 0.5f}, soundgen::Container::Wav16);
         std::ofstream(folder.file("impostazioni.ini")) << "riga=2,velo=30,vol=10,loop=1,file=2\n";
     }
-    void TearDown() override { std::filesystem::current_path(previous); }
 
     // Runs the player; `drive` runs inside its window's event loop, which it then closes.
     void runWith(std::function<void(Program&)> drive)
@@ -75,9 +66,6 @@ class MainWindow : public ::testing::Test
         return std::string(p.toolkit->controls[static_cast<std::size_t>(id)].caption.trimmed());
     }
 
-    test::TempFolder folder;
-    test::TempFolder runtime;
-    std::filesystem::path previous;
 };
 
 TEST_F(MainWindow, LeftPressOnPlayStartsTheRowAndShowsOn)
