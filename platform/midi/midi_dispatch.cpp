@@ -100,22 +100,29 @@ void MidiDispatcher::run()
 // queue is empty.
 bool MidiDispatcher::deliverOldest()
 {
-    Slot* oldest = nullptr;
-    std::uint64_t oldestOrder = std::numeric_limits<std::uint64_t>::max();
-    for (Slot& s : *slots_)
+    auto findOldest = [this]
     {
-        const std::size_t tail = s.tail.load(std::memory_order_relaxed);
-        if (tail == s.head.load(std::memory_order_acquire))
-            continue;
-        const Entry& e = s.entries[tail & (kSlotQueueCapacity - 1)];
-        if (e.order < oldestOrder)
+        Slot* oldest = nullptr;
+        std::uint64_t oldestOrder = std::numeric_limits<std::uint64_t>::max();
+        for (Slot& s : *slots_)
         {
-            oldestOrder = e.order;
-            oldest = &s;
+            const std::size_t tail = s.tail.load(std::memory_order_relaxed);
+            if (tail == s.head.load(std::memory_order_acquire))
+                continue;
+            const Entry& e = s.entries[tail & (kSlotQueueCapacity - 1)];
+            if (e.order < oldestOrder)
+            {
+                oldestOrder = e.order;
+                oldest = &s;
+            }
         }
-    }
-    if (oldest == nullptr)
+        return oldest;
+    };
+    // A message posted to a queue already passed may be older than the one found; a second
+    // look sees everything its sender posted before the one found.
+    if (findOldest() == nullptr)
         return false;
+    Slot* oldest = findOldest();
 
     const std::size_t tail = oldest->tail.load(std::memory_order_relaxed);
     const Entry entry = oldest->entries[tail & (kSlotQueueCapacity - 1)];

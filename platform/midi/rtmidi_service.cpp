@@ -18,6 +18,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <type_traits>
 #include <unistd.h>
 #include <utility>
 #include <vector>
@@ -151,14 +152,14 @@ class JackHeldOutput
         held->client_.reset(jack_client_open(kOutputClient.c_str(), JackNoStartServer, nullptr));
         if (!held->client_)
             return nullptr;
-        held->port_ = jack_port_register(held->client_.get(), "out", JACK_DEFAULT_MIDI_TYPE,
-                                         JackPortIsOutput, 0);
-        if (held->port_ == nullptr ||
-            jack_set_process_callback(held->client_.get(), &JackHeldOutput::process,
-                                      held.get()) != 0 ||
-            jack_activate(held->client_.get()) != 0 ||
-            jack_connect(held->client_.get(), jack_port_name(held->port_),
-                         destination.c_str()) != 0)
+        jack_client_t* client = held->client_.get();
+        held->port_ =
+            jack_port_register(client, "out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
+        if (held->port_ == nullptr)
+            return nullptr;
+        jack_set_process_callback(client, &JackHeldOutput::process, held.get());
+        if (jack_activate(client) != 0 ||
+            jack_connect(client, jack_port_name(held->port_), destination.c_str()) != 0)
             return nullptr;
         return held;
     }
@@ -321,24 +322,41 @@ class RtMidiService final : public MidiService
         }
     }
 
+    // Under mutex_: the system's ports that are not the player's, with RtMidi's numbers. On
+    // JACK they are read with our watch client; no RtMidiOut is made there (see JackHeldOutput).
+    template <typename T> std::vector<std::pair<unsigned, std::string>> systemPorts()
+    {
+        if (!available())
+            return {};
+        if (api_ == RtMidi::UNIX_JACK)
+        {
+            constexpr bool kSources = std::is_same_v<T, RtMidiIn>;
+            std::vector<std::pair<unsigned, std::string>> ports;
+            const char** names = jack_get_ports(watchClient_.get(), nullptr, JACK_DEFAULT_MIDI_TYPE,
+                                                kSources ? JackPortIsOutput : JackPortIsInput);
+            for (unsigned i = 0; names != nullptr && names[i] != nullptr; ++i)
+                if (!isPlayerPort(names[i]))
+                    ports.emplace_back(i, names[i]);
+            jack_free(static_cast<void*>(names));
+            return ports;
+        }
+        const auto lister = makeRtMidi<T>(api_, kListClient);
+        return lister ? foreignPorts(*lister) : std::vector<std::pair<unsigned, std::string>>{};
+    }
+
     template <typename T> std::vector<std::string> names()
     {
         std::lock_guard lock(mutex_);
         std::vector<std::string> list;
-        if (!available())
-            return list;
-        if (auto lister = makeRtMidi<T>(api_, kListClient))
-            for (auto& [index, name] : foreignPorts(*lister))
-                list.push_back(std::move(name));
+        for (auto& [index, name] : systemPorts<T>())
+            list.push_back(std::move(name));
         return list;
     }
 
-    // Finds the port by our number, or by its name when the name is given.
-    template <typename T>
-    static bool findPort(T& midi, int number, const std::string& name, unsigned& index,
-                         std::string& found)
+    // The port with our number, or with this name when a name is given.
+    static bool findPort(const std::vector<std::pair<unsigned, std::string>>& ports, int number,
+                         const std::string& name, unsigned& index, std::string& found)
     {
-        const auto ports = foreignPorts(midi);
         for (std::size_t i = 0; i < ports.size(); ++i)
         {
             if (name.empty() ? static_cast<int>(i) == number : ports[i].second == name)
@@ -357,7 +375,7 @@ class RtMidiService final : public MidiService
         auto in = makeRtMidi<RtMidiIn>(api_, kInputClient);
         unsigned index = 0;
         std::string found;
-        if (!in || !findPort(*in, number, name, index, found))
+        if (!in || !findPort(foreignPorts(*in), number, name, index, found))
             return false;
         try
         {
@@ -380,19 +398,21 @@ class RtMidiService final : public MidiService
 
     bool connectOutput(Output& output, int number, const std::string& name)
     {
-        auto out = makeRtMidi<RtMidiOut>(api_, kOutputClient);
         unsigned index = 0;
         std::string found;
-        if (!out || !findPort(*out, number, name, index, found))
-            return false;
         if (api_ == RtMidi::UNIX_JACK)
         {
+            if (!findPort(systemPorts<RtMidiOut>(), number, name, index, found))
+                return false;
             output.jackOut = JackHeldOutput::open(found);
             if (!output.jackOut)
                 return false;
         }
         else
         {
+            auto out = makeRtMidi<RtMidiOut>(api_, kOutputClient);
+            if (!out || !findPort(foreignPorts(*out), number, name, index, found))
+                return false;
             try
             {
                 out->openPort(index, "out");

@@ -6,7 +6,7 @@
 namespace sonarello::test
 {
 
-void PlayerFixture::SetUpTestSuite() { ensureApplication(); }
+void PlayerFixture::SetUpTestSuite() { ensureGuiApplication(); }
 
 void PlayerFixture::makePlayer(int files, int rows)
 {

@@ -2,7 +2,7 @@
 // whole test program, and each test in a folder and runtime folder of its own. Test thread.
 #pragma once
 
-#include "platform/gui/window.h"
+#include "platform/gui/gui_application.h"
 #include "support/temp_folder.h"
 
 #include <cstdlib>
@@ -12,19 +12,10 @@
 namespace sonarello::test
 {
 
-// The application object start-up's windows need; created once, on first use.
-inline void ensureApplication()
-{
-    static int argc = 1;
-    static char name[] = "sonarello-test";
-    static char* argv[] = {name, nullptr};
-    static gui::Application application(argc, argv);
-}
-
 class ProgramFolderTest : public ::testing::Test
 {
   protected:
-    static void SetUpTestSuite() { ensureApplication(); }
+    static void SetUpTestSuite() { ensureGuiApplication(); }
 
     void SetUp() override
     {

@@ -2,28 +2,28 @@
 // test's own (skipped where jackd is not installed).
 #include "platform/midi/midi_service.h"
 
-#include <RtMidi.h>
 #include <gtest/gtest.h>
 #include <jack/jack.h>
+#include <jack/midiport.h>
+#include <jack/ringbuffer.h>
 
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <csignal>
+#include <cstdint>
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
 #include <mutex>
 #include <optional>
-#include <spawn.h>
 #include <string>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 #include <utility>
 #include <vector>
-
-extern char** environ;
 
 namespace sonarello::midi
 {
@@ -103,30 +103,40 @@ class JackServer
     }
     ~JackServer() { stop(); }
 
-    static bool installed()
+    // The path of jackd, empty when it is not installed.
+    static std::string program()
     {
         for (const char* dir : {"/usr/bin", "/usr/local/bin", "/bin"})
             if (::access((std::string(dir) + "/jackd").c_str(), X_OK) == 0)
-                return true;
-        return false;
+                return std::string(dir) + "/jackd";
+        return {};
     }
 
-    // Starts jackd and waits until a client can connect.
+    // Starts jackd and waits until a client can connect. The server ends with this process,
+    // even when a failing test takes the process down.
     bool start()
     {
+        std::string path = program();
         std::vector<std::string> words = {
-            "jackd", "-n", name_, "--no-realtime", "-d", "dummy", "-r", "48000", "-p", "128"};
+            path, "-n", name_, "--no-realtime", "-d", "dummy", "-r", "48000", "-p", "128"};
         std::vector<char*> argv;
         for (auto& w : words)
             argv.push_back(w.data());
         argv.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-        const int failed = posix_spawnp(&pid_, "jackd", &actions, nullptr, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        if (failed != 0)
+        const pid_t parent = ::getpid();
+        pid_ = ::fork();
+        if (pid_ == 0)
+        {
+            ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+            const int quiet = ::open("/dev/null", O_WRONLY);
+            if (::getppid() != parent || quiet < 0)
+                ::_exit(127);
+            ::dup2(quiet, 1);
+            ::dup2(quiet, 2);
+            ::execv(path.c_str(), argv.data());
+            ::_exit(127);
+        }
+        if (pid_ < 0)
             return false;
         const auto deadline = Clock::now() + 10s;
         while (Clock::now() < deadline)
@@ -206,32 +216,98 @@ class Received
 class Sender
 {
   public:
+    Sender() : ring_(jack_ringbuffer_create(kRingBytes)) {}
+    ~Sender()
+    {
+        disconnect();
+        jack_ringbuffer_free(ring_);
+    }
+
     // False when the virtual port did not appear within the limit.
     bool connect(std::chrono::milliseconds limit)
     {
         const auto deadline = Clock::now() + limit;
         while (Clock::now() < deadline)
         {
-            out_.reset(); // two clients of one name would make this one "Tester-01"
-            out_ = std::make_unique<RtMidiOut>(RtMidi::UNIX_JACK, "Tester");
-            out_->setErrorCallback([](RtMidiError::Type, const std::string&, void*) {});
-            for (unsigned i = 0; i < out_->getPortCount(); ++i)
-            {
-                if (out_->getPortName(i) == "Sonarello:Sonarello")
-                {
-                    out_->openPort(i, "out");
-                    return true;
-                }
-            }
+            if (client_ == nullptr && open() != 0)
+                disconnect();
+            if (client_ != nullptr &&
+                jack_connect(client_, jack_port_name(port_), "Sonarello:Sonarello") == 0)
+                return true;
             std::this_thread::sleep_for(20ms);
         }
         return false;
     }
-    void send(std::vector<unsigned char> bytes) { out_->sendMessage(&bytes); }
-    void disconnect() { out_.reset(); }
+    void send(const std::vector<unsigned char>& bytes)
+    {
+        const auto size = static_cast<std::uint32_t>(bytes.size());
+        if (jack_ringbuffer_write_space(ring_) < sizeof size + size)
+            return;
+        jack_ringbuffer_write(ring_, reinterpret_cast<const char*>(&size), sizeof size);
+        jack_ringbuffer_write(ring_, reinterpret_cast<const char*>(bytes.data()), size);
+    }
+    // Waits until `count` outputs are connected to the tester's input port (a new connection
+    // shows from a later period on); false when that takes longer than the limit.
+    bool waitForInputConnections(int count, std::chrono::milliseconds limit) const
+    {
+        const auto deadline = Clock::now() + limit;
+        while (jack_port_connected(in_) != count)
+        {
+            if (Clock::now() > deadline)
+                return false;
+            std::this_thread::sleep_for(10ms);
+        }
+        return true;
+    }
+    void disconnect()
+    {
+        if (client_ != nullptr)
+            jack_client_close(client_);
+        client_ = nullptr;
+        jack_ringbuffer_reset(ring_);
+    }
 
   private:
-    std::unique_ptr<RtMidiOut> out_;
+    static constexpr std::size_t kRingBytes = 8192;
+
+    int open()
+    {
+        client_ = jack_client_open("Tester", JackNoStartServer, nullptr);
+        if (client_ == nullptr)
+            return -1;
+        port_ = jack_port_register(client_, "out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
+        in_ = jack_port_register(client_, "in", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
+        if (port_ == nullptr || in_ == nullptr ||
+            jack_set_process_callback(client_, &Sender::process, this) != 0)
+            return -1;
+        return jack_activate(client_);
+    }
+
+    // JACK thread
+    static int process(jack_nframes_t frames, void* self) noexcept
+    {
+        auto& sender = *static_cast<Sender*>(self);
+        void* buffer = jack_port_get_buffer(sender.port_, frames);
+        jack_midi_clear_buffer(buffer);
+        std::uint32_t size = 0;
+        while (jack_ringbuffer_peek(sender.ring_, reinterpret_cast<char*>(&size), sizeof size) ==
+                   sizeof size &&
+               jack_ringbuffer_read_space(sender.ring_) >= sizeof size + size)
+        {
+            jack_ringbuffer_read_advance(sender.ring_, sizeof size);
+            jack_midi_data_t* event = jack_midi_event_reserve(buffer, 0, size);
+            if (event != nullptr)
+                jack_ringbuffer_read(sender.ring_, reinterpret_cast<char*>(event), size);
+            else
+                jack_ringbuffer_read_advance(sender.ring_, size);
+        }
+        return 0;
+    }
+
+    jack_ringbuffer_t* ring_;
+    jack_client_t* client_ = nullptr;
+    jack_port_t* port_ = nullptr;
+    jack_port_t* in_ = nullptr;
 };
 
 class JackMidi : public ::testing::Test
@@ -239,7 +315,7 @@ class JackMidi : public ::testing::Test
   protected:
     void SetUp() override
     {
-        if (!JackServer::installed())
+        if (JackServer::program().empty())
             GTEST_SKIP() << "jackd is not installed (Debian package jackd2): JACK MIDI not tested";
         ASSERT_TRUE(server.start()) << "jackd did not start";
         service = createMidiService("jack");
@@ -305,7 +381,7 @@ TEST_F(JackMidi, TheVirtualPortDeliversShortMessagesInOrder)
     EXPECT_EQ(received.take().size(), sent.size());
 }
 
-TEST_F(JackMidi, TheChosenInputFeedsTheSameHandlerAndListsLeaveOutThePlayer)
+TEST_F(JackMidi, ChosenPortsConnectAndTheListsLeaveOutThePlayer)
 {
     const auto inputs = service->inputNames();
     const auto outputs = service->outputNames();
@@ -325,15 +401,27 @@ TEST_F(JackMidi, TheChosenInputFeedsTheSameHandlerAndListsLeaveOutThePlayer)
     sender.send({0x80, 60, 0});
     std::this_thread::sleep_for(200ms);
     EXPECT_EQ(received.take().size(), 1u);
+
+    const auto synth = std::find(outputs.begin(), outputs.end(), "Tester:in");
+    ASSERT_NE(synth, outputs.end());
+    const PortHandle output = service->openOutput(static_cast<int>(synth - outputs.begin()));
+    ASSERT_NE(output, kNoPort);
+    EXPECT_TRUE(sender.waitForInputConnections(1, 1s));
+    EXPECT_EQ(service->closeOutput(output), kMidiOk);
+    EXPECT_TRUE(sender.waitForInputConnections(0, 1s));
 }
 
-TEST_F(JackMidi, TheVirtualPortAndTheChosenInputReturnWithTheServer)
+TEST_F(JackMidi, ThePortsInUseReturnWithTheServer)
 {
     const auto inputs = service->inputNames();
+    const auto outputs = service->outputNames();
     const auto tester = std::find(inputs.begin(), inputs.end(), "Tester:out");
+    const auto synth = std::find(outputs.begin(), outputs.end(), "Tester:in");
     ASSERT_NE(tester, inputs.end());
+    ASSERT_NE(synth, outputs.end());
     const PortHandle input = service->openInput(static_cast<int>(tester - inputs.begin()));
     service->startInput(input);
+    const PortHandle output = service->openOutput(static_cast<int>(synth - outputs.begin()));
 
     sender.disconnect();
     server.stop();
@@ -345,7 +433,10 @@ TEST_F(JackMidi, TheVirtualPortAndTheChosenInputReturnWithTheServer)
     const auto heard = probeUntilHeard(2, 3s);
     ASSERT_TRUE(heard) << "the chosen input did not come back";
     EXPECT_LE(*heard - back, 2s);
+    EXPECT_TRUE(sender.waitForInputConnections(1, 3s));
+    EXPECT_LE(Clock::now() - back, 2s) << "the output came back late";
     EXPECT_EQ(service->closeInput(input), kMidiOk);
+    EXPECT_EQ(service->closeOutput(output), kMidiOk);
 }
 
 } // namespace
