@@ -46,7 +46,8 @@ TEST(Person, PlaysTwoRowsChangesVolumeStepsAFileAndCloses)
     test::TempFolder elsewhere; // a recording in the folder would become a row of its own
     const std::string recording = elsewhere.file("heard.wav");
 
-    const auto r = test::runProcess({"/usr/bin/xvfb-run", "-a", "-s", "-screen 0 1280x800x24", SONARELLO_PERSON_SCRIPT,
+    // The player must open a real window on the X display, not the off-screen one tests use.
+    const auto r = test::runProcess({"/usr/bin/env", "-u", "QT_QPA_PLATFORM", "/usr/bin/xvfb-run", "-a", "-s", "-screen 0 1280x800x24", SONARELLO_PERSON_SCRIPT,
                                      SONARELLO_BINARY, recording},
                                     folder.path().string(), {{"XDG_RUNTIME_DIR", folder.path().string()}},
                                     std::chrono::seconds(60));
