@@ -30,7 +30,8 @@ void addFiles(TrackCatalogue& c, const std::string& folder, std::string_view ext
             return;
         ++c.FileCount;
         c.FilePath[static_cast<std::size_t>(c.FileCount)] = folder + name;
-        c.FileTitle[static_cast<std::size_t>(c.FileCount)] = fileTitleFromPath(folder + name, extension);
+        c.FileTitle[static_cast<std::size_t>(c.FileCount)] =
+            fileTitleFromPath(folder + name, extension);
     }
 }
 
@@ -40,13 +41,15 @@ void sortByPath(TrackCatalogue& c)
     std::vector<std::size_t> order(static_cast<std::size_t>(c.FileCount));
     std::iota(order.begin(), order.end(), std::size_t{1});
     // Two names that differ only in letter case keep a fixed order by their bytes.
-    std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
-        const auto& pa = c.FilePath[a];
-        const auto& pb = c.FilePath[b];
-        if (text::lessIgnoringAsciiCase(pa, pb))
-            return true;
-        return !text::lessIgnoringAsciiCase(pb, pa) && pa < pb;
-    });
+    std::sort(order.begin(), order.end(),
+              [&](std::size_t a, std::size_t b)
+              {
+                  const auto& pa = c.FilePath[a];
+                  const auto& pb = c.FilePath[b];
+                  if (text::lessIgnoringAsciiCase(pa, pb))
+                      return true;
+                  return !text::lessIgnoringAsciiCase(pb, pa) && pa < pb;
+              });
     std::vector<std::string> paths, titles;
     for (const auto i : order)
     {
@@ -69,7 +72,8 @@ Measure measureEntry(sound::SoundEngine& engine, const std::string& path)
 std::vector<Measure> measureEntries(const TrackCatalogue& c, int count, sound::SoundEngine& engine)
 {
     std::vector<Measure> measures(static_cast<std::size_t>(count) + 1);
-    auto work = [&](int startAt) {
+    auto work = [&](int startAt)
+    {
         for (int i = startAt; i <= count; i += 2)
             measures[static_cast<std::size_t>(i)] = measureEntry(engine, c.path(i));
     };
@@ -120,7 +124,8 @@ std::string formatDuration(double seconds)
     const auto whole = static_cast<std::int64_t>(std::min(seconds, 9.2e18));
     const std::int64_t hours = whole / 3600;
     const std::int64_t minutes = (whole - 3600 * hours) / 60;
-    const double rest = seconds - 3600.0 * static_cast<double>(hours) - 60.0 * static_cast<double>(minutes);
+    const double rest =
+        seconds - 3600.0 * static_cast<double>(hours) - 60.0 * static_cast<double>(minutes);
     char field[64];
     std::string out;
     if (hours == 0)
@@ -156,7 +161,8 @@ void scanCatalogue(TrackCatalogue& c, const std::string& workFolder, sound::Soun
     addFiles(c, workFolder, ".wav");
     sortByPath(c);
 
-    std::string list = "Dormelto:" + text::numberText(c.FileCount) + " files. *" + workFolder + "*\r\n";
+    std::string list =
+        "Dormelto:" + text::numberText(c.FileCount) + " files. *" + workFolder + "*\r\n";
     const int measured = std::min(c.FileCount, kMeasuredFiles);
     const auto measures = measureEntries(c, measured, engine);
     for (int i = 1; i <= measured; ++i)

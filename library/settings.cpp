@@ -29,7 +29,8 @@ std::vector<std::string_view> splitLines(std::string_view contents)
         lines.push_back(contents.substr(0, end));
         if (end == std::string_view::npos)
             break;
-        const bool crlf = contents[end] == '\r' && end + 1 < contents.size() && contents[end + 1] == '\n';
+        const bool crlf =
+            contents[end] == '\r' && end + 1 < contents.size() && contents[end + 1] == '\n';
         contents.remove_prefix(end + (crlf ? 2 : 1));
     }
     return lines;
@@ -37,7 +38,8 @@ std::vector<std::string_view> splitLines(std::string_view contents)
 
 std::int32_t toInt32(double value)
 {
-    return static_cast<std::int32_t>(std::clamp<std::int64_t>(text::roundToInt(value), INT32_MIN, INT32_MAX));
+    return static_cast<std::int32_t>(
+        std::clamp<std::int64_t>(text::roundToInt(value), INT32_MIN, INT32_MAX));
 }
 
 // Reads "[+-]digits[.digits]" at the start of s; 0 when s does not start with a number.
@@ -59,7 +61,10 @@ double leadingNumber(std::string_view s)
     return value == value ? value : 0.0;
 }
 
-std::string printedNumber(std::int64_t n) { return text::numberText(n) + " "; }
+std::string printedNumber(std::int64_t n)
+{
+    return text::numberText(n) + " ";
+}
 
 std::string readFile(const std::string& fileName)
 {
@@ -122,8 +127,9 @@ std::string formatSettings(const Settings& settings)
         const auto& r = settings.rows[row];
         char key[32];
         std::snprintf(key, sizeof key, "riga=%3zu ", row);
-        out += std::string(key) + ",velo=" + printedNumber(r.RowSpeed) + ",vol=" + printedNumber(r.RowVolume) +
-               ",loop=" + printedNumber(r.RowLoop) + ",file=" + printedNumber(r.RowFile) + "\r\n";
+        out += std::string(key) + ",velo=" + printedNumber(r.RowSpeed) +
+               ",vol=" + printedNumber(r.RowVolume) + ",loop=" + printedNumber(r.RowLoop) +
+               ",file=" + printedNumber(r.RowFile) + "\r\n";
     }
     for (const auto& line : settings.linesBeyond)
         out += line + "\r\n";

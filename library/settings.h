@@ -22,8 +22,8 @@ struct RowSettings
 
 struct Settings
 {
-    std::vector<RowSettings> rows;          // index 1..rowCount; index 0 is no row
-    std::vector<std::string> linesBeyond;   // lines of rows above rowCount, verbatim, in file order
+    std::vector<RowSettings> rows;        // index 1..rowCount; index 0 is no row
+    std::vector<std::string> linesBeyond; // lines of rows above rowCount, verbatim, in file order
 };
 
 // Defaults for every row (file = the row's own number), then the file's lines applied in

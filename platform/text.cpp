@@ -47,7 +47,11 @@ namespace
 std::size_t sequenceLength(std::string_view s, std::size_t i)
 {
     const auto lead = static_cast<unsigned char>(s[i]);
-    std::size_t n = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3 : (lead >> 3) == 0x1E ? 4 : 1;
+    std::size_t n = lead < 0x80           ? 1
+                    : (lead >> 5) == 0x6  ? 2
+                    : (lead >> 4) == 0xE  ? 3
+                    : (lead >> 3) == 0x1E ? 4
+                                          : 1;
     if (n == 1 || i + n > s.size())
         return 1;
     for (std::size_t k = 1; k < n; ++k)
@@ -66,8 +70,14 @@ std::string_view fitCharacters(std::string_view s, std::size_t maxChars)
     return s.substr(0, i);
 }
 
-char asciiUpper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
-char asciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+char asciiUpper(char c)
+{
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
+char asciiLower(char c)
+{
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 std::string asciiUpper(std::string_view s)
 {
@@ -92,9 +102,11 @@ bool equalsIgnoringAsciiCase(std::string_view a, std::string_view b)
 
 bool lessIgnoringAsciiCase(std::string_view a, std::string_view b)
 {
-    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-        return static_cast<unsigned char>(asciiUpper(x)) < static_cast<unsigned char>(asciiUpper(y));
-    });
+    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
+                                        [](char x, char y) {
+                                            return static_cast<unsigned char>(asciiUpper(x)) <
+                                                   static_cast<unsigned char>(asciiUpper(y));
+                                        });
 }
 
 std::string_view trimBlanks(std::string_view s)
@@ -106,6 +118,9 @@ std::string_view trimBlanks(std::string_view s)
     return s.substr(first, last - first + 1);
 }
 
-bool endsWith(std::string_view s, std::string_view suffix) { return s.ends_with(suffix); }
+bool endsWith(std::string_view s, std::string_view suffix)
+{
+    return s.ends_with(suffix);
+}
 
 } // namespace sonarello::text

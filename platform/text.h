@@ -12,7 +12,10 @@ namespace sonarello::text
 
 // The decimal text of n, preceded by one blank when n is not negative ("5" -> " 5").
 std::string numberText(std::int64_t n);
-inline std::string numberText(int n) { return numberText(std::int64_t{n}); }
+inline std::string numberText(int n)
+{
+    return numberText(std::int64_t{n});
+}
 
 // A float as its shortest decimal text of at most 7 significant digits, with the same
 // leading blank for values that are not negative (1.0f -> " 1", 3.75f -> " 3.75").

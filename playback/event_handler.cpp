@@ -13,7 +13,10 @@ namespace sonarello
 namespace
 {
 
-std::size_t at(int row) { return static_cast<std::size_t>(row); }
+std::size_t at(int row)
+{
+    return static_cast<std::size_t>(row);
+}
 
 void toggleRow(Player& p, int row)
 {
@@ -50,7 +53,8 @@ void showVolume(Player& p, int id, int row)
 {
     const float value = static_cast<float>(p.rows.RowVolume[at(row)]) / kVolumeScale;
     char caption[16];
-    std::snprintf(caption, sizeof caption, "%3lld", static_cast<long long>(text::roundToInt(value)));
+    std::snprintf(caption, sizeof caption, "%3lld",
+                  static_cast<long long>(text::roundToInt(value)));
     controls::setControlValue(p.toolkit, p.window, id, value, caption);
     p.engine.setVolume(p.rows.RowChannel[at(row)], clampedVolume(p.rows.RowVolume[at(row)]));
 }
@@ -131,7 +135,8 @@ std::chrono::milliseconds handlePointer(Player& p, WindowServices& s, int id)
         if (held(kLeftButton))
         {
             const float v = controls::readSliderValue(p.toolkit, p.window, id);
-            p.rows.RowVolume[at(volume)] = static_cast<std::int32_t>(text::roundToInt(v * kVolumeScale));
+            p.rows.RowVolume[at(volume)] =
+                static_cast<std::int32_t>(text::roundToInt(v * kVolumeScale));
             showVolume(p, id, volume);
         }
         if (held(kRightButton))
@@ -176,8 +181,8 @@ int rowInColumn(const Player& player, int id, int base)
     return row >= 1 && row <= player.RowCount ? row : 0;
 }
 
-std::intptr_t handleMainWindowEvent(Player& player, WindowServices& services,
-                                    std::uint32_t message, std::intptr_t p1, std::intptr_t)
+std::intptr_t handleMainWindowEvent(Player& player, WindowServices& services, std::uint32_t message,
+                                    std::intptr_t p1, std::intptr_t)
 {
     switch (message)
     {
@@ -189,7 +194,8 @@ std::intptr_t handleMainWindowEvent(Player& player, WindowServices& services,
             updateRows(player);
         break;
     case gui::message::kPointerOverControl:
-        if (const auto pause = handlePointer(player, services, static_cast<int>(p1)); pause.count() > 0)
+        if (const auto pause = handlePointer(player, services, static_cast<int>(p1));
+            pause.count() > 0)
             services.pause(pause);
         break;
     case gui::message::kDestroy:

@@ -42,8 +42,8 @@ struct WindowServices
 
 // Message numbers as the window system gives them; for pointer messages p1 is the id of
 // the control under the pointer. Returns 1 after the "&Fine" command, else 0.
-std::intptr_t handleMainWindowEvent(Player& player, WindowServices& services,
-                                    std::uint32_t message, std::intptr_t p1, std::intptr_t p2);
+std::intptr_t handleMainWindowEvent(Player& player, WindowServices& services, std::uint32_t message,
+                                    std::intptr_t p1, std::intptr_t p2);
 
 // The row of `id` in the column of `base`, or 0 when id is not one of its cells.
 int rowInColumn(const Player& player, int id, int base);

@@ -11,7 +11,10 @@ namespace sonarello
 namespace
 {
 
-std::size_t at(int row) { return static_cast<std::size_t>(row); }
+std::size_t at(int row)
+{
+    return static_cast<std::size_t>(row);
+}
 
 void setValue(Player& p, int id, float value, std::string_view caption)
 {
@@ -34,14 +37,24 @@ void TrackRows::resize(int rowCount)
     RowFile.assign(n, 0);
 }
 
-bool validRow(const Player& player, int row) { return row >= 1 && row <= player.RowCount; }
+bool validRow(const Player& player, int row)
+{
+    return row >= 1 && row <= player.RowCount;
+}
 
-int clampedSpeed(std::int32_t speed) { return std::clamp(speed, 0, kMaxSpeed); }
-int clampedVolume(std::int32_t volume) { return std::clamp(volume, 0, sound::kMaxVolume); }
+int clampedSpeed(std::int32_t speed)
+{
+    return std::clamp(speed, 0, kMaxSpeed);
+}
+int clampedVolume(std::int32_t volume)
+{
+    return std::clamp(volume, 0, sound::kMaxVolume);
+}
 
 int rowRateHz(int speed, int fileRate)
 {
-    return static_cast<int>(text::roundToInt(static_cast<double>(clampedSpeed(speed)) * fileRate / kNormalSpeed));
+    return static_cast<int>(
+        text::roundToInt(static_cast<double>(clampedSpeed(speed)) * fileRate / kNormalSpeed));
 }
 
 int rowFileIndex(Player& player, int row)
@@ -87,11 +100,13 @@ void openRowStream(Player& player, const std::string& path, int row)
     {
         // Volume and rate go with the start, so the first sample already has them.
         const int rate = rowRateHz(rows.RowSpeed[at(row)], engine.sampleRate(stream));
-        rows.RowChannel[at(row)] = engine.playStream(stream, clampedVolume(rows.RowVolume[at(row)]), rate);
+        rows.RowChannel[at(row)] =
+            engine.playStream(stream, clampedVolume(rows.RowVolume[at(row)]), rate);
         engine.setFrequency(rows.RowChannel[at(row)], rate);
     }
     rows.RowLengthMs[at(row)] = engine.lengthMs(stream);
-    rows.RowLengthBytes[at(row)] = static_cast<std::int32_t>(std::min<std::uint32_t>(engine.lengthBytes(stream), INT32_MAX));
+    rows.RowLengthBytes[at(row)] =
+        static_cast<std::int32_t>(std::min<std::uint32_t>(engine.lengthBytes(stream), INT32_MAX));
 }
 
 void startRow(Player& player, int row)
@@ -143,7 +158,8 @@ bool updateRow(Player& player, int row)
     const sound::StreamHandle stream = rows.RowStream[at(row)];
     const auto position = static_cast<std::int32_t>(engine.positionBytes(stream));
     const std::int32_t length = rows.RowLengthBytes[at(row)];
-    const float percent = length == 0 ? 100.0f : static_cast<float>(static_cast<double>(position) * 100.0 / length);
+    const float percent =
+        length == 0 ? 100.0f : static_cast<float>(static_cast<double>(position) * 100.0 / length);
     const double seconds = rows.RowLengthMs[at(row)] * static_cast<double>(percent) / 100000.0;
     setValue(player, kPositionBase + row, percent, formatDuration(std::max(0.0, seconds)));
     float left = 0.0f;

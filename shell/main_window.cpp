@@ -35,18 +35,21 @@ constexpr Column kPosition{kPositionBase, 376, 50, "Posizione", 0};
 constexpr Column kSpeed{kSpeedBase, 427, 50, "Velocità", 1};
 constexpr Column kKeys{kKeyBase, 4, 40, "", 1};
 
-void createCell(Player& p, int id, int x, int y, int width, std::string_view style, std::string_view face,
-                float value, int divisions, std::string_view caption, std::int32_t captionColour, int faceMode)
+void createCell(Player& p, int id, int x, int y, int width, std::string_view style,
+                std::string_view face, float value, int divisions, std::string_view caption,
+                std::int32_t captionColour, int faceMode)
 {
-    controls::createControl(p.toolkit, p.window, id, x, y, width, kRowHeight, "", 0, "", value, divisions,
-                            caption, captionColour, style, face, faceMode);
+    controls::createControl(p.toolkit, p.window, id, x, y, width, kRowHeight, "", 0, "", value,
+                            divisions, caption, captionColour, style, face, faceMode);
 }
 
-void buildHeaders(Player& p, const Column& c, std::string_view leftCaption, std::string_view rightCaption)
+void buildHeaders(Player& p, const Column& c, std::string_view leftCaption,
+                  std::string_view rightCaption)
 {
-    createCell(p, c.base, c.x, kHeaderTop, c.width, "ori_ago", "pulsanteoro", 0, 0, leftCaption, 0, c.headerFaceMode);
-    createCell(p, c.base, c.x + kRightBlockOffset, kHeaderTop, c.width, "ori_ago", "pulsanteoro", 0, 0, rightCaption,
-               0, c.headerFaceMode);
+    createCell(p, c.base, c.x, kHeaderTop, c.width, "ori_ago", "pulsanteoro", 0, 0, leftCaption, 0,
+               c.headerFaceMode);
+    createCell(p, c.base, c.x + kRightBlockOffset, kHeaderTop, c.width, "ori_ago", "pulsanteoro", 0,
+               0, rightCaption, 0, c.headerFaceMode);
 }
 
 // Row cells of one column: style, face, value, divisions and caption per row.
@@ -62,7 +65,8 @@ template <typename MakeCell> void buildRows(Player& p, const Column& c, MakeCell
 std::string volumeCaption(float value)
 {
     char caption[16];
-    std::snprintf(caption, sizeof caption, "%3lld", static_cast<long long>(text::roundToInt(value)));
+    std::snprintf(caption, sizeof caption, "%3lld",
+                  static_cast<long long>(text::roundToInt(value)));
     return caption;
 }
 
@@ -98,56 +102,73 @@ void drawPianoKey(gui::Image& image, int row)
 void buildKeyColumn(Player& p)
 {
     buildHeaders(p, kKeys, "", ".");
-    buildRows(p, kKeys, [&](int id, gui::Point at, int row) {
-        gui::Control& key = p.window.createControl(id, at.x, at.y, kKeys.width, kRowHeight, true);
-        drawPianoKey(key.image, row);
-        p.window.showControl(key);
-    });
+    buildRows(p, kKeys,
+              [&](int id, gui::Point at, int row)
+              {
+                  gui::Control& key =
+                      p.window.createControl(id, at.x, at.y, kKeys.width, kRowHeight, true);
+                  drawPianoKey(key.image, row);
+                  p.window.showControl(key);
+              });
 }
 
 void buildSwitchColumn(Player& p, const Column& c, bool loop)
 {
     buildHeaders(p, c, c.header, c.header);
-    buildRows(p, c, [&](int id, gui::Point at, int row) {
-        createCell(p, id, at.x, at.y, c.width, "ori_rosso", "verde", 100, 0, "OFF", kWhiteCaption, 0);
-        if (loop && p.rows.RowLoop[static_cast<std::size_t>(row)] == 1)
-            setOnOff(p, id, "ON");
-    });
+    buildRows(p, c,
+              [&](int id, gui::Point at, int row)
+              {
+                  createCell(p, id, at.x, at.y, c.width, "ori_rosso", "verde", 100, 0, "OFF",
+                             kWhiteCaption, 0);
+                  if (loop && p.rows.RowLoop[static_cast<std::size_t>(row)] == 1)
+                      setOnOff(p, id, "ON");
+              });
 }
 
 void buildFileColumn(Player& p, const std::string& workFolder)
 {
     const std::string header = workFolder + "*.mp3,*.wav";
     buildHeaders(p, kFile, header, header);
-    buildRows(p, kFile, [&](int id, gui::Point at, int row) {
-        createCell(p, id, at.x, at.y, kFile.width, "ori_rosso", "grigio", 0, 0, "", kWhiteCaption, 0);
-        const std::int32_t index = p.rows.RowFile[static_cast<std::size_t>(row)];
-        if (gui::Control* cell = p.window.findControl(id))
-            cell->setAuxValue(1, index);
-        controls::setControlValue(p.toolkit, p.window, id, 0, "[<]" + p.catalogue.title(index));
-    });
+    buildRows(p, kFile,
+              [&](int id, gui::Point at, int row)
+              {
+                  createCell(p, id, at.x, at.y, kFile.width, "ori_rosso", "grigio", 0, 0, "",
+                             kWhiteCaption, 0);
+                  const std::int32_t index = p.rows.RowFile[static_cast<std::size_t>(row)];
+                  if (gui::Control* cell = p.window.findControl(id))
+                      cell->setAuxValue(1, index);
+                  controls::setControlValue(p.toolkit, p.window, id, 0,
+                                            "[<]" + p.catalogue.title(index));
+              });
 }
 
 void buildBarColumn(Player& p, const Column& c, int divisions)
 {
     buildHeaders(p, c, c.header, c.header);
-    buildRows(p, c, [&](int id, gui::Point at, int row) {
-        float value = 0;
-        std::string caption;
-        if (c.base == kVolumeBase)
-        {
-            value = static_cast<float>(p.rows.RowVolume[static_cast<std::size_t>(row)]) / kVolumeScale;
-            caption = volumeCaption(value);
-        }
-        else if (c.base == kSpeedBase)
-            value = static_cast<float>(p.rows.RowSpeed[static_cast<std::size_t>(row)]);
-        createCell(p, id, at.x, at.y, c.width, "ori_blurosso", "grigio", value, divisions, caption, kWhiteCaption, 0);
-    });
+    buildRows(p, c,
+              [&](int id, gui::Point at, int row)
+              {
+                  float value = 0;
+                  std::string caption;
+                  if (c.base == kVolumeBase)
+                  {
+                      value = static_cast<float>(p.rows.RowVolume[static_cast<std::size_t>(row)]) /
+                              kVolumeScale;
+                      caption = volumeCaption(value);
+                  }
+                  else if (c.base == kSpeedBase)
+                      value = static_cast<float>(p.rows.RowSpeed[static_cast<std::size_t>(row)]);
+                  createCell(p, id, at.x, at.y, c.width, "ori_blurosso", "grigio", value, divisions,
+                             caption, kWhiteCaption, 0);
+              });
 }
 
 } // namespace
 
-int clientHeight(int rowCount) { return static_cast<int>(text::roundToInt(8.5 * rowCount + 62)); }
+int clientHeight(int rowCount)
+{
+    return static_cast<int>(text::roundToInt(8.5 * rowCount + 62));
+}
 
 std::string windowTitle(float engineVersion)
 {
@@ -166,8 +187,8 @@ gui::Point cellPosition(int rowCount, int x, int row)
 void createMidiDisplay(Player& p)
 {
     std::scoped_lock lock(p.lock);
-    controls::createControl(p.toolkit, p.window, kMidiDisplayId, 4, 4, 284, 24, "", 0, "", 0, 0, "*.mp3,*.wav", 0,
-                            "ori_ago", "pulsanteoro", 3);
+    controls::createControl(p.toolkit, p.window, kMidiDisplayId, 4, 4, 284, 24, "", 0, "", 0, 0,
+                            "*.mp3,*.wav", 0, "ori_ago", "pulsanteoro", 3);
 }
 
 void buildColumns(Player& p, const std::string& workFolder)

@@ -48,10 +48,12 @@ void startMidi(Program& program)
     if (!midi.service)
         return;
     program.midiTarget = std::make_unique<PlayerRows>(*program.player);
-    midi.service->setHandler([&program](midi::ShortMessage message) {
-        std::scoped_lock lock(program.lock);
-        onMidiInput(program.midi, message, *program.midiTarget);
-    });
+    midi.service->setHandler(
+        [&program](midi::ShortMessage message)
+        {
+            std::scoped_lock lock(program.lock);
+            onMidiInput(program.midi, message, *program.midiTarget);
+        });
     openMidiInput(midi, midi.MidiInDevice);
     startMidiInput(midi);
     openMidiOutput(midi, midi.MidiOutDevice);
@@ -72,8 +74,9 @@ void closeMidi(Program& program)
 void chooseMidiInDevice(Program& program)
 {
     MidiState& midi = program.midi;
-    const auto entry = chooseEntry("Midi in device", kInDialogWidth, kInDialogHeight,
-                                   midi.service ? midi.service->inputNames() : std::vector<std::string>{});
+    const auto entry =
+        chooseEntry("Midi in device", kInDialogWidth, kInDialogHeight,
+                    midi.service ? midi.service->inputNames() : std::vector<std::string>{});
     if (!entry)
         return;
     closeMidiInput(midi);
@@ -84,8 +87,9 @@ void chooseMidiInDevice(Program& program)
 void chooseMidiOutDevice(Program& program)
 {
     MidiState& midi = program.midi;
-    const auto entry = chooseEntry("Midi out device", kOutDialogWidth, kOutDialogHeight,
-                                   midi.service ? midi.service->outputNames() : std::vector<std::string>{});
+    const auto entry =
+        chooseEntry("Midi out device", kOutDialogWidth, kOutDialogHeight,
+                    midi.service ? midi.service->outputNames() : std::vector<std::string>{});
     if (!entry)
         return;
     closeMidiOutput(midi);

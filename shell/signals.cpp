@@ -26,8 +26,12 @@ struct CloseOnSignals::Impl
 {
     int fds[2] = {-1, -1};
     std::unique_ptr<QSocketNotifier> notifier;
-    struct sigaction previousInt{};
-    struct sigaction previousTerm{};
+    struct sigaction previousInt
+    {
+    };
+    struct sigaction previousTerm
+    {
+    };
 };
 
 CloseOnSignals::CloseOnSignals(gui::Window& window) : impl_(std::make_unique<Impl>())
@@ -36,14 +40,19 @@ CloseOnSignals::CloseOnSignals(gui::Window& window) : impl_(std::make_unique<Imp
         return;
     signalPipeWrite = impl_->fds[1];
     impl_->notifier = std::make_unique<QSocketNotifier>(impl_->fds[0], QSocketNotifier::Read);
-    QObject::connect(impl_->notifier.get(), &QSocketNotifier::activated, [this, &window] {
-        char buffer[16];
-        while (::read(impl_->fds[0], buffer, sizeof buffer) > 0)
-        {
-        }
-        window.sendMessage(gui::message::kCommand, gui::message::kCancelCommand, 0);
-    });
-    struct sigaction action{};
+    QObject::connect(impl_->notifier.get(), &QSocketNotifier::activated,
+                     [this, &window]
+                     {
+                         char buffer[16];
+                         while (::read(impl_->fds[0], buffer, sizeof buffer) > 0)
+                         {
+                         }
+                         window.sendMessage(gui::message::kCommand, gui::message::kCancelCommand,
+                                            0);
+                     });
+    struct sigaction action
+    {
+    };
     action.sa_handler = onCloseSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;

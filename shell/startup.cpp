@@ -2,8 +2,8 @@
 
 #include "platform/os/files.h"
 #include "platform/os/instance_lock.h"
-#include "platform/text.h"
 #include "platform/sound/audio_engine.h"
+#include "platform/text.h"
 #include "shell/main_window.h"
 #include "shell/midi_setup.h"
 #include "shell/signals.h"
@@ -28,11 +28,15 @@ bool displayAvailable()
     return platform && *platform;
 }
 
-std::size_t at(int row) { return static_cast<std::size_t>(row); }
+std::size_t at(int row)
+{
+    return static_cast<std::size_t>(row);
+}
 
 void applySettings(Program& program)
 {
-    const Settings settings = loadSettings(program.WorkFolder + kSettingsFileName, program.RowCount);
+    const Settings settings =
+        loadSettings(program.WorkFolder + kSettingsFileName, program.RowCount);
     auto& rows = program.player->rows;
     for (int row = 1; row <= program.RowCount; ++row)
     {
@@ -49,12 +53,18 @@ void applySettings(Program& program)
 
 void buildWindow(Program& program)
 {
-    program.window = std::make_unique<gui::Window>(kClientWidth, clientHeight(program.RowCount), program.lock);
+    program.window =
+        std::make_unique<gui::Window>(kClientWidth, clientHeight(program.RowCount), program.lock);
     program.window->setTitle(windowTitle(program.engine->version()));
     program.window->setColours(kWindowBackground, kWindowText);
     program.toolkit = std::make_unique<controls::Toolkit>(program.lock);
-    program.player.reset(new Player{program.lock, *program.toolkit, *program.window, *program.engine,
-                                    program.catalogue, program.RowCount, {}});
+    program.player.reset(new Player{program.lock,
+                                    *program.toolkit,
+                                    *program.window,
+                                    *program.engine,
+                                    program.catalogue,
+                                    program.RowCount,
+                                    {}});
     program.player->rows.resize(program.RowCount);
     createMidiDisplay(*program.player);
     applySettings(program);
@@ -81,16 +91,17 @@ void connectEventHandler(Program& program)
     s.killTimer = [&window](int id) { window.killTimer(id); };
     s.buttonState = [&window](int button) { return window.buttonState(button); };
     s.endWindow = [&window](int result) { window.end(result); };
-    s.saveSettings = [&program] {
+    s.saveSettings = [&program]
+    {
         std::scoped_lock lock(program.lock);
         saveSettings(program.WorkFolder + kSettingsFileName, currentSettings(program));
     };
     s.pause = [](std::chrono::milliseconds ms) { std::this_thread::sleep_for(ms); };
     s.chooseMidiOutDevice = [&program] { chooseMidiOutDevice(program); };
     s.chooseMidiInDevice = [&program] { chooseMidiInDevice(program); };
-    window.setEventHandler([&program](gui::Window&, std::uint32_t message, std::intptr_t p1, std::intptr_t p2) {
-        return handleMainWindowEvent(*program.player, program.services, message, p1, p2);
-    });
+    window.setEventHandler(
+        [&program](gui::Window&, std::uint32_t message, std::intptr_t p1, std::intptr_t p2)
+        { return handleMainWindowEvent(*program.player, program.services, message, p1, p2); });
 }
 
 // No MIDI message reaches a row once its stream is closed: MIDI is detached first.
@@ -113,8 +124,8 @@ Settings currentSettings(Program& program)
     settings.rows.resize(at(program.RowCount) + 1);
     const auto& rows = program.player->rows;
     for (int row = 1; row <= program.RowCount; ++row)
-        settings.rows[at(row)] = {rows.RowSpeed[at(row)], rows.RowVolume[at(row)], rows.RowLoop[at(row)],
-                                  rowFileIndex(*program.player, row)};
+        settings.rows[at(row)] = {rows.RowSpeed[at(row)], rows.RowVolume[at(row)],
+                                  rows.RowLoop[at(row)], rowFileIndex(*program.player, row)};
     settings.linesBeyond = program.settingsLinesBeyond;
     return settings;
 }
@@ -192,7 +203,8 @@ int runSonarello(int argc, char** argv)
     gui::Application application(argc, argv);
     StartupServices services;
     services.makeEngine = [] { return sound::createAudioEngine(); };
-    services.showMessage = [headless = line.headless](const std::string& text) {
+    services.showMessage = [headless = line.headless](const std::string& text)
+    {
         if (headless)
             std::fprintf(stderr, "%s\n", text.c_str());
         else

@@ -45,7 +45,8 @@ void measure(const char* label, const fs::path& folder, sound::SoundEngine& engi
     {
         const auto start = std::chrono::steady_clock::now();
         scanCatalogue(catalogue, folder.string() + "/", engine);
-        seconds.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+        seconds.push_back(
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
     }
     std::sort(seconds.begin(), seconds.end());
     std::printf("%-28s %d files, %s: min %.3f s, median %.3f s, max %.3f s\n", label,
@@ -57,7 +58,8 @@ void measure(const char* label, const fs::path& folder, sound::SoundEngine& engi
 
 int main(int argc, char** argv)
 {
-    const fs::path root = argc > 1 ? fs::path(argv[1]) : fs::temp_directory_path() / "sonarello-catalogue-bench";
+    const fs::path root =
+        argc > 1 ? fs::path(argv[1]) : fs::temp_directory_path() / "sonarello-catalogue-bench";
     const auto withHeader = root / "lame-header";
     const auto withoutHeader = root / "no-header";
     if (!fs::exists(withHeader / "song 199.mp3"))
@@ -69,7 +71,9 @@ int main(int argc, char** argv)
     sound::EngineOptions options;
     options.output = "null";
     engine->start(options);
-    std::printf("Catalogue scan, warm page cache, %d runs each (targets: 0.5 s with LAME headers, 3 s without)\n", kRuns);
+    std::printf("Catalogue scan, warm page cache, %d runs each (targets: 0.5 s with LAME headers, "
+                "3 s without)\n",
+                kRuns);
     measure("MP3 with LAME headers:", withHeader, *engine);
     measure("MP3 without headers (VBR):", withoutHeader, *engine);
     return 0;

@@ -22,7 +22,10 @@ namespace
 constexpr int kRows = 72;
 constexpr int kTicks = 200;
 
-double ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+double ms(Clock::duration d)
+{
+    return std::chrono::duration<double, std::milli>(d).count();
+}
 
 // Two songs (three and five minutes) copied under 72 names.
 void makeFolder(const fs::path& folder)
@@ -33,11 +36,13 @@ void makeFolder(const fs::path& folder)
     for (const double minutes : {3.0, 5.0})
     {
         const auto path = folder / (minutes < 4 ? "a.tmp" : "b.tmp");
-        soundgen::writeSound(path.string(), {soundgen::Sound::Chord, 220.0, minutes * 60, 44100, 2, 0.5f},
+        soundgen::writeSound(path.string(),
+                             {soundgen::Sound::Chord, 220.0, minutes * 60, 44100, 2, 0.5f},
                              soundgen::Container::Mp3Cbr);
     }
     for (int i = 0; i < kRows; ++i)
-        fs::copy_file(folder / (i % 2 ? "b.tmp" : "a.tmp"), folder / ("song " + std::to_string(i) + ".mp3"),
+        fs::copy_file(folder / (i % 2 ? "b.tmp" : "a.tmp"),
+                      folder / ("song " + std::to_string(i) + ".mp3"),
                       fs::copy_options::overwrite_existing);
     fs::remove(folder / "a.tmp");
     fs::remove(folder / "b.tmp");
@@ -64,7 +69,8 @@ void measureTicks(Program& program)
 
 int main(int argc, char** argv)
 {
-    const fs::path folder = argc > 1 ? fs::path(argv[1]) : fs::temp_directory_path() / "sonarello-player-bench";
+    const fs::path folder =
+        argc > 1 ? fs::path(argv[1]) : fs::temp_directory_path() / "sonarello-player-bench";
     makeFolder(folder);
     fs::current_path(folder);
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
@@ -73,14 +79,19 @@ int main(int argc, char** argv)
     gui::Application application(argc, argv);
     StartupServices services;
     services.makeEngine = [] { return sound::createAudioEngine(); };
-    services.showMessage = [](const std::string& text) { std::fprintf(stderr, "%s\n", text.c_str()); };
-    services.onWindowReady = [&](Program& program) {
-        QTimer::singleShot(0, [&] {
-            std::printf("Start-up to the window shown, %d rows of 3-5 min MP3s: %.1f ms (target 1000 ms)\n",
-                        program.RowCount, ms(Clock::now() - start));
-            measureTicks(program);
-            program.window->end(0);
-        });
+    services.showMessage = [](const std::string& text)
+    { std::fprintf(stderr, "%s\n", text.c_str()); };
+    services.onWindowReady = [&](Program& program)
+    {
+        QTimer::singleShot(0,
+                           [&]
+                           {
+                               std::printf("Start-up to the window shown, %d rows of 3-5 min MP3s: "
+                                           "%.1f ms (target 1000 ms)\n",
+                                           program.RowCount, ms(Clock::now() - start));
+                               measureTicks(program);
+                               program.window->end(0);
+                           });
     };
     return runProgram(parseCommandLine({"--audio=null", "--midi=none"}), services);
 }

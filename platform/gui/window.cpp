@@ -1,23 +1,23 @@
 #include "window.h"
 
 #include <QApplication>
-#include <QComboBox>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QCursor>
 #include <QDialog>
 #include <QEventLoop>
+#include <QImage>
 #include <QKeyEvent>
+#include <QMainWindow>
 #include <QMenuBar>
 #include <QMessageBox>
-#include <QPointer>
-#include <QScreen>
-#include <QTimer>
-#include <QImage>
-#include <QMainWindow>
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QPointer>
+#include <QScreen>
 #include <QSocketNotifier>
+#include <QTimer>
 #include <QWidget>
 
 #include <fcntl.h>
@@ -146,7 +146,8 @@ struct ButtonTracker : QObject
 {
     bool eventFilter(QObject* watched, QEvent* event) override
     {
-        if (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonDblClick)
+        if (event->type() == QEvent::MouseButtonPress ||
+            event->type() == QEvent::MouseButtonDblClick)
         {
             const auto button = static_cast<QMouseEvent*>(event)->button();
             if (button == Qt::LeftButton)
@@ -361,9 +362,11 @@ void Window::killTimer(int id)
 std::int16_t Window::buttonState(int button)
 {
     const Qt::MouseButton qtButton = button == kLeftMouseButton ? Qt::LeftButton : Qt::RightButton;
-    bool& pressed = button == kLeftMouseButton ? impl_->buttons.leftPressed : impl_->buttons.rightPressed;
+    bool& pressed =
+        button == kLeftMouseButton ? impl_->buttons.leftPressed : impl_->buttons.rightPressed;
     const bool down = (QGuiApplication::mouseButtons() & qtButton) != 0;
-    const std::int16_t state = static_cast<std::int16_t>((down ? kButtonDown : 0) | (pressed ? kButtonPressedSinceRead : 0));
+    const std::int16_t state = static_cast<std::int16_t>((down ? kButtonDown : 0) |
+                                                         (pressed ? kButtonPressedSinceRead : 0));
     pressed = false;
     return state;
 }
@@ -387,12 +390,14 @@ Image Window::grabClientArea()
 
 void showMessageBox(std::string_view title, std::string_view text)
 {
-    QMessageBox box(QMessageBox::NoIcon, QString::fromUtf8(title.data(), static_cast<qsizetype>(title.size())),
-                    QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())), QMessageBox::Ok);
+    QMessageBox box(
+        QMessageBox::NoIcon, QString::fromUtf8(title.data(), static_cast<qsizetype>(title.size())),
+        QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())), QMessageBox::Ok);
     box.exec();
 }
 
-int chooseFromList(std::string_view title, int width, int height, const std::vector<std::string>& entries)
+int chooseFromList(std::string_view title, int width, int height,
+                   const std::vector<std::string>& entries)
 {
     static QPointer<QDialog> open;
     if (open)
@@ -413,10 +418,12 @@ int chooseFromList(std::string_view title, int width, int height, const std::vec
         list->addItem(QString::fromStdString(entry));
     list->setCurrentIndex(entries.empty() ? -1 : 0);
     int chosen = -1;
-    QObject::connect(list, &QComboBox::activated, &dialog, [&](int index) {
-        chosen = index;
-        dialog.accept();
-    });
+    QObject::connect(list, &QComboBox::activated, &dialog,
+                     [&](int index)
+                     {
+                         chosen = index;
+                         dialog.accept();
+                     });
     QEventLoop loop;
     QObject::connect(&dialog, &QDialog::finished, &loop, &QEventLoop::quit);
     dialog.show();

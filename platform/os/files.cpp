@@ -24,7 +24,9 @@ struct DirCloser
 
 bool isRegularFile(const std::string& path)
 {
-    struct stat st{};
+    struct stat st
+    {
+    };
     return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
@@ -74,11 +76,11 @@ std::vector<std::string> findFiles(const std::string& folder, std::string_view e
 
 bool replaceFile(const std::string& path, std::string_view contents)
 {
-    std::string temp = path + ".XXXXXX";
-    const int fd = ::mkstemp(temp.data());
+    // One fixed name: a temporary file left by a killed process is reused, never piled up.
+    const std::string temp = path + ".tmp";
+    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0)
         return false;
-    ::fchmod(fd, 0644);
     const bool written = writeAll(fd, contents) && ::fsync(fd) == 0;
     const bool closed = ::close(fd) == 0;
     if (!written || !closed || ::rename(temp.c_str(), path.c_str()) != 0)

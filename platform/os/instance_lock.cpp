@@ -31,7 +31,10 @@ InstanceLock::InstanceLock(const std::string& name)
         state_ = errno == EWOULDBLOCK ? State::HeldElsewhere : State::Unavailable;
 }
 
-InstanceLock::~InstanceLock() { release(); }
+InstanceLock::~InstanceLock()
+{
+    release();
+}
 
 void InstanceLock::release()
 {

@@ -12,9 +12,9 @@ class InstanceLock
   public:
     enum class State
     {
-        Held,         // this process is the only running copy
+        Held,          // this process is the only running copy
         HeldElsewhere, // another copy runs
-        Unavailable,  // the lock file could not be created
+        Unavailable,   // the lock file could not be created
     };
 
     explicit InstanceLock(const std::string& name = "Sonarello.exe");

@@ -4,16 +4,16 @@
 
 #include <array>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <mpg123.h>
 #include <mutex>
 #include <sndfile.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 namespace sonarello::sound
@@ -62,9 +62,11 @@ class BufferedReader
     static off_t seek(void* handle, off_t offset, int whence) noexcept
     {
         auto& r = *static_cast<BufferedReader*>(handle);
-        struct stat st{};
-        const off_t base = whence == SEEK_SET ? 0
-                           : whence == SEEK_CUR ? r.position_
+        struct stat st
+        {
+        };
+        const off_t base = whence == SEEK_SET         ? 0
+                           : whence == SEEK_CUR       ? r.position_
                            : ::fstat(r.fd_, &st) == 0 ? st.st_size
                                                       : -1;
         if (base < 0 || base + offset < 0)
@@ -175,7 +177,8 @@ std::unique_ptr<Decoder> Mp3Decoder::open(const std::string& path)
     long rate = 0;
     int channels = 0;
     int encoding = 0;
-    if (mpg123_replace_reader_handle(mh.get(), BufferedReader::read, BufferedReader::seek, nullptr) != MPG123_OK ||
+    if (mpg123_replace_reader_handle(mh.get(), BufferedReader::read, BufferedReader::seek,
+                                     nullptr) != MPG123_OK ||
         mpg123_open_handle(mh.get(), reader.get()) != MPG123_OK ||
         mpg123_getformat(mh.get(), &rate, &channels, &encoding) != MPG123_OK)
         return nullptr;

@@ -44,9 +44,11 @@ class CatalogueScan : public ::testing::Test
     TrackCatalogue catalogue;
 
     std::string work() const { return folder.path().string() + "/"; }
-    void tone(const std::string& name, double seconds, soundgen::Container c = soundgen::Container::Wav16)
+    void tone(const std::string& name, double seconds,
+              soundgen::Container c = soundgen::Container::Wav16)
     {
-        ASSERT_TRUE(soundgen::writeSound(folder.file(name), {soundgen::Sound::Sine, 441, seconds, 44100, 2, 0.5f}, c));
+        ASSERT_TRUE(soundgen::writeSound(folder.file(name),
+                                         {soundgen::Sound::Sine, 441, seconds, 44100, 2, 0.5f}, c));
     }
     void bytes(const std::string& name, const std::string& contents)
     {
@@ -73,11 +75,11 @@ TEST_F(CatalogueScan, SortsAcrossBothKindsIgnoringCaseAndWritesTheListByteForByt
     const auto aSize = std::to_string(std::filesystem::file_size(folder.file("A.mp3")));
     const auto bSize = std::filesystem::file_size(folder.file("b.wav"));
     const auto bKbps = std::to_string(std::llround(static_cast<double>(bSize) / 4.167 / 1000 * 8));
-    const std::string expected = "Dormelto: 3 files. *" + work() + "*\r\n" +
-                                 "001 A (" + std::to_string(std::llround(std::stod(aSize) / 1000 * 8)) +
-                                 " kbps, " + aSize + " Bytes,   1.0 s)\r\n" +
-                                 "002 b (" + bKbps + " kbps, " + std::to_string(bSize) +
-                                 " Bytes,   4.2 s)\r\n" + "003 c (0 kbps, 0 Bytes,   0.0 s)\r\n";
+    const std::string expected = "Dormelto: 3 files. *" + work() + "*\r\n" + "001 A (" +
+                                 std::to_string(std::llround(std::stod(aSize) / 1000 * 8)) +
+                                 " kbps, " + aSize + " Bytes,   1.0 s)\r\n" + "002 b (" + bKbps +
+                                 " kbps, " + std::to_string(bSize) + " Bytes,   4.2 s)\r\n" +
+                                 "003 c (0 kbps, 0 Bytes,   0.0 s)\r\n";
     EXPECT_EQ(listFile(), expected);
 }
 

@@ -1,9 +1,9 @@
 #include "library/settings.h"
 #include "support/temp_folder.h"
 
+#include <csignal>
 #include <fstream>
 #include <gtest/gtest.h>
-#include <csignal>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -133,5 +133,6 @@ TEST_F(SettingsFileOnDisk, FullDiskKeepsTheOldFileWhole)
     std::signal(SIGXFSZ, handler);
     EXPECT_FALSE(saved);
     EXPECT_EQ(test::readWholeFile(path), "riga=1,velo=7\r\n");
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path()), {}), 1) << "no temporary file left";
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path()), {}), 1)
+        << "no temporary file left";
 }

@@ -43,13 +43,15 @@ TEST_P(DecoderFormats, LengthIsExactAndAudioDecodes)
     EXPECT_EQ(f.fileChannels, c.channels);
     const std::int64_t expected = 2 * c.rate;
     // Without a LAME header the encoder's delay and padding stay in the frame count.
-    const bool headerless = c.container == Container::Mp3CbrNoHeader || c.container == Container::Mp3VbrNoHeader;
+    const bool headerless =
+        c.container == Container::Mp3CbrNoHeader || c.container == Container::Mp3VbrNoHeader;
     if (c.container == Container::WavAdpcm) // the last block is padded
         EXPECT_NEAR(static_cast<double>(f.frames), static_cast<double>(expected), 2048.0);
     else if (!headerless)
         EXPECT_EQ(f.frames, expected);
     else
-        EXPECT_NEAR(static_cast<double>(f.frames), static_cast<double>(expected), 2.0 * 1152 + 1105);
+        EXPECT_NEAR(static_cast<double>(f.frames), static_cast<double>(expected),
+                    2.0 * 1152 + 1105);
 
     std::vector<float> all;
     std::vector<float> block(2 * 4096);
@@ -59,7 +61,10 @@ TEST_P(DecoderFormats, LengthIsExactAndAudioDecodes)
     float peak = 0;
     for (float s : all)
         peak = std::max(peak, std::abs(s));
-    EXPECT_NEAR(peak, 0.5f, mp3 || c.container == Container::WavAdpcm || c.container == Container::Wav8 ? 0.08f : 0.001f);
+    EXPECT_NEAR(peak, 0.5f,
+                mp3 || c.container == Container::WavAdpcm || c.container == Container::Wav8
+                    ? 0.08f
+                    : 0.001f);
 
     const auto m = sound::measureFile(path);
     ASSERT_TRUE(m);
@@ -69,16 +74,20 @@ TEST_P(DecoderFormats, LengthIsExactAndAudioDecodes)
 
 INSTANTIATE_TEST_SUITE_P(
     AllKinds, DecoderFormats,
-    ::testing::Values(Case{"pcm16.wav", Container::Wav16, 44100, 2}, Case{"pcm8.wav", Container::Wav8, 22050, 1},
-                      Case{"pcm24.wav", Container::Wav24, 48000, 2}, Case{"pcm32.wav", Container::Wav32, 44100, 1},
+    ::testing::Values(Case{"pcm16.wav", Container::Wav16, 44100, 2},
+                      Case{"pcm8.wav", Container::Wav8, 22050, 1},
+                      Case{"pcm24.wav", Container::Wav24, 48000, 2},
+                      Case{"pcm32.wav", Container::Wav32, 44100, 1},
                       Case{"float.wav", Container::WavFloat, 48000, 2},
                       Case{"adpcm.wav", Container::WavAdpcm, 22050, 1},
                       Case{"ext.wav", Container::WavExtensible, 44100, 2},
-                      Case{"cbr.mp3", Container::Mp3Cbr, 44100, 2}, Case{"vbr.mp3", Container::Mp3Vbr, 48000, 1},
+                      Case{"cbr.mp3", Container::Mp3Cbr, 44100, 2},
+                      Case{"vbr.mp3", Container::Mp3Vbr, 48000, 1},
                       Case{"vbr22.mp3", Container::Mp3Vbr, 22050, 2},
                       Case{"bare-cbr.mp3", Container::Mp3CbrNoHeader, 44100, 2},
                       Case{"bare-vbr.mp3", Container::Mp3VbrNoHeader, 48000, 2}),
-    [](const auto& param) {
+    [](const auto& param)
+    {
         std::string n = param.param.name;
         for (auto& ch : n)
             if (!std::isalnum(static_cast<unsigned char>(ch)))

@@ -14,14 +14,19 @@ class EventHandler : public test::PlayerFixture
     void SetUp() override
     {
         makePlayer(4, 4);
-        services.setTimer = [this](int id, int ms) { log.push_back("timer " + std::to_string(id) + " " + std::to_string(ms)); };
+        services.setTimer = [this](int id, int ms)
+        { log.push_back("timer " + std::to_string(id) + " " + std::to_string(ms)); };
         services.killTimer = [this](int id) { log.push_back("kill " + std::to_string(id)); };
         services.buttonState = [this](int button) { return button == kLeftButton ? left : right; };
         services.endWindow = [this](int result) { log.push_back("end " + std::to_string(result)); };
         services.saveSettings = [this] { log.push_back("save"); };
-        services.pause = [this](std::chrono::milliseconds ms) { log.push_back("pause " + std::to_string(ms.count())); };
+        services.pause = [this](std::chrono::milliseconds ms)
+        { log.push_back("pause " + std::to_string(ms.count())); };
     }
-    std::intptr_t send(std::uint32_t message, std::intptr_t p1) { return handleMainWindowEvent(*player, services, message, p1, 0); }
+    std::intptr_t send(std::uint32_t message, std::intptr_t p1)
+    {
+        return handleMainWindowEvent(*player, services, message, p1, 0);
+    }
     std::intptr_t command(int id) { return send(gui::message::kCommand, id); }
     std::intptr_t pointer(int id) { return send(gui::message::kPointerOverControl, id); }
     bool called(const std::vector<std::string>& calls, const std::string& call)
@@ -142,6 +147,8 @@ TEST_F(EventHandler, RightButtonOnPositionRewindsOneSecondOfAPlayingRow)
     EXPECT_TRUE(engine.takeCalls().empty());
     engine.reportedTimeMs = 5000;
     pointer(kPositionBase + 1);
-    EXPECT_EQ(engine.takeCalls(), std::vector<std::string>{"setTime " + std::to_string(player->rows.RowStream[1]) + " 4000"});
+    EXPECT_EQ(
+        engine.takeCalls(),
+        std::vector<std::string>{"setTime " + std::to_string(player->rows.RowStream[1]) + " 4000"});
     EXPECT_EQ(log, (std::vector<std::string>{"pause 40", "pause 40"}));
 }

@@ -7,7 +7,7 @@ TEST(Layout, WindowSizeTitleAndBlocks)
 {
     EXPECT_EQ(clientHeight(5), 104); // 104.5 rounds to even
     EXPECT_EQ(clientHeight(72), 674);
-    EXPECT_EQ(clientHeight(1), 70);  // 70.5 too
+    EXPECT_EQ(clientHeight(1), 70); // 70.5 too
     EXPECT_EQ(windowTitle(1.0f), "Sonarello  1 (Versione : 27 luglio 2007)");
     EXPECT_EQ(windowTitle(3.75f), "Sonarello  3.75 (Versione : 27 luglio 2007)");
 
@@ -27,7 +27,8 @@ class Grid : public test::PlayerFixture
 TEST_F(Grid, CellsShowTheRowsSettings)
 {
     for (int i = 4; i <= 8; ++i) // more files than rows: row 3 can name entry 7
-        soundgen::writeSound(folder.file("z" + std::to_string(i) + ".wav"), {}, soundgen::Container::Wav16);
+        soundgen::writeSound(folder.file("z" + std::to_string(i) + ".wav"), {},
+                             soundgen::Container::Wav16);
     makePlayer(3, 3);
     player->rows.RowFile[3] = 7;
     player->rows.RowLoop[2] = 2;
@@ -53,7 +54,8 @@ TEST_F(Grid, CellsShowTheRowsSettings)
 TEST_F(Grid, KeysAreDrawnAsAPianoKeyboard)
 {
     makePlayer(24, 24);
-    auto keyPixel = [&](int row, int x, int y) { return window->findControl(kKeyBase + row)->image.at(x, y); };
+    auto keyPixel = [&](int row, int x, int y)
+    { return window->findControl(kKeyBase + row)->image.at(x, y); };
     const gui::Colour black = gui::rgb(0, 0, 0);
     const gui::Colour white = gui::rgb(255, 255, 255);
     for (int row : {1, 3, 6, 8, 10, 13})

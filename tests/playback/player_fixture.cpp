@@ -6,7 +6,10 @@
 namespace sonarello::test
 {
 
-void PlayerFixture::SetUpTestSuite() { ensureGuiApplication(); }
+void PlayerFixture::SetUpTestSuite()
+{
+    ensureGuiApplication();
+}
 
 void PlayerFixture::makePlayer(int files, int rows)
 {
@@ -15,7 +18,8 @@ void PlayerFixture::makePlayer(int files, int rows)
         char name[32];
         std::snprintf(name, sizeof name, "tone %02d.wav", i);
         const int rate = i == 3 ? 48000 : 44100;
-        soundgen::writeSound(folder.file(name), {soundgen::Sound::Sine, 220.0 * i, 0.5, rate, 2, 0.5f},
+        soundgen::writeSound(folder.file(name),
+                             {soundgen::Sound::Sine, 220.0 * i, 0.5, rate, 2, 0.5f},
                              soundgen::Container::Wav16);
     }
     scanCatalogue(catalogue, folder.path().string() + "/", engine);
@@ -41,7 +45,10 @@ std::string PlayerFixture::caption(int id)
     return std::string(toolkit->controls.at(static_cast<std::size_t>(id)).caption.trimmed());
 }
 
-float PlayerFixture::value(int id) { return toolkit->controls.at(static_cast<std::size_t>(id)).value; }
+float PlayerFixture::value(int id)
+{
+    return toolkit->controls.at(static_cast<std::size_t>(id)).value;
+}
 
 int PlayerFixture::aux1(int id)
 {

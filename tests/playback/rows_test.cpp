@@ -83,7 +83,8 @@ TEST_F(Rows, UnopenableFileFinishesAtTheFirstTickAndLoopingRetries)
     engine.takeCalls();
     updateRows(*player);
     auto calls = engine.takeCalls();
-    EXPECT_NE(std::find(calls.begin(), calls.end(), "open " + catalogue.path(1)), calls.end()) << "retried";
+    EXPECT_NE(std::find(calls.begin(), calls.end(), "open " + catalogue.path(1)), calls.end())
+        << "retried";
     EXPECT_EQ(rows().RowPlaying[1], 1);
     setRowLoop(*player, 1, false);
     updateRows(*player);

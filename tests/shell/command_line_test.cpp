@@ -6,7 +6,8 @@ using namespace sonarello;
 
 TEST(CommandLine, JoinsTheNameWordsAndReadsOurOptions)
 {
-    const auto line = parseCommandLine({"--headless", "My", "--audio=wav:/tmp/out.wav", "Song.mp3", "--midi=none"});
+    const auto line = parseCommandLine(
+        {"--headless", "My", "--audio=wav:/tmp/out.wav", "Song.mp3", "--midi=none"});
     EXPECT_TRUE(line.headless);
     EXPECT_EQ(line.audio, "wav:/tmp/out.wav");
     EXPECT_EQ(line.midi, "none");

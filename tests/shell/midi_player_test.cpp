@@ -3,10 +3,10 @@
 // and a device chosen in the Setup dialog takes over from the previous one.
 #include "platform/midi/loopback_midi_service.h"
 #include "platform/text.h"
+#include "program_fixture.h"
 #include "shell/startup.h"
 #include "soundgen.h"
 #include "support/fake_sound_engine.h"
-#include "program_fixture.h"
 #include "support/temp_folder.h"
 
 #include <QApplication>
@@ -30,7 +30,8 @@ class MidiPlayer : public test::ProgramFolderTest
     {
         ProgramFolderTest::SetUp();
         for (int i = 1; i <= 6; ++i)
-            soundgen::writeSound(folder.file("t" + std::to_string(i) + ".wav"), {soundgen::Sound::Sine, 100.0 * i, 0.3},
+            soundgen::writeSound(folder.file("t" + std::to_string(i) + ".wav"),
+                                 {soundgen::Sound::Sine, 100.0 * i, 0.3},
                                  soundgen::Container::Wav16);
     }
 
@@ -39,17 +40,21 @@ class MidiPlayer : public test::ProgramFolderTest
         StartupServices services;
         services.makeEngine = [] { return std::make_unique<test::FakeSoundEngine>(); };
         services.showMessage = [this](const std::string& text) { messages.push_back(text); };
-        services.makeMidiService = [this](const std::string&) {
-            auto service = std::make_unique<midi::LoopbackMidiService>(std::vector<std::string>{"Pads", "Keys"},
-                                                                       std::vector<std::string>{"Synth"});
+        services.makeMidiService = [this](const std::string&)
+        {
+            auto service = std::make_unique<midi::LoopbackMidiService>(
+                std::vector<std::string>{"Pads", "Keys"}, std::vector<std::string>{"Synth"});
             loopback = service.get();
             return service;
         };
-        services.onWindowReady = [&](Program& program) {
-            QTimer::singleShot(0, [&] {
-                drive(program);
-                program.window->end(0);
-            });
+        services.onWindowReady = [&](Program& program)
+        {
+            QTimer::singleShot(0,
+                               [&]
+                               {
+                                   drive(program);
+                                   program.window->end(0);
+                               });
         };
         ASSERT_EQ(runProgram(parseCommandLine({"--audio=null"}), services), kExitNormal);
     }
@@ -69,7 +74,10 @@ class MidiPlayer : public test::ProgramFolderTest
         return false;
     }
     // The display's stored caption: a 20-character field (the drawn text is whole).
-    static std::string shown(std::string text) { return std::string(text::trimBlanks(text::fitCharacters(text, 20))); }
+    static std::string shown(std::string text)
+    {
+        return std::string(text::trimBlanks(text::fitCharacters(text, 20)));
+    }
     static std::string display(Program& p)
     {
         std::scoped_lock lock(p.lock);
@@ -82,72 +90,85 @@ class MidiPlayer : public test::ProgramFolderTest
 
 TEST_F(MidiPlayer, NotesStartAndStopRowsAndTheDisplayFollows)
 {
-    runWith([&](Program& p) {
-        auto& rows = p.player->rows;
-        EXPECT_TRUE(loopback->outputOpen("Synth"));
-        ASSERT_TRUE(loopback->push("Pads", packShortMessage(0x99, 36, 127)));
-        EXPECT_TRUE(settle(p, [&] { return rows.RowPlaying[1] == 1; }));
-        EXPECT_EQ(display(p), shown("C: 10 N: 36 T: 1 V: 127"));
-        loopback->push("Sonarello", packShortMessage(0x90, 37, 90)); // the virtual port plays too
-        EXPECT_TRUE(settle(p, [&] { return rows.RowPlaying[2] == 1; }));
-        loopback->push("Pads", packShortMessage(0x90, 37, 0));
-        EXPECT_TRUE(settle(p, [&] { return rows.RowPlaying[2] == 0; }));
-        EXPECT_EQ(display(p), shown("C: 1 N: 37 T: 2 V: 0"));
-        loopback->push("Pads", packShortMessage(0x85, 36, 64));
-        EXPECT_TRUE(settle(p, [&] { return rows.RowPlaying[1] == 0; }));
-        loopback->push("Pads", packShortMessage(0x90, 35, 100));
-        loopback->push("Pads", packShortMessage(0xF8, 0, 0)); // clock: ignored
-        EXPECT_TRUE(settle(p, [&] { return display(p) == shown("C: 1 N: 35 T: 0 V: 100"); }));
-        EXPECT_FALSE(loopback->push("Keys", packShortMessage(0x90, 38, 100))) << "device 1 is not open";
-    });
+    runWith(
+        [&](Program& p)
+        {
+            auto& rows = p.player->rows;
+            EXPECT_TRUE(loopback->outputOpen("Synth"));
+            ASSERT_TRUE(loopback->push("Pads", packShortMessage(0x99, 36, 127)));
+            EXPECT_TRUE(settle(p, [&] { return rows.RowPlaying[1] == 1; }));
+            EXPECT_EQ(display(p), shown("C: 10 N: 36 T: 1 V: 127"));
+            loopback->push("Sonarello",
+                           packShortMessage(0x90, 37, 90)); // the virtual port plays too
+            EXPECT_TRUE(settle(p, [&] { return rows.RowPlaying[2] == 1; }));
+            loopback->push("Pads", packShortMessage(0x90, 37, 0));
+            EXPECT_TRUE(settle(p, [&] { return rows.RowPlaying[2] == 0; }));
+            EXPECT_EQ(display(p), shown("C: 1 N: 37 T: 2 V: 0"));
+            loopback->push("Pads", packShortMessage(0x85, 36, 64));
+            EXPECT_TRUE(settle(p, [&] { return rows.RowPlaying[1] == 0; }));
+            loopback->push("Pads", packShortMessage(0x90, 35, 100));
+            loopback->push("Pads", packShortMessage(0xF8, 0, 0)); // clock: ignored
+            EXPECT_TRUE(settle(p, [&] { return display(p) == shown("C: 1 N: 35 T: 0 V: 100"); }));
+            EXPECT_FALSE(loopback->push("Keys", packShortMessage(0x90, 38, 100)))
+                << "device 1 is not open";
+        });
 }
 
 TEST_F(MidiPlayer, FloodFromTwoSourcesLeavesEachRowAsItsLastNoteSaid)
 {
-    runWith([&](Program& p) {
-        auto flood = [&](const char* port, int firstNote) {
-            for (int i = 0; i < 5000; ++i)
+    runWith(
+        [&](Program& p)
+        {
+            auto flood = [&](const char* port, int firstNote)
             {
-                const int note = firstNote + i % 3;
-                const bool on = (i / 3) % 2 == 0;
-                loopback->push(port, i % 7 == 0 ? packShortMessage(0xB0, 7, i % 128)
-                                                : packShortMessage(on ? 0x90 : 0x80, note, 100));
-            }
-            // Last words: rows firstNote-35 .. +2 end on, off, on.
-            loopback->push(port, packShortMessage(0x90, firstNote, 1));
-            loopback->push(port, packShortMessage(0x80, firstNote + 1, 0));
-            loopback->push(port, packShortMessage(0x90, firstNote + 2, 5));
-        };
-        std::thread a(flood, "Pads", 36);
-        std::thread b(flood, "Sonarello", 39);
-        a.join();
-        b.join();
-        loopback->push("Pads", packShortMessage(0xE0, 0, 64));
-        EXPECT_TRUE(settle(p, [&] { return display(p) == "Bender Change 64"; }));
-        const auto& playing = p.player->rows.RowPlaying;
-        EXPECT_EQ(std::vector<int>(playing.begin() + 1, playing.end()), (std::vector<int>{1, 0, 1, 1, 0, 1}));
-    });
+                for (int i = 0; i < 5000; ++i)
+                {
+                    const int note = firstNote + i % 3;
+                    const bool on = (i / 3) % 2 == 0;
+                    loopback->push(port, i % 7 == 0
+                                             ? packShortMessage(0xB0, 7, i % 128)
+                                             : packShortMessage(on ? 0x90 : 0x80, note, 100));
+                }
+                // Last words: rows firstNote-35 .. +2 end on, off, on.
+                loopback->push(port, packShortMessage(0x90, firstNote, 1));
+                loopback->push(port, packShortMessage(0x80, firstNote + 1, 0));
+                loopback->push(port, packShortMessage(0x90, firstNote + 2, 5));
+            };
+            std::thread a(flood, "Pads", 36);
+            std::thread b(flood, "Sonarello", 39);
+            a.join();
+            b.join();
+            loopback->push("Pads", packShortMessage(0xE0, 0, 64));
+            EXPECT_TRUE(settle(p, [&] { return display(p) == "Bender Change 64"; }));
+            const auto& playing = p.player->rows.RowPlaying;
+            EXPECT_EQ(std::vector<int>(playing.begin() + 1, playing.end()),
+                      (std::vector<int>{1, 0, 1, 1, 0, 1}));
+        });
 }
 
 TEST_F(MidiPlayer, ChosenInputDeviceTakesOver)
 {
-    runWith([&](Program& p) {
-        QTimer::singleShot(50, [] {
-            for (QWidget* w : QApplication::topLevelWidgets())
-                if (auto* list = w->findChild<QComboBox*>("devices"))
-                {
-                    EXPECT_EQ(list->count(), 2);
-                    EXPECT_EQ(list->itemText(0).toStdString(), " 0 Pads");
-                    EXPECT_EQ(list->currentIndex(), 0);
-                    emit list->activated(1);
-                }
+    runWith(
+        [&](Program& p)
+        {
+            QTimer::singleShot(50,
+                               []
+                               {
+                                   for (QWidget* w : QApplication::topLevelWidgets())
+                                       if (auto* list = w->findChild<QComboBox*>("devices"))
+                                       {
+                                           EXPECT_EQ(list->count(), 2);
+                                           EXPECT_EQ(list->itemText(0).toStdString(), " 0 Pads");
+                                           EXPECT_EQ(list->currentIndex(), 0);
+                                           emit list->activated(1);
+                                       }
+                               });
+            p.window->sendMessage(gui::message::kCommand, kCommandMidiIn, 0);
+            EXPECT_EQ(messages, std::vector<std::string>{"Midi in ora è :  1 Keys"});
+            EXPECT_FALSE(loopback->push("Pads", packShortMessage(0x90, 36, 100)));
+            EXPECT_TRUE(loopback->push("Keys", packShortMessage(0x90, 36, 100)));
+            EXPECT_TRUE(settle(p, [&] { return p.player->rows.RowPlaying[1] == 1; }));
         });
-        p.window->sendMessage(gui::message::kCommand, kCommandMidiIn, 0);
-        EXPECT_EQ(messages, std::vector<std::string>{"Midi in ora è :  1 Keys"});
-        EXPECT_FALSE(loopback->push("Pads", packShortMessage(0x90, 36, 100)));
-        EXPECT_TRUE(loopback->push("Keys", packShortMessage(0x90, 36, 100)));
-        EXPECT_TRUE(settle(p, [&] { return p.player->rows.RowPlaying[1] == 1; }));
-    });
 }
 
 } // namespace

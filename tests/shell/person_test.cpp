@@ -15,7 +15,8 @@ namespace
 {
 
 // Amplitude of one frequency in the left side of [first, first + count) frames (Goertzel).
-double amplitude(const std::vector<float>& stereo, std::size_t first, std::size_t count, double hz, int rate)
+double amplitude(const std::vector<float>& stereo, std::size_t first, std::size_t count, double hz,
+                 int rate)
 {
     const double w = 2 * std::numbers::pi * hz / rate;
     double s1 = 0, s2 = 0;
@@ -25,7 +26,8 @@ double amplitude(const std::vector<float>& stereo, std::size_t first, std::size_
         s2 = s1;
         s1 = s0;
     }
-    return 2 * std::sqrt(s1 * s1 + s2 * s2 - 2 * std::cos(w) * s1 * s2) / static_cast<double>(count);
+    return 2 * std::sqrt(s1 * s1 + s2 * s2 - 2 * std::cos(w) * s1 * s2) /
+           static_cast<double>(count);
 }
 
 struct Heard
@@ -40,39 +42,49 @@ TEST(Person, PlaysTwoRowsChangesVolumeStepsAFileAndCloses)
         GTEST_SKIP() << "xvfb-run or xdotool missing";
     test::TempFolder folder;
     namespace sg = soundgen;
-    ASSERT_TRUE(sg::writeSound(folder.file("a 441.wav"), {sg::Sound::Sine, 441, 2.0, 44100, 2, 0.5f}, sg::Container::Wav16));
-    ASSERT_TRUE(sg::writeSound(folder.file("b 882.wav"), {sg::Sound::Sine, 882, 2.0, 44100, 2, 0.5f}, sg::Container::Wav16));
-    ASSERT_TRUE(sg::writeSound(folder.file("c 1323.mp3"), {sg::Sound::Sine, 1323, 2.0, 44100, 2, 0.5f}, sg::Container::Mp3Cbr));
+    ASSERT_TRUE(sg::writeSound(folder.file("a 441.wav"),
+                               {sg::Sound::Sine, 441, 2.0, 44100, 2, 0.5f}, sg::Container::Wav16));
+    ASSERT_TRUE(sg::writeSound(folder.file("b 882.wav"),
+                               {sg::Sound::Sine, 882, 2.0, 44100, 2, 0.5f}, sg::Container::Wav16));
+    ASSERT_TRUE(sg::writeSound(folder.file("c 1323.mp3"),
+                               {sg::Sound::Sine, 1323, 2.0, 44100, 2, 0.5f},
+                               sg::Container::Mp3Cbr));
     test::TempFolder elsewhere; // a recording in the folder would become a row of its own
     const std::string recording = elsewhere.file("heard.wav");
 
     // The player must open a real window on the X display, not the off-screen one tests use.
-    const auto r = test::runProcess({"/usr/bin/env", "-u", "QT_QPA_PLATFORM", "/usr/bin/xvfb-run", "-a", "-s", "-screen 0 1280x800x24", SONARELLO_PERSON_SCRIPT,
-                                     SONARELLO_BINARY, recording},
-                                    folder.path().string(), {{"XDG_RUNTIME_DIR", folder.path().string()}},
-                                    std::chrono::seconds(60));
+    const auto r = test::runProcess(
+        {"/usr/bin/env", "-u", "QT_QPA_PLATFORM", "/usr/bin/xvfb-run", "-a", "-s",
+         "-screen 0 1280x800x24", SONARELLO_PERSON_SCRIPT, SONARELLO_BINARY, recording},
+        folder.path().string(), {{"XDG_RUNTIME_DIR", folder.path().string()}},
+        std::chrono::seconds(60));
     ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
 
     auto decoder = sound::openDecoder(recording);
     ASSERT_NE(decoder, nullptr);
     const int rate = decoder->format().sampleRate;
     std::vector<float> samples(static_cast<std::size_t>(decoder->format().frames) * 2);
-    samples.resize(static_cast<std::size_t>(decoder->read(samples.data(), decoder->format().frames)) * 2);
+    samples.resize(
+        static_cast<std::size_t>(decoder->read(samples.data(), decoder->format().frames)) * 2);
     std::vector<Heard> windows; // 100 ms each
     const auto window = static_cast<std::size_t>(rate / 10);
     for (std::size_t at = 0; at + window <= samples.size() / 2; at += window)
-        windows.push_back({amplitude(samples, at, window, 441, rate), amplitude(samples, at, window, 882, rate)});
+        windows.push_back(
+            {amplitude(samples, at, window, 441, rate), amplitude(samples, at, window, 882, rate)});
 
     // In order: row 1 alone and loud, row 1 alone and soft, then row 2 loud beside it.
-    auto find = [&](std::size_t from, auto match) {
+    auto find = [&](std::size_t from, auto match)
+    {
         for (std::size_t i = from; i < windows.size(); ++i)
             if (match(windows[i]))
                 return i;
         return windows.size();
     };
     const auto loud = find(0, [](const Heard& h) { return h.low > 0.45 && h.high < 0.02; });
-    const auto soft = find(loud, [](const Heard& h) { return h.low > 0.02 && h.low < 0.2 && h.high < 0.02; });
-    const auto both = find(soft, [](const Heard& h) { return h.low > 0.02 && h.low < 0.2 && h.high > 0.45; });
+    const auto soft =
+        find(loud, [](const Heard& h) { return h.low > 0.02 && h.low < 0.2 && h.high < 0.02; });
+    const auto both =
+        find(soft, [](const Heard& h) { return h.low > 0.02 && h.low < 0.2 && h.high > 0.45; });
     EXPECT_LT(loud, windows.size()) << "row 1 at full volume";
     EXPECT_LT(soft, windows.size()) << "row 1 after its volume was dragged down";
     EXPECT_LT(both, windows.size()) << "row 2 started by the right button";
@@ -88,7 +100,8 @@ TEST(Person, PlaysTwoRowsChangesVolumeStepsAFileAndCloses)
     EXPECT_LT(volume, 90);
 
     const std::string list = test::readWholeFile(folder.file("lista mp3.txt"));
-    EXPECT_TRUE(list.starts_with("Dormelto: 3 files. *" + folder.path().string() + "/*\r\n001 a 441 (1411 kbps, "))
+    EXPECT_TRUE(list.starts_with("Dormelto: 3 files. *" + folder.path().string() +
+                                 "/*\r\n001 a 441 (1411 kbps, "))
         << list;
     EXPECT_NE(list.find("\r\n003 c 1323 ("), std::string::npos) << list;
 }

@@ -4,9 +4,9 @@
 #include "support/process.h"
 #include "support/temp_folder.h"
 
+#include <algorithm>
 #include <cmath>
 #include <fcntl.h>
-#include <algorithm>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sys/file.h>
@@ -24,7 +24,8 @@ class Program : public ::testing::Test
     test::ProcessResult sonarello(std::vector<std::string> args = {})
     {
         args.insert(args.begin(), {SONARELLO_BINARY, "--headless", "--audio=null", "--midi=none"});
-        return test::runProcess(args, folder.path().string(), {{"XDG_RUNTIME_DIR", runtime.path().string()}},
+        return test::runProcess(args, folder.path().string(),
+                                {{"XDG_RUNTIME_DIR", runtime.path().string()}},
                                 std::chrono::seconds(30), std::chrono::seconds(3));
     }
 };
@@ -32,17 +33,19 @@ class Program : public ::testing::Test
 TEST_F(Program, WritesTheCatalogueOfTheFolder)
 {
     namespace sg = soundgen;
-    ASSERT_TRUE(sg::writeSound(folder.file("b.wav"), {sg::Sound::Sine, 441, 1.0, 44100, 1, 0.5f}, sg::Container::Wav16));
-    ASSERT_TRUE(sg::writeSound(folder.file("A.mp3"), {sg::Sound::Kick, 0, 2.0, 44100, 2, 0.5f}, sg::Container::Mp3Cbr));
+    ASSERT_TRUE(sg::writeSound(folder.file("b.wav"), {sg::Sound::Sine, 441, 1.0, 44100, 1, 0.5f},
+                               sg::Container::Wav16));
+    ASSERT_TRUE(sg::writeSound(folder.file("A.mp3"), {sg::Sound::Kick, 0, 2.0, 44100, 2, 0.5f},
+                               sg::Container::Mp3Cbr));
     std::ofstream(folder.file("broken.mp3")) << "not audio";
     const auto r = sonarello();
     EXPECT_EQ(r.exitCode, 0) << r.err;
     const auto aSize = std::filesystem::file_size(folder.file("A.mp3"));
-    const std::string expected = "Dormelto: 3 files. *" + folder.path().string() + "/*\r\n" +
-                                 "001 A (" + std::to_string(std::llround(static_cast<double>(aSize) / 2.0 / 1000 * 8)) + " kbps, " +
-                                 std::to_string(aSize) + " Bytes,   2.0 s)\r\n" +
-                                 "002 b (706 kbps, 88244 Bytes,   1.0 s)\r\n" +
-                                 "003 broken (0 kbps, 0 Bytes,   0.0 s)\r\n";
+    const std::string expected =
+        "Dormelto: 3 files. *" + folder.path().string() + "/*\r\n" + "001 A (" +
+        std::to_string(std::llround(static_cast<double>(aSize) / 2.0 / 1000 * 8)) + " kbps, " +
+        std::to_string(aSize) + " Bytes,   2.0 s)\r\n" +
+        "002 b (706 kbps, 88244 Bytes,   1.0 s)\r\n" + "003 broken (0 kbps, 0 Bytes,   0.0 s)\r\n";
     EXPECT_EQ(test::readWholeFile(folder.file("lista mp3.txt")), expected);
     // SIGTERM closes the window as its close box does: the settings are saved.
     EXPECT_EQ(test::readWholeFile(folder.file("impostazioni.ini")).substr(0, 49),
@@ -58,7 +61,8 @@ TEST_F(Program, AHundredFilesMakeSeventyTwoRows)
     EXPECT_EQ(r.exitCode, 0) << r.err;
     const auto settings = test::readWholeFile(folder.file("impostazioni.ini"));
     EXPECT_EQ(std::count(settings.begin(), settings.end(), '\n'), 73);
-    EXPECT_NE(settings.find("riga= 72 ,velo= 0 ,vol= 0 ,loop= 0 ,file= 100 \r\nriga=99,velo=1\r\n"), std::string::npos);
+    EXPECT_NE(settings.find("riga= 72 ,velo= 0 ,vol= 0 ,loop= 0 ,file= 100 \r\nriga=99,velo=1\r\n"),
+              std::string::npos);
 }
 
 TEST_F(Program, EmptyFolderEndsWithCodeThreeAndItsMessage)
@@ -88,7 +92,8 @@ TEST_F(Program, AnswersHelpVersionAndBadOptions)
     const auto help = test::runProcess({SONARELLO_BINARY, "--help"}, folder.path().string());
     EXPECT_EQ(help.exitCode, 0);
     EXPECT_NE(help.out.find("--audio="), std::string::npos);
-    const auto bad = test::runProcess({SONARELLO_BINARY, "--audio=carrier-pigeon"}, folder.path().string());
+    const auto bad =
+        test::runProcess({SONARELLO_BINARY, "--audio=carrier-pigeon"}, folder.path().string());
     EXPECT_EQ(bad.exitCode, 1);
     EXPECT_NE(bad.err.find("--audio=carrier-pigeon"), std::string::npos);
 }

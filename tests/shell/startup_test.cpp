@@ -1,14 +1,14 @@
+#include "program_fixture.h"
 #include "shell/startup.h"
 #include "soundgen.h"
 #include "support/fake_sound_engine.h"
-#include "program_fixture.h"
 #include "support/temp_folder.h"
 
 #include <cstdlib>
+#include <fcntl.h>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sys/file.h>
-#include <fcntl.h>
 #include <unistd.h>
 
 using namespace sonarello;
@@ -18,20 +18,17 @@ class Startup : public test::ProgramFolderTest
   protected:
     std::vector<std::string> messages;
     test::FakeSoundEngine* engine = nullptr; // valid while the program runs
-    std::vector<std::string> engineCalls;   // everything the program asked of its engine
+    std::vector<std::string> engineCalls;    // everything the program asked of its engine
     bool engineStarts = true;
     std::function<void(Program&)> onReady;
 
-
-    void SetUp() override
-    {
-        ProgramFolderTest::SetUp();
-    }
+    void SetUp() override { ProgramFolderTest::SetUp(); }
 
     int run(const std::vector<std::string>& args = {})
     {
         StartupServices services;
-        services.makeEngine = [this] {
+        services.makeEngine = [this]
+        {
             auto e = std::make_unique<test::FakeSoundEngine>();
             e->startSucceeds = engineStarts;
             e->onDestroy = [this](const std::vector<std::string>& calls) { engineCalls = calls; };
@@ -39,14 +36,14 @@ class Startup : public test::ProgramFolderTest
             return e;
         };
         services.showMessage = [this](const std::string& text) { messages.push_back(text); };
-        services.onWindowReady = [this](Program& program) {
+        services.onWindowReady = [this](Program& program)
+        {
             if (onReady)
                 onReady(program);
             program.window->sendMessage(gui::message::kCommand, gui::message::kCancelCommand, 0);
         };
         return runProgram(parseCommandLine(args), services);
     }
-
 };
 
 TEST_F(Startup, EndsWithItsMessageWhenTheEngineCannotStart)
@@ -85,7 +82,8 @@ TEST_F(Startup, BuildsTheGridFromSettingsAndSavesThemOnClose)
                                                       "riga=9,velo=1\n";
     int rows = 0;
     std::string fileCaption;
-    onReady = [&](Program& program) {
+    onReady = [&](Program& program)
+    {
         rows = program.RowCount;
         fileCaption = std::string(program.toolkit->controls[kFileBase + 2].caption.trimmed());
         startRow(*program.player, 2);

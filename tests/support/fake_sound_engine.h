@@ -9,8 +9,8 @@
 #include <map>
 #include <mutex>
 #include <set>
-#include <utility>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace sonarello::test
@@ -55,8 +55,10 @@ class FakeSoundEngine : public sound::SoundEngine
     }
     sound::ChannelHandle playStream(sound::StreamHandle s, int volume, int rate) override
     {
-        record("play " + std::to_string(s) + " " + std::to_string(volume) + " " + std::to_string(rate));
-        return s == sound::kNoStream ? sound::kNoChannel : static_cast<sound::ChannelHandle>(s + 4096);
+        record("play " + std::to_string(s) + " " + std::to_string(volume) + " " +
+               std::to_string(rate));
+        return s == sound::kNoStream ? sound::kNoChannel
+                                     : static_cast<sound::ChannelHandle>(s + 4096);
     }
     bool stopStream(sound::StreamHandle s) override { return record("stop " + std::to_string(s)); }
     bool closeStream(sound::StreamHandle s) override

@@ -85,7 +85,8 @@ ProcessResult runProcess(const std::vector<std::string>& argv, const std::string
             char buffer[4096];
             const ssize_t n = ::read(f.fd, buffer, sizeof buffer);
             if (n > 0)
-                (f.fd == out[0] ? result.out : result.err).append(buffer, static_cast<std::size_t>(n));
+                (f.fd == out[0] ? result.out : result.err)
+                    .append(buffer, static_cast<std::size_t>(n));
             else
             {
                 f.fd = -1;

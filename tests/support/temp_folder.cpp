@@ -10,7 +10,8 @@ namespace sonarello::test
 
 TempFolder::TempFolder()
 {
-    std::string pattern = (std::filesystem::temp_directory_path() / "sonarello-test-XXXXXX").string();
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "sonarello-test-XXXXXX").string();
     if (!mkdtemp(pattern.data()))
         throw std::runtime_error("cannot create a temporary folder");
     path_ = pattern;

@@ -9,13 +9,15 @@
 namespace
 {
 
-constexpr const char* kUsage = "usage: sonarello-soundgen FOLDER                 writes the demo set of sounds\n"
-                               "       sonarello-soundgen --sine HZ SECONDS RATE FILE.wav|FILE.mp3\n";
+constexpr const char* kUsage =
+    "usage: sonarello-soundgen FOLDER                 writes the demo set of sounds\n"
+    "       sonarello-soundgen --sine HZ SECONDS RATE FILE.wav|FILE.mp3\n";
 
 int writeSine(char** argv)
 {
     using namespace sonarello::soundgen;
-    const SoundSpec spec{Sound::Sine, std::atof(argv[2]), std::atof(argv[3]), std::atoi(argv[4]), 2, 0.5f};
+    const SoundSpec spec{Sound::Sine, std::atof(argv[2]), std::atof(argv[3]), std::atoi(argv[4]), 2,
+                         0.5f};
     const std::string file = argv[5];
     const Container container = file.ends_with(".mp3") ? Container::Mp3Cbr : Container::Wav16;
     return writeSound(file, spec, container) ? 0 : 1;

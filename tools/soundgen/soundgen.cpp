@@ -75,8 +75,11 @@ void addTone(Mono& out, std::size_t at, std::size_t length, double frequency, in
     for (std::size_t i = 0; at + i < out.size() && i < length; ++i)
     {
         const double fromEnd = static_cast<double>(length - i);
-        const double envelope = std::min({1.0, static_cast<double>(i) / release, fromEnd / release});
-        out[at + i] += gain * static_cast<float>(envelope * std::sin(kTwoPi * frequency * static_cast<double>(i) / rate));
+        const double envelope =
+            std::min({1.0, static_cast<double>(i) / release, fromEnd / release});
+        out[at + i] +=
+            gain * static_cast<float>(envelope *
+                                      std::sin(kTwoPi * frequency * static_cast<double>(i) / rate));
     }
 }
 
@@ -110,8 +113,8 @@ Mono makeMono(const SoundSpec& spec)
     {
     case Sound::Sine:
         for (std::size_t i = 0; i < frames; ++i)
-            out[i] = spec.amplitude *
-                     static_cast<float>(std::sin(kTwoPi * spec.frequency * static_cast<double>(i) / rate));
+            out[i] = spec.amplitude * static_cast<float>(std::sin(kTwoPi * spec.frequency *
+                                                                  static_cast<double>(i) / rate));
         break;
     case Sound::Kick:
         addKick(out, 0, rate, spec.amplitude);
@@ -168,7 +171,8 @@ bool writeWav(const std::string& path, const std::vector<float>& samples, int ra
     SndFile file(sf_open(path.c_str(), SFM_WRITE, &info));
     if (!file)
         return false;
-    const auto frames = static_cast<sf_count_t>(samples.size() / static_cast<std::size_t>(channels));
+    const auto frames =
+        static_cast<sf_count_t>(samples.size() / static_cast<std::size_t>(channels));
     return sf_writef_float(file.get(), samples.data(), frames) == frames;
 }
 
@@ -209,13 +213,14 @@ bool writeMp3(const std::string& path, const std::vector<float>& samples, int ra
     const int frames = static_cast<int>(samples.size() / static_cast<std::size_t>(channels));
     std::vector<unsigned char> mp3(static_cast<std::size_t>(frames) * 5 / 4 + 7200 + 8192);
     int size = channels == 2
-                   ? lame_encode_buffer_interleaved_ieee_float(gf.get(), samples.data(), frames,
-                                                               mp3.data(), static_cast<int>(mp3.size()))
+                   ? lame_encode_buffer_interleaved_ieee_float(
+                         gf.get(), samples.data(), frames, mp3.data(), static_cast<int>(mp3.size()))
                    : lame_encode_buffer_ieee_float(gf.get(), samples.data(), samples.data(), frames,
                                                    mp3.data(), static_cast<int>(mp3.size()));
     if (size < 0)
         return false;
-    const int tail = lame_encode_flush(gf.get(), mp3.data() + size, static_cast<int>(mp3.size()) - size);
+    const int tail =
+        lame_encode_flush(gf.get(), mp3.data() + size, static_cast<int>(mp3.size()) - size);
     if (tail < 0)
         return false;
     size += tail;
@@ -288,14 +293,17 @@ int writeDemoFolder(const std::string& folder)
         {"08 Tone A 440.mp3", {Sound::Sine, 440.0, 3.0, 44100, 2, 0.4f}, Container::Mp3CbrNoHeader},
         {"09 Tone E 330.wav", {Sound::Sine, 329.63, 3.0, 22050, 1, 0.4f}, Container::WavAdpcm},
         {"10 Tone C 523.wav", {Sound::Sine, 523.25, 3.0, 48000, 2, 0.4f}, Container::WavExtensible},
-        {"11 Chord G major.mp3", {Sound::Chord, 392.0, 6.0, 22050, 1, 0.6f}, Container::Mp3VbrNoHeader},
+        {"11 Chord G major.mp3",
+         {Sound::Chord, 392.0, 6.0, 22050, 1, 0.6f},
+         Container::Mp3VbrNoHeader},
         {"12 Long pad A minor.mp3", {Sound::Chord, 220.0, 40.0, 44100, 2, 0.5f}, Container::Mp3Cbr},
     };
     std::error_code ec;
     std::filesystem::create_directories(folder, ec);
     int written = 0;
     for (const auto& f : files)
-        written += writeSound((std::filesystem::path(folder) / f.name).string(), f.spec, f.container);
+        written +=
+            writeSound((std::filesystem::path(folder) / f.name).string(), f.spec, f.container);
     return written;
 }
 

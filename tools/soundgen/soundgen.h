@@ -10,12 +10,12 @@ namespace sonarello::soundgen
 
 enum class Sound
 {
-    Sine,    // a pure tone at `frequency`
-    Kick,    // drum hits: sharp attack, fast decay
+    Sine, // a pure tone at `frequency`
+    Kick, // drum hits: sharp attack, fast decay
     Snare,
     HiHat,
-    Chord,   // a major triad on `frequency`
-    Loop,    // two bars of drums and bass at 120 bpm, seamless when repeated
+    Chord, // a major triad on `frequency`
+    Loop,  // two bars of drums and bass at 120 bpm, seamless when repeated
     Silence,
 };
 
