@@ -1,6 +1,7 @@
 // The service over the system's MIDI: where there is none, and over a JACK server of the
 // test's own (skipped where jackd is not installed).
 #include "platform/midi/midi_service.h"
+#include "support/jack_server.h"
 
 #include <gtest/gtest.h>
 #include <jack/jack.h>
@@ -90,89 +91,6 @@ TEST(SystemMidi, AlsaWithoutASequencerListsNoDevice)
     EXPECT_EQ(service->apiName(), "alsa");
     expectNoDevice(*service);
 }
-
-// A JACK server of this test alone (other servers may run on the machine), with every client
-// of the process pointed at it.
-class JackServer
-{
-  public:
-    explicit JackServer(std::string name) : name_(std::move(name))
-    {
-        ::setenv("JACK_DEFAULT_SERVER", name_.c_str(), 1);
-        ::setenv("JACK_NO_START_SERVER", "1", 1);
-    }
-    ~JackServer() { stop(); }
-
-    // The path of jackd, empty when it is not installed.
-    static std::string program()
-    {
-        for (const char* dir : {"/usr/bin", "/usr/local/bin", "/bin"})
-            if (::access((std::string(dir) + "/jackd").c_str(), X_OK) == 0)
-                return std::string(dir) + "/jackd";
-        return {};
-    }
-
-    // Starts jackd and waits until a client can connect. The server ends with this process,
-    // even when a failing test takes the process down.
-    bool start()
-    {
-        std::string path = program();
-        std::vector<std::string> words = {
-            path, "-n", name_, "--no-realtime", "-d", "dummy", "-r", "48000", "-p", "128"};
-        std::vector<char*> argv;
-        for (auto& w : words)
-            argv.push_back(w.data());
-        argv.push_back(nullptr);
-        const pid_t parent = ::getpid();
-        pid_ = ::fork();
-        if (pid_ == 0)
-        {
-            ::prctl(PR_SET_PDEATHSIG, SIGTERM);
-            const int quiet = ::open("/dev/null", O_WRONLY);
-            if (::getppid() != parent || quiet < 0)
-                ::_exit(127);
-            ::dup2(quiet, 1);
-            ::dup2(quiet, 2);
-            ::execv(path.c_str(), argv.data());
-            ::_exit(127);
-        }
-        if (pid_ < 0)
-            return false;
-        const auto deadline = Clock::now() + 10s;
-        while (Clock::now() < deadline)
-        {
-            jack_set_error_function([](const char*) {});
-            jack_client_t* probe = jack_client_open("probe", JackNoStartServer, nullptr);
-            if (probe != nullptr)
-            {
-                jack_client_close(probe);
-                return true;
-            }
-            std::this_thread::sleep_for(50ms);
-        }
-        return false;
-    }
-
-    void stop()
-    {
-        if (pid_ <= 0)
-            return;
-        ::kill(pid_, SIGTERM);
-        int status = 0;
-        for (int i = 0; i < 100 && ::waitpid(pid_, &status, WNOHANG) == 0; ++i)
-            std::this_thread::sleep_for(50ms);
-        if (::waitpid(pid_, &status, WNOHANG) == 0)
-        {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, &status, 0);
-        }
-        pid_ = 0;
-    }
-
-  private:
-    std::string name_;
-    pid_t pid_ = 0;
-};
 
 class Received
 {
@@ -315,7 +233,7 @@ class JackMidi : public ::testing::Test
   protected:
     void SetUp() override
     {
-        if (JackServer::program().empty())
+        if (test::JackServer::program().empty())
             GTEST_SKIP() << "jackd is not installed (Debian package jackd2): JACK MIDI not tested";
         ASSERT_TRUE(server.start()) << "jackd did not start";
         service = createMidiService("jack");
@@ -365,7 +283,7 @@ class JackMidi : public ::testing::Test
         return sent;
     }
 
-    JackServer server{"sonarello-midi-test-" + std::to_string(::getpid())};
+    test::JackServer server{"sonarello-midi-test-" + std::to_string(::getpid()), 128};
     Received received;
     std::unique_ptr<MidiService> service;
     Sender sender;

@@ -3,6 +3,7 @@
 #include "platform/sound/audio_engine.h"
 #include "platform/sound/output.h"
 #include "sound_files.h"
+#include "support/jack_server.h"
 #include "support/temp_folder.h"
 
 #include <chrono>
@@ -27,47 +28,6 @@ bool haveProgram(const std::string& command)
 {
     return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
 }
-
-// One jackd with a name of its own, so that other servers on the machine are left alone.
-class JackServer
-{
-  public:
-    explicit JackServer(std::string name) : name_(std::move(name)) {}
-    ~JackServer() { stop(); }
-
-    bool start()
-    {
-        pid_ = fork();
-        if (pid_ == 0)
-        {
-            std::freopen("/dev/null", "w", stdout);
-            std::freopen("/dev/null", "w", stderr);
-            execlp("jackd", "jackd", "-n", name_.c_str(), "--no-realtime", "-d", "dummy", "-r",
-                   "48000", "-p", "256", static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        for (int i = 0; i < 100; ++i)
-        {
-            if (jackServerRunning())
-                return true;
-            std::this_thread::sleep_for(50ms);
-        }
-        return false;
-    }
-
-    void stop()
-    {
-        if (pid_ <= 0)
-            return;
-        kill(pid_, SIGTERM);
-        waitpid(pid_, nullptr, 0);
-        pid_ = -1;
-    }
-
-  private:
-    std::string name_;
-    pid_t pid_ = -1;
-};
 
 std::map<std::string, std::string> record(double seconds, double waitSeconds)
 {
@@ -96,10 +56,7 @@ TEST(JackOutput, PlaysIntoJackAndComesBackAfterTheServerRestarts)
     if (!haveProgram("command -v jackd") ||
         !haveProgram("/usr/bin/python3 -c 'import jack, numpy'"))
         GTEST_SKIP() << "needs jackd and the python3 jack and numpy modules";
-    const std::string name = "sonarello-test-" + std::to_string(getpid());
-    setenv("JACK_DEFAULT_SERVER", name.c_str(), 1);
-    setenv("JACK_NO_START_SERVER", "1", 1);
-    JackServer server(name);
+    test::JackServer server("sonarello-test-" + std::to_string(getpid()), 256);
     ASSERT_TRUE(server.start()) << "jackd did not come up";
 
     test::TempFolder folder;
