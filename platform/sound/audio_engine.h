@@ -28,6 +28,7 @@ class ManualEngine
     virtual void fillRings() = 0;
 };
 
-std::unique_ptr<ManualEngine> createManualEngine(int outputRate, int channels = 128);
+std::unique_ptr<ManualEngine> createManualEngine(int outputRate,
+                                                 int channels = EngineOptions{}.channels);
 
 } // namespace sonarello::sound

@@ -21,7 +21,9 @@ struct EngineOptions
     // auto | jack | jack:noconnect | pulse | alsa | null | wav:FILE
     std::string output = "auto";
     int mixRate = 44100; // asked; the device's own rate is used where it differs
-    int channels = 128;  // voices that can play at once
+    // Voices that can sound at once. A restarted row holds two for one period (the old
+    // sound fades out while the new one starts), so 72 rows restarted together need 144.
+    int channels = 256;
     int periodFrames = 256;
 };
 

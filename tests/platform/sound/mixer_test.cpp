@@ -218,6 +218,26 @@ TEST_F(MixerRender, SeventyTwoVoicesAtDifferentRatesAllSound)
     }
 }
 
+// Regression: restarting every playing row within one period left rows switched on but
+// silent, as the fading sounds still held their channels.
+TEST_F(MixerRender, SeventyTwoRowsRestartedTogetherAllSound)
+{
+    ASSERT_TRUE(test::writeSine(folder.file("a.wav"), 441, 2, 44100, 0.01f));
+    std::vector<StreamHandle> streams;
+    for (int i = 0; i < 72; ++i)
+    {
+        streams.push_back(open("a.wav"));
+        ASSERT_NE(engine().playStream(streams.back()), kNoChannel);
+    }
+    render(kPeriod);
+    for (auto& stream : streams)
+    {
+        engine().closeStream(stream);
+        stream = open("a.wav");
+        EXPECT_NE(engine().playStream(stream), kNoChannel);
+    }
+}
+
 TEST_F(MixerRender, ZeroAndStaleHandlesReachNothing)
 {
     ASSERT_TRUE(test::writeSine(folder.file("a.wav"), 441, 2, 44100));
