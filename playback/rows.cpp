@@ -177,7 +177,16 @@ void updateRows(Player& player)
     {
         // One row at a time, so a MIDI note waits for at most one row's work.
         std::scoped_lock lock(player.lock);
-        if (player.rows.RowPlaying[at(row)] != 1 || !updateRow(player, row))
+        if (player.rows.RowPlaying[at(row)] != 1)
+            continue;
+        // A start that found every channel busy (a burst of notes) is made good at once.
+        if (player.rows.RowStream[at(row)] != sound::kNoStream &&
+            player.rows.RowChannel[at(row)] == sound::kNoChannel)
+        {
+            startRow(player, row);
+            continue;
+        }
+        if (!updateRow(player, row))
             continue;
         stopRow(player, row);
         if (player.rows.RowLoop[at(row)] == 1)

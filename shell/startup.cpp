@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <malloc.h>
 #include <thread>
 
 namespace sonarello
@@ -18,6 +19,8 @@ namespace sonarello
 
 namespace
 {
+
+constexpr int kLargeBlockBytes = 256 * 1024;
 
 bool displayAvailable()
 {
@@ -132,6 +135,10 @@ Settings currentSettings(Program& program)
 
 int runProgram(const CommandLine& line, const StartupServices& services)
 {
+    // Rings and decoded heads come and go with every row start: a fixed threshold keeps
+    // such large blocks mapped on their own, so they go back to the system when freed
+    // instead of growing the heap over a long show.
+    mallopt(M_MMAP_THRESHOLD, kLargeBlockBytes);
     os::InstanceLock instance;
     if (instance.state() != os::InstanceLock::State::Held)
         return kExitAlreadyRunning;

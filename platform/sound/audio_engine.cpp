@@ -236,8 +236,6 @@ class Engine final : public SoundEngine, public ManualEngine
             start = 0;
         const int rate = clampRate(rateHz <= 0 ? entry->measure.format.sampleRate : rateHz);
         const auto slot = static_cast<std::uint16_t>(free - slots_.begin());
-        if (!mixer_->prepareVoice(slot))
-            return kNoChannel;
         MixerCommand play;
         play.kind = MixerCommand::Kind::Play;
         play.slot = slot;

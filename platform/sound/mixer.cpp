@@ -101,7 +101,7 @@ struct Mixer::Voice
     int staged = 0;
     int discard = 0;
     int crossfadeLeft = 0;
-    std::vector<float> stage; // with src, from the voice's first use on
+    std::vector<float> stage = std::vector<float>(kStageFrames * 2);
     std::vector<float> buffer = std::vector<float>(kMaxRenderBlock * 2);
     std::vector<float> side = std::vector<float>(kMaxRenderBlock * 2);
 
@@ -110,15 +110,10 @@ struct Mixer::Voice
     std::atomic<float> peakLeft{0};
     std::atomic<float> peakRight{0};
 
-    // Control thread, while the voice is idle.
-    bool prepare()
+    Voice()
     {
-        if (src)
-            return true;
         int error = 0;
-        stage.assign(kStageFrames * 2, 0.0f);
         src.reset(src_new(SRC_SINC_FASTEST, 2, &error));
-        return src != nullptr;
     }
 
     // ---- source, audio thread ----
@@ -491,11 +486,6 @@ bool Mixer::post(const MixerCommand& command) noexcept
         return false;
     ++posted_;
     return true;
-}
-
-bool Mixer::prepareVoice(int slot)
-{
-    return slot >= 0 && slot < voiceCount() && voices_[static_cast<std::size_t>(slot)]->prepare();
 }
 
 std::uint32_t Mixer::runningSerial(int slot) const

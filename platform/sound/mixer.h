@@ -52,11 +52,6 @@ class Mixer
     int outputRate() const { return outputRate_.load(std::memory_order_relaxed); }
     int voiceCount() const { return static_cast<int>(voices_.size()); }
 
-    // control thread, for a slot whose voice is idle, before a Play is posted to it: gives
-    // the voice its resampler and staging buffer on its first use, so that memory follows
-    // the voices in use rather than the channel count. False when they cannot be had.
-    bool prepareVoice(int slot);
-
     // control thread (one at a time); false when the queue is full
     bool post(const MixerCommand& command) noexcept;
     std::uint64_t commandsPosted() const { return posted_; }

@@ -23,7 +23,7 @@ struct EngineOptions
     int mixRate = 44100; // asked; the device's own rate is used where it differs
     // Voices that can sound at once. A restarted row holds two for one period (the old
     // sound fades out while the new one starts), so 72 rows restarted together need 144.
-    int channels = 256;
+    int channels = 160;
     int periodFrames = 256;
 };
 

@@ -91,6 +91,20 @@ TEST_F(Rows, UnopenableFileFinishesAtTheFirstTickAndLoopingRetries)
     EXPECT_EQ(rows().RowPlaying[1], 0);
 }
 
+// Regression: a note that came while every channel sounded left its row on but silent.
+TEST_F(Rows, ARowStartedWhileEveryChannelSoundsPlaysAtTheNextTick)
+{
+    engine.channelsBusy = true;
+    startRow(*player, 1);
+    EXPECT_EQ(rows().RowChannel[1], sound::kNoChannel);
+    updateRows(*player);
+    EXPECT_EQ(rows().RowChannel[1], sound::kNoChannel) << "still busy";
+    engine.channelsBusy = false;
+    updateRows(*player);
+    EXPECT_NE(rows().RowChannel[1], sound::kNoChannel);
+    EXPECT_EQ(rows().RowPlaying[1], 1);
+}
+
 TEST_F(Rows, LoopSwitchReachesAPlayingStreamAtOnce)
 {
     startRow(*player, 1);

@@ -23,6 +23,7 @@ class FakeSoundEngine : public sound::SoundEngine
     std::uint32_t reportedTimeMs = 0;
     std::uint32_t reportedPositionBytes = 0;
     std::set<sound::StreamHandle> endedStreams;
+    bool channelsBusy = false; // every play is refused, as when all channels sound
     // Receives the whole record when the engine goes, as the program's shutdown ends.
     std::function<void(const std::vector<std::string>&)> onDestroy;
 
@@ -57,8 +58,8 @@ class FakeSoundEngine : public sound::SoundEngine
     {
         record("play " + std::to_string(s) + " " + std::to_string(volume) + " " +
                std::to_string(rate));
-        return s == sound::kNoStream ? sound::kNoChannel
-                                     : static_cast<sound::ChannelHandle>(s + 4096);
+        return s == sound::kNoStream || channelsBusy ? sound::kNoChannel
+                                                     : static_cast<sound::ChannelHandle>(s + 4096);
     }
     bool stopStream(sound::StreamHandle s) override { return record("stop " + std::to_string(s)); }
     bool closeStream(sound::StreamHandle s) override
