@@ -62,14 +62,14 @@ std::vector<std::string> rowFiles(const test::TempFolder& folder, double seconds
     std::vector<std::string> originals;
     for (int i = 0; i < 3; ++i)
     {
-        soundgen::SoundSpec spec{soundgen::Sound::Chord,
-                                 220.0 + 55 * i,
-                                 seconds + 60 * i * (seconds > 60),
-                                 rate,
-                                 2,
-                                 0.3f};
+        soundgen::SoundSpec recipe{soundgen::Sound::Chord,
+                                   220.0 + 55 * i,
+                                   seconds + 60 * i * (seconds > 60),
+                                   rate,
+                                   2,
+                                   0.3f};
         originals.push_back(folder.file("source" + std::to_string(i) + extension));
-        soundgen::writeSound(originals.back(), spec, container);
+        soundgen::writeSound(originals.back(), recipe, container);
     }
     std::vector<std::string> rows;
     for (int i = 0; i < kRows; ++i)

@@ -25,8 +25,8 @@ void makeFolder(const fs::path& folder, soundgen::Container container)
 {
     fs::create_directories(folder);
     const auto first = folder / "song 000.mp3";
-    soundgen::SoundSpec spec{soundgen::Sound::Chord, 220.0, kSeconds, 44100, 2, 0.5f};
-    if (!soundgen::writeSound(first.string(), spec, container))
+    soundgen::SoundSpec recipe{soundgen::Sound::Chord, 220.0, kSeconds, 44100, 2, 0.5f};
+    if (!soundgen::writeSound(first.string(), recipe, container))
         std::fprintf(stderr, "could not write %s\n", first.c_str());
     for (int i = 1; i < kFiles; ++i)
     {

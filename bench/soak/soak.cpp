@@ -82,7 +82,7 @@ void makeFolder(const fs::path& folder)
     struct Source
     {
         const char* name;
-        soundgen::SoundSpec spec;
+        soundgen::SoundSpec recipe;
         Container container;
     };
     const std::array<Source, 5> sources{{
@@ -99,8 +99,8 @@ void makeFolder(const fs::path& folder)
     if (fs::exists(folder / name))
         return;
     for (const Source& s : sources)
-        soundgen::writeSound((folder / (std::string("source-") + s.name + ".tmp")).string(), s.spec,
-                             s.container);
+        soundgen::writeSound((folder / (std::string("source-") + s.name + ".tmp")).string(),
+                             s.recipe, s.container);
     for (int row = 1; row <= kRows; ++row)
     {
         const Source& s = sources[at(row - 1) % sources.size()];

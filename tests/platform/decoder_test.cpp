@@ -32,9 +32,9 @@ TEST_P(DecoderFormats, LengthIsExactAndAudioDecodes)
 {
     const Case c = GetParam();
     const bool mp3 = std::string(c.name).ends_with(".mp3");
-    soundgen::SoundSpec spec{soundgen::Sound::Sine, 441.0, 2.0, c.rate, c.channels, 0.5f};
+    soundgen::SoundSpec recipe{soundgen::Sound::Sine, 441.0, 2.0, c.rate, c.channels, 0.5f};
     const std::string path = folder.file(c.name);
-    ASSERT_TRUE(soundgen::writeSound(path, spec, c.container));
+    ASSERT_TRUE(soundgen::writeSound(path, recipe, c.container));
 
     auto decoder = sound::openDecoder(path);
     ASSERT_NE(decoder, nullptr);
@@ -127,9 +127,9 @@ TEST_F(DecoderBadInput, TruncatedFilesPlayWhatTheyHold)
 {
     const auto wav = folder.file("cut.wav");
     const auto mp3 = folder.file("cut.mp3");
-    const soundgen::SoundSpec spec{soundgen::Sound::Sine, 441.0, 3.0, 44100, 2, 0.5f};
-    ASSERT_TRUE(soundgen::writeSound(wav, spec, Container::Wav16));
-    ASSERT_TRUE(soundgen::writeSound(mp3, spec, Container::Mp3Cbr));
+    const soundgen::SoundSpec recipe{soundgen::Sound::Sine, 441.0, 3.0, 44100, 2, 0.5f};
+    ASSERT_TRUE(soundgen::writeSound(wav, recipe, Container::Wav16));
+    ASSERT_TRUE(soundgen::writeSound(mp3, recipe, Container::Mp3Cbr));
     for (const auto& path : {wav, mp3})
     {
         // Cut in the middle of a frame; the header still claims the whole length.

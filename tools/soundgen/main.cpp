@@ -16,11 +16,11 @@ constexpr const char* kUsage =
 int writeSine(char** argv)
 {
     using namespace sonarello::soundgen;
-    const SoundSpec spec{Sound::Sine, std::atof(argv[2]), std::atof(argv[3]), std::atoi(argv[4]), 2,
-                         0.5f};
+    const SoundSpec recipe{
+        Sound::Sine, std::atof(argv[2]), std::atof(argv[3]), std::atoi(argv[4]), 2, 0.5f};
     const std::string file = argv[5];
     const Container container = file.ends_with(".mp3") ? Container::Mp3Cbr : Container::Wav16;
-    return writeSound(file, spec, container) ? 0 : 1;
+    return writeSound(file, recipe, container) ? 0 : 1;
 }
 
 } // namespace

@@ -83,9 +83,9 @@ void addTone(Mono& out, std::size_t at, std::size_t length, double frequency, in
     }
 }
 
-Mono makeLoop(const SoundSpec& spec)
+Mono makeLoop(const SoundSpec& recipe)
 {
-    const int rate = spec.sampleRate;
+    const int rate = recipe.sampleRate;
     const double beat = 60.0 / kLoopBpm;
     const auto beatFrames = static_cast<std::size_t>(beat * rate);
     Mono out(beatFrames * 4 * kLoopBars, 0.0f);
@@ -94,43 +94,43 @@ Mono makeLoop(const SoundSpec& spec)
     {
         const std::size_t at = b * beatFrames;
         if (b % 2 == 0)
-            addKick(out, at, rate, spec.amplitude);
+            addKick(out, at, rate, recipe.amplitude);
         else
-            addSnare(out, at, rate, spec.amplitude * 0.7f);
-        addHiHat(out, at, rate, spec.amplitude * 0.4f);
-        addHiHat(out, at + beatFrames / 2, rate, spec.amplitude * 0.25f);
-        addTone(out, at, beatFrames * 3 / 4, bass[b % 4], rate, spec.amplitude * 0.5f);
+            addSnare(out, at, rate, recipe.amplitude * 0.7f);
+        addHiHat(out, at, rate, recipe.amplitude * 0.4f);
+        addHiHat(out, at + beatFrames / 2, rate, recipe.amplitude * 0.25f);
+        addTone(out, at, beatFrames * 3 / 4, bass[b % 4], rate, recipe.amplitude * 0.5f);
     }
     return out;
 }
 
-Mono makeMono(const SoundSpec& spec)
+Mono makeMono(const SoundSpec& recipe)
 {
-    const int rate = spec.sampleRate;
-    const auto frames = static_cast<std::size_t>(std::llround(spec.seconds * rate));
+    const int rate = recipe.sampleRate;
+    const auto frames = static_cast<std::size_t>(std::llround(recipe.seconds * rate));
     Mono out(frames, 0.0f);
-    switch (spec.sound)
+    switch (recipe.sound)
     {
     case Sound::Sine:
         for (std::size_t i = 0; i < frames; ++i)
-            out[i] = spec.amplitude * static_cast<float>(std::sin(kTwoPi * spec.frequency *
-                                                                  static_cast<double>(i) / rate));
+            out[i] = recipe.amplitude * static_cast<float>(std::sin(kTwoPi * recipe.frequency *
+                                                                    static_cast<double>(i) / rate));
         break;
     case Sound::Kick:
-        addKick(out, 0, rate, spec.amplitude);
+        addKick(out, 0, rate, recipe.amplitude);
         break;
     case Sound::Snare:
-        addSnare(out, 0, rate, spec.amplitude);
+        addSnare(out, 0, rate, recipe.amplitude);
         break;
     case Sound::HiHat:
-        addHiHat(out, 0, rate, spec.amplitude);
+        addHiHat(out, 0, rate, recipe.amplitude);
         break;
     case Sound::Chord:
         for (const double ratio : {1.0, 1.25, 1.5})
-            addTone(out, 0, frames, spec.frequency * ratio, rate, spec.amplitude / 3.0f);
+            addTone(out, 0, frames, recipe.frequency * ratio, rate, recipe.amplitude / 3.0f);
         break;
     case Sound::Loop:
-        return makeLoop(spec);
+        return makeLoop(recipe);
     case Sound::Silence:
         break;
     }
@@ -244,10 +244,10 @@ bool isMp3(Container c)
 
 } // namespace
 
-std::vector<float> synthesise(const SoundSpec& spec)
+std::vector<float> synthesise(const SoundSpec& recipe)
 {
-    const Mono mono = makeMono(spec);
-    const auto channels = static_cast<std::size_t>(std::max(1, spec.channels));
+    const Mono mono = makeMono(recipe);
+    const auto channels = static_cast<std::size_t>(std::max(1, recipe.channels));
     std::vector<float> out(mono.size() * channels);
     for (std::size_t i = 0; i < mono.size(); ++i)
         std::fill_n(out.begin() + static_cast<std::ptrdiff_t>(i * channels), channels,
@@ -268,9 +268,9 @@ bool writeSamples(const std::string& path, const std::vector<float>& samples, in
     return ok;
 }
 
-bool writeSound(const std::string& path, const SoundSpec& spec, Container container)
+bool writeSound(const std::string& path, const SoundSpec& recipe, Container container)
 {
-    return writeSamples(path, synthesise(spec), spec.sampleRate, std::max(1, spec.channels),
+    return writeSamples(path, synthesise(recipe), recipe.sampleRate, std::max(1, recipe.channels),
                         container);
 }
 
@@ -279,7 +279,7 @@ int writeDemoFolder(const std::string& folder)
     struct DemoFile
     {
         const char* name;
-        SoundSpec spec;
+        SoundSpec recipe;
         Container container;
     };
     const DemoFile files[] = {
@@ -303,7 +303,7 @@ int writeDemoFolder(const std::string& folder)
     int written = 0;
     for (const auto& f : files)
         written +=
-            writeSound((std::filesystem::path(folder) / f.name).string(), f.spec, f.container);
+            writeSound((std::filesystem::path(folder) / f.name).string(), f.recipe, f.container);
     return written;
 }
 

@@ -45,12 +45,12 @@ enum class Container
 };
 
 // Interleaved samples, `channels` per frame.
-std::vector<float> synthesise(const SoundSpec& spec);
+std::vector<float> synthesise(const SoundSpec& recipe);
 
 // Writes interleaved samples; false (and no file left behind) on failure.
 bool writeSamples(const std::string& path, const std::vector<float>& samples, int sampleRate,
                   int channels, Container container);
-bool writeSound(const std::string& path, const SoundSpec& spec, Container container);
+bool writeSound(const std::string& path, const SoundSpec& recipe, Container container);
 
 // Fills `folder` (created if missing) with the demo set: a dozen files mixing kinds,
 // containers, rates and channel counts. Returns the number of files written.

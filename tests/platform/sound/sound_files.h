@@ -34,8 +34,8 @@ inline bool writeSine(const std::string& path, double hz, double seconds, int ra
                       float amplitude = 0.5f,
                       soundgen::Container container = soundgen::Container::WavFloat)
 {
-    soundgen::SoundSpec spec{soundgen::Sound::Sine, hz, seconds, rate, 2, amplitude};
-    return soundgen::writeSound(path, spec, container);
+    soundgen::SoundSpec recipe{soundgen::Sound::Sine, hz, seconds, rate, 2, amplitude};
+    return soundgen::writeSound(path, recipe, container);
 }
 
 // Frequency of the left channel from its rising zero crossings.
