@@ -527,15 +527,27 @@ class RtMidiService final : public MidiService
     void dropServer()
     {
         serverUp_ = false;
-        virtualIn_.reset();
+        abandon(virtualIn_);
         for (auto& [handle, input] : inputs_)
-            input->in.reset();
+            abandon(input->in);
         for (auto& [handle, output] : outputs_)
         {
-            output->out.reset();
-            output->jackOut.reset();
+            output->out.reset(); // never a JACK one
+            abandon(output->jackOut);
         }
-        watchClient_.reset();
+        abandon(watchClient_);
+    }
+
+    // Closing a JACK client, or RtMidi's JACK input unregistering its port, races the
+    // library's own shutdown work once the server has gone, and can crash: the clients of a
+    // dead server are set aside, never closed (a few kilobytes for each return of the
+    // server). A dead client calls nothing.
+    template <typename T, typename D> static void abandon(std::unique_ptr<T, D>& client)
+    {
+        // Kept for the whole process, so that leak checkers see them still held.
+        static auto* const abandoned = new std::vector<const void*>;
+        if (client)
+            abandoned->push_back(client.release());
     }
 
     // Under mutex_: opens whatever is missing, by the names it had; true when nothing is.
