@@ -9,6 +9,7 @@
 #include <cmath>
 #include <condition_variable>
 #include <cstdio>
+#include <deque>
 #include <filesystem>
 #include <list>
 #include <mutex>
@@ -27,6 +28,7 @@ constexpr std::uint32_t kMaxGeneration = (1u << (31 - kSlotBits)) - 1;
 constexpr std::size_t kPreloadedFiles = 80; // the rows' files and a few they left
 constexpr auto kWatchdogPoll = std::chrono::milliseconds(250);
 constexpr auto kReopenEvery = std::chrono::milliseconds(500);
+constexpr int kSpareVoices = 16; // voices offered to notes that start cues on their own
 
 void warn(const std::string& text)
 {
@@ -56,13 +58,24 @@ std::optional<OpenedFile> openFile(const std::string& path)
 class Engine final : public SoundEngine, public ManualEngine
 {
   public:
-    explicit Engine(bool ownThreads) : streamer_(ownThreads) {}
+    explicit Engine(bool ownThreads) : streamer_(ownThreads)
+    {
+        prefetcher_ = std::thread([this] { prefetchFiles(); });
+    }
 
     ~Engine() override
     {
         stopWatchdog();
-        std::lock_guard lock(outputMutex_);
-        output_.reset();
+        {
+            std::lock_guard lock(outputMutex_);
+            output_.reset();
+        }
+        {
+            std::lock_guard lock(prefetchMutex_);
+            quitPrefetch_ = true;
+        }
+        prefetchWake_.notify_all();
+        prefetcher_.join();
     }
 
     // ---- ManualEngine ----
@@ -75,11 +88,15 @@ class Engine final : public SoundEngine, public ManualEngine
     }
     void renderOnly(float* out, int frames) override { mixer_->render(out, frames); }
     void fillRings() override { streamer_.serviceNow(); }
+    Mixer& mixer() override { return *mixer_; }
 
     void makeMixer(int rate, int channels)
     {
+        for (CueEntry& cue : cues_)
+            cue = CueEntry{};
         mixer_ = std::make_unique<Mixer>(std::clamp(channels, kMinVoices, kMaxSlots), rate);
         slots_.assign(static_cast<std::size_t>(mixer_->voiceCount()), SlotEntry{});
+        spareCount_ = 0;
     }
 
     // ---- SoundEngine ----
@@ -156,6 +173,25 @@ class Engine final : public SoundEngine, public ManualEngine
     int outputRate() const override { return mixer_ ? mixer_->outputRate() : 0; }
     void setSpectrumActive(bool) override {}
 
+    void prefetch(const std::string& path) override
+    {
+        {
+            std::lock_guard lock(prefetchMutex_);
+            if (std::find(prefetchQueue_.begin(), prefetchQueue_.end(), path) !=
+                prefetchQueue_.end())
+                return;
+            prefetchQueue_.push_back(path);
+        }
+        prefetchWake_.notify_one();
+    }
+
+    bool preloaded(const std::string& path) override
+    {
+        std::lock_guard lock(mutex_);
+        return std::any_of(preloaded_.begin(), preloaded_.end(),
+                           [&](const auto& entry) { return entry.first == path; });
+    }
+
     void preload(const std::string& path) override
     {
         auto file = openFile(path);
@@ -215,8 +251,8 @@ class Engine final : public SoundEngine, public ManualEngine
             return kNoChannel;
         sweepSlots();
         stopVoice(*entry);
-        const auto free =
-            std::find_if(slots_.begin(), slots_.end(), [](const SlotEntry& s) { return !s.keep; });
+        const auto free = std::find_if(slots_.begin(), slots_.end(),
+                                       [](const SlotEntry& s) { return !s.keep && !s.spare; });
         if (free == slots_.end())
             return kNoChannel;
         StreamState& state = *entry->state;
@@ -258,7 +294,6 @@ class Engine final : public SoundEngine, public ManualEngine
         SlotEntry& s = *free;
         s.generation = s.generation >= kMaxGeneration ? 1 : s.generation + 1;
         s.serial = play.serial;
-        s.playCommand = mixer_->commandsPosted();
         s.keep = entry->state;
         entry->slot = slot;
         entry->serial = play.serial;
@@ -280,12 +315,9 @@ class Engine final : public SoundEngine, public ManualEngine
     bool closeStream(StreamHandle stream) override
     {
         std::lock_guard lock(mutex_);
-        StreamEntry* entry = find(stream);
-        if (!entry)
+        if (!find(stream))
             return false;
-        stopVoice(*entry);
-        streamer_.remove(entry->state.get());
-        streams_.erase(stream); // a fading voice's slot keeps the state until it is silent
+        closeLocked(stream); // a fading voice's slot keeps the state until it is silent
         sweepSlots();
         return true;
     }
@@ -407,7 +439,132 @@ class Engine final : public SoundEngine, public ManualEngine
         return true;
     }
 
+    bool setCue(int key, StreamHandle stream, int volume, int rateHz,
+                ChannelHandle sounding) override
+    {
+        std::lock_guard lock(mutex_);
+        if (!mixer_ || key < 0 || key >= kCueKeys)
+            return false;
+        const int playing = resolve(sounding);
+        if (playing >= 0)
+            mixer_->setSounding(key, playing, slots_[static_cast<std::size_t>(playing)].serial);
+        StreamEntry* entry = find(stream);
+        std::unique_ptr<Cue> fresh;
+        if (entry && entry->state->head && entry->state->head->headFrames > 0 && !playingOn(*entry))
+        {
+            fresh = std::make_unique<Cue>();
+            StreamState& state = *entry->state;
+            fresh->stream = &state;
+            fresh->gain = gainOf(volume);
+            fresh->rateHz = clampRate(rateHz <= 0 ? entry->measure.format.sampleRate : rateHz);
+            state.position.store(0, std::memory_order_relaxed);
+            state.ended.store(false, std::memory_order_relaxed);
+            state.rateHz.store(fresh->rateHz, std::memory_order_relaxed);
+        }
+        CueEntry& cue = cues_[static_cast<std::size_t>(key)];
+        Cue* replaced = nullptr;
+        if (!mixer_->armCue(key, fresh.get(), replaced))
+        {
+            closeLocked(stream);
+            return false;
+        }
+        if (cue.stream != stream)
+            closeLocked(cue.stream);
+        cue.cue = std::move(fresh);
+        cue.stream = cue.cue ? stream : kNoStream;
+        if (!cue.cue)
+            closeLocked(stream);
+        offerSpares();
+        return cue.cue != nullptr;
+    }
+
+    bool takeStartedCue(int key, StreamHandle& stream, ChannelHandle& channel) override
+    {
+        std::lock_guard lock(mutex_);
+        if (!mixer_ || key < 0 || key >= kCueKeys)
+            return false;
+        Cue* fired = mixer_->firedCue(key);
+        if (fired == nullptr)
+            return false;
+        CueEntry& cue = cues_[static_cast<std::size_t>(key)];
+        StreamEntry* entry = find(cue.stream);
+        SlotEntry& s = slots_[fired->slot];
+        s.spare = false;
+        --spareCount_;
+        s.generation = s.generation >= kMaxGeneration ? 1 : s.generation + 1;
+        s.serial = fired->serial;
+        stream = cue.stream;
+        channel = static_cast<ChannelHandle>(s.generation << kSlotBits | fired->slot);
+        cue = CueEntry{};
+        if (entry)
+        {
+            s.keep = entry->state;
+            entry->slot = fired->slot;
+            entry->serial = fired->serial;
+            StreamState& state = *entry->state;
+            state.allocateRing();
+            state.playing.store(true, std::memory_order_relaxed);
+            if (state.streamed())
+                streamer_.add(entry->state);
+        }
+        offerSpares();
+        return entry != nullptr;
+    }
+
+    NoteStarter* noteStarter() override { return mixer_.get(); }
+
   private:
+    struct CueEntry
+    {
+        std::unique_ptr<Cue> cue; // armed, or fired and waiting to be taken
+        StreamHandle stream = kNoStream;
+    };
+
+    // Keeps kSpareVoices free voices offered to the notes that start cues.
+    void offerSpares()
+    {
+        for (std::size_t i = 0; i < slots_.size() && spareCount_ < kSpareVoices; ++i)
+        {
+            SlotEntry& s = slots_[i];
+            if (s.keep || s.spare)
+                continue;
+            s.spare = true;
+            s.serial = nextSerial_++;
+            if (nextSerial_ == 0)
+                nextSerial_ = 1;
+            mixer_->offerSpare(static_cast<int>(i), s.serial);
+            ++spareCount_;
+        }
+    }
+
+    void closeLocked(StreamHandle stream)
+    {
+        StreamEntry* entry = find(stream);
+        if (!entry)
+            return;
+        stopVoice(*entry);
+        streamer_.remove(entry->state.get());
+        streams_.erase(stream);
+    }
+
+    // Worker thread: decodes the heads asked for by prefetch(), oldest first.
+    void prefetchFiles()
+    {
+        std::unique_lock lock(prefetchMutex_);
+        while (true)
+        {
+            prefetchWake_.wait(lock, [this] { return quitPrefetch_ || !prefetchQueue_.empty(); });
+            if (quitPrefetch_)
+                return;
+            const std::string path = prefetchQueue_.front();
+            prefetchQueue_.pop_front();
+            lock.unlock();
+            if (!preloaded(path))
+                preload(path);
+            lock.lock();
+        }
+    }
+
     struct StreamEntry
     {
         std::shared_ptr<StreamState> state;
@@ -420,7 +577,7 @@ class Engine final : public SoundEngine, public ManualEngine
     {
         std::uint32_t generation = 0;
         std::uint32_t serial = 0;
-        std::uint64_t playCommand = 0;
+        bool spare = false;                // offered to the notes that start cues
         std::shared_ptr<StreamState> keep; // alive while the voice may read it
     };
 
@@ -430,12 +587,12 @@ class Engine final : public SoundEngine, public ManualEngine
         return it == streams_.end() ? nullptr : &it->second;
     }
 
-    // The voice on this slot was started and has not finished yet.
+    // The voice on this slot was asked to start and has not finished yet.
     bool voiceLive(int slot) const
     {
         const SlotEntry& s = slots_[static_cast<std::size_t>(slot)];
         return s.keep &&
-               (mixer_->commandsDone() < s.playCommand || mixer_->runningSerial(slot) == s.serial);
+               (mixer_->playedSerial(slot) != s.serial || mixer_->runningSerial(slot) == s.serial);
     }
 
     // Frees the slots whose voices went silent; their stream memory is released here, on a
@@ -592,6 +749,15 @@ class Engine final : public SoundEngine, public ManualEngine
     std::condition_variable watchdogWake_;
     bool quitWatchdog_ = false;
     std::thread watchdog_;
+
+    std::array<CueEntry, kCueKeys> cues_;
+    int spareCount_ = 0;
+
+    std::mutex prefetchMutex_;
+    std::condition_variable prefetchWake_;
+    std::deque<std::string> prefetchQueue_;
+    bool quitPrefetch_ = false;
+    std::thread prefetcher_;
 };
 
 } // namespace

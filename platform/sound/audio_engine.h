@@ -26,6 +26,8 @@ class ManualEngine
     virtual void render(float* out, int frames) = 0;
     virtual void renderOnly(float* out, int frames) = 0;
     virtual void fillRings() = 0;
+    // The mixer, for blocks with notes at their frames or at a given time.
+    virtual Mixer& mixer() = 0;
 };
 
 std::unique_ptr<ManualEngine> createManualEngine(int outputRate,

@@ -3,6 +3,7 @@
 #include "../raii.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <samplerate.h>
@@ -23,7 +24,21 @@ constexpr int kStageFrames = kMaxRenderBlock * 9; // resampler input for one blo
 constexpr int kPrimeFrames = 64;                  // history fed to the resampler when it takes over
 constexpr int kCrossfadeFrames = 64;              // from the resampler back to the plain copy
 constexpr double kVolumeRampSeconds = 0.005;
-constexpr double kFadeSeconds = 0.003; // stops, seeks, holding at rate 0
+constexpr double kFadeSeconds = 0.003;    // stops, seeks, holding at rate 0
+constexpr std::size_t kTimedNotes = 1024; // notes from MIDI threads waiting for their block
+constexpr std::uintptr_t kFired = 1;
+
+constexpr std::uint64_t packVoice(int slot, std::uint32_t serial)
+{
+    return static_cast<std::uint64_t>(slot) << 32 | serial;
+}
+
+std::int64_t steadyNow() noexcept
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
 
 // Flushes denormals to zero for the scope of one callback.
 class DenormalGuard
@@ -106,6 +121,7 @@ struct Mixer::Voice
     std::vector<float> side = std::vector<float>(kMaxRenderBlock * 2);
 
     // published
+    std::atomic<std::uint32_t> played{0}; // serial of the last sound started here
     std::atomic<std::uint32_t> running{0};
     std::atomic<float> peakLeft{0};
     std::atomic<float> peakRight{0};
@@ -327,6 +343,7 @@ struct Mixer::Voice
             startResampler(stepFor(rateHz, outputRate));
         peakLeft.store(0, std::memory_order_relaxed);
         peakRight.store(0, std::memory_order_relaxed);
+        played.store(serial, std::memory_order_release);
         running.store(serial, std::memory_order_release);
     }
 
@@ -466,11 +483,15 @@ struct Mixer::Voice
 
 Mixer::Mixer(int voices, int outputRate)
     : commands_(static_cast<std::size_t>(std::max(voices, kMinVoices)) * 16),
-      outputRate_(outputRate)
+      outputRate_(outputRate), notes_(kTimedNotes)
 {
-    voices_.reserve(static_cast<std::size_t>(std::max(voices, kMinVoices)));
-    for (int i = 0; i < std::max(voices, kMinVoices); ++i)
+    const auto count = static_cast<std::size_t>(std::max(voices, kMinVoices));
+    voices_.reserve(count);
+    for (std::size_t i = 0; i < count; ++i)
         voices_.push_back(std::make_unique<Voice>());
+    spares_ = std::make_unique<std::atomic<std::uint32_t>[]>(count);
+    waiting_.reserve(kTimedNotes);
+    actions_.reserve(kTimedNotes * 2);
 }
 
 Mixer::~Mixer() = default;
@@ -486,6 +507,13 @@ bool Mixer::post(const MixerCommand& command) noexcept
         return false;
     ++posted_;
     return true;
+}
+
+std::uint32_t Mixer::playedSerial(int slot) const
+{
+    if (slot < 0 || slot >= voiceCount())
+        return 0;
+    return voices_[static_cast<std::size_t>(slot)]->played.load(std::memory_order_acquire);
 }
 
 std::uint32_t Mixer::runningSerial(int slot) const
@@ -550,7 +578,198 @@ void Mixer::apply(const MixerCommand& c) noexcept
     }
 }
 
-void Mixer::render(float* out, int frames) noexcept
+// ---- cues ----
+
+bool Mixer::armCue(int key, Cue* cue, Cue*& replaced) noexcept
+{
+    replaced = nullptr;
+    if (key < 0 || key >= kCueKeys)
+        return false;
+    auto& entry = cues_[static_cast<std::size_t>(key)];
+    std::uintptr_t seen = entry.load(std::memory_order_acquire);
+    do
+    {
+        if (seen & kFired)
+            return false;
+    } while (!entry.compare_exchange_weak(seen, reinterpret_cast<std::uintptr_t>(cue),
+                                          std::memory_order_acq_rel, std::memory_order_acquire));
+    replaced = reinterpret_cast<Cue*>(seen);
+    return true;
+}
+
+Cue* Mixer::firedCue(int key) noexcept
+{
+    if (key < 0 || key >= kCueKeys)
+        return nullptr;
+    auto& entry = cues_[static_cast<std::size_t>(key)];
+    std::uintptr_t seen = entry.load(std::memory_order_acquire);
+    if (!(seen & kFired) || !entry.compare_exchange_strong(seen, 0, std::memory_order_acq_rel))
+        return nullptr;
+    return reinterpret_cast<Cue*>(seen & ~kFired);
+}
+
+void Mixer::offerSpare(int slot, std::uint32_t serial) noexcept
+{
+    if (slot >= 0 && slot < voiceCount())
+        spares_[static_cast<std::size_t>(slot)].store(serial, std::memory_order_release);
+}
+
+void Mixer::setSounding(int key, int slot, std::uint32_t serial) noexcept
+{
+    if (key >= 0 && key < kCueKeys)
+        sounding_[static_cast<std::size_t>(key)].store(slot < 0 ? 0 : packVoice(slot, serial),
+                                                       std::memory_order_release);
+}
+
+void Mixer::setNoteDelayFrames(int frames) noexcept
+{
+    noteDelayFrames_.store(std::max(frames, 0), std::memory_order_relaxed);
+}
+
+// Any thread: a spare voice first, so that no cue is ever taken without one.
+Cue* Mixer::fire(int key) noexcept
+{
+    if (key < 0 || key >= kCueKeys)
+        return nullptr;
+    auto& entry = cues_[static_cast<std::size_t>(key)];
+    std::uintptr_t armed = entry.load(std::memory_order_acquire);
+    if (armed == 0 || (armed & kFired))
+        return nullptr;
+    for (int slot = 0; slot < voiceCount(); ++slot)
+    {
+        auto& spare = spares_[static_cast<std::size_t>(slot)];
+        std::uint32_t serial = spare.load(std::memory_order_relaxed);
+        if (serial == 0 || !spare.compare_exchange_strong(serial, 0, std::memory_order_acq_rel))
+            continue;
+        if (!entry.compare_exchange_strong(armed, armed | kFired, std::memory_order_acq_rel))
+        {
+            spare.store(serial, std::memory_order_release); // the cue went meanwhile
+            return nullptr;
+        }
+        auto* cue = reinterpret_cast<Cue*>(armed);
+        cue->slot = static_cast<std::uint16_t>(slot);
+        cue->serial = serial;
+        return cue;
+    }
+    return nullptr;
+}
+
+std::uint64_t Mixer::swapSounding(int key, const Cue& cue) noexcept
+{
+    return sounding_[static_cast<std::size_t>(key)].exchange(packVoice(cue.slot, cue.serial),
+                                                             std::memory_order_acq_rel);
+}
+
+bool Mixer::noteAt(int key, bool on, std::int64_t arrival) noexcept
+{
+    if (key < 0 || key >= kCueKeys)
+        return false;
+    std::lock_guard lock(noteProducers_);
+    if (notes_.full())
+        return false;
+    TimedNote note;
+    note.time = arrival;
+    if (on)
+    {
+        note.cue = fire(key);
+        if (note.cue == nullptr)
+            return false;
+        note.voice = swapSounding(key, *note.cue);
+    }
+    else
+    {
+        note.voice = sounding_[static_cast<std::size_t>(key)].load(std::memory_order_acquire);
+        if (note.voice == 0)
+            return false;
+    }
+    notes_.push(note);
+    return true;
+}
+
+// Audio thread: what this block does at which frame, in order.
+void Mixer::gatherActions(int frames, std::int64_t now, NoteEvent* events, int eventCount) noexcept
+{
+    actions_.clear();
+    for (int i = 0; i < eventCount; ++i)
+    {
+        NoteEvent& e = events[i];
+        Action action;
+        action.frame = std::clamp(e.frame, 0, frames - 1);
+        if (e.on && (action.cue = fire(e.key)) != nullptr)
+            action.stop = swapSounding(e.key, *action.cue);
+        else if (!e.on && e.key >= 0 && e.key < kCueKeys)
+            action.stop =
+                sounding_[static_cast<std::size_t>(e.key)].load(std::memory_order_acquire);
+        e.handled = action.cue != nullptr || action.stop != 0;
+        if (e.handled && actions_.size() < actions_.capacity())
+            actions_.push_back(action);
+    }
+    TimedNote note;
+    while (waiting_.size() < waiting_.capacity() && notes_.pop(note))
+        waiting_.push_back(note);
+    const double rate = outputRate();
+    const double delayNs =
+        noteDelayFrames_.load(std::memory_order_relaxed) * 1e9 / std::max(rate, 1.0);
+    std::size_t kept = 0;
+    for (const TimedNote& n : waiting_)
+    {
+        const auto frame = std::llround((static_cast<double>(n.time - now) + delayNs) * rate / 1e9);
+        if (frame >= frames || actions_.size() == actions_.capacity())
+        {
+            waiting_[kept++] = n; // due in a later block
+            continue;
+        }
+        Action action;
+        action.frame = static_cast<int>(std::max<long long>(frame, 0));
+        action.cue = n.cue;
+        action.stop = n.voice;
+        actions_.push_back(action);
+    }
+    waiting_.resize(kept);
+    // Insertion sort: few actions, already nearly in order, and no allocation.
+    for (std::size_t i = 1; i < actions_.size(); ++i)
+        for (std::size_t j = i; j > 0 && actions_[j - 1].frame > actions_[j].frame; --j)
+            std::swap(actions_[j - 1], actions_[j]);
+}
+
+void Mixer::act(const Action& action) noexcept
+{
+    if (action.stop != 0)
+    {
+        MixerCommand stop;
+        stop.kind = MixerCommand::Kind::Stop;
+        stop.slot = static_cast<std::uint16_t>(action.stop >> 32);
+        stop.serial = static_cast<std::uint32_t>(action.stop);
+        if (stop.slot < voices_.size())
+            apply(stop);
+    }
+    if (action.cue != nullptr)
+    {
+        MixerCommand play;
+        play.kind = MixerCommand::Kind::Play;
+        play.slot = action.cue->slot;
+        play.serial = action.cue->serial;
+        play.stream = action.cue->stream;
+        play.gain = action.cue->gain;
+        play.rateHz = action.cue->rateHz;
+        apply(play);
+    }
+}
+
+void Mixer::mixVoices(float* out, int frames) noexcept
+{
+    const int rate = outputRate();
+    for (int offset = 0; offset < frames; offset += kMaxRenderBlock)
+    {
+        const int n = std::min(kMaxRenderBlock, frames - offset);
+        for (auto& voice : voices_)
+            if (voice->phase != Voice::Phase::Idle)
+                voice->render(out + std::size_t(offset) * 2, n, rate);
+    }
+}
+
+void Mixer::render(float* out, int frames, std::int64_t now, NoteEvent* events,
+                   int eventCount) noexcept
 {
     DenormalGuard denormals;
     MixerCommand command;
@@ -563,14 +782,18 @@ void Mixer::render(float* out, int frames) noexcept
     if (frames <= 0)
         return;
     std::fill(out, out + std::size_t(frames) * 2, 0.0f);
-    const int rate = outputRate();
-    for (int offset = 0; offset < frames; offset += kMaxRenderBlock)
+    gatherActions(frames, now < 0 ? steadyNow() : now, events, eventCount);
+    int done = 0;
+    for (const Action& action : actions_)
     {
-        const int n = std::min(kMaxRenderBlock, frames - offset);
-        for (auto& voice : voices_)
-            if (voice->phase != Voice::Phase::Idle)
-                voice->render(out + std::size_t(offset) * 2, n, rate);
+        if (action.frame > done)
+        {
+            mixVoices(out + std::size_t(done) * 2, action.frame - done);
+            done = action.frame;
+        }
+        act(action);
     }
+    mixVoices(out + std::size_t(done) * 2, frames - done);
 }
 
 } // namespace sonarello::sound

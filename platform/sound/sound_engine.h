@@ -27,6 +27,17 @@ struct EngineOptions
     int periodFrames = 256;
 };
 
+// Notes that start cued sounds at their own time from a MIDI thread (see SoundEngine::setCue).
+class NoteStarter
+{
+  public:
+    virtual ~NoteStarter() = default;
+    // MIDI thread, never the audio thread: the note (key 0..127) that arrived at `arrival`
+    // (steady clock, nanoseconds) starts the key's cue, or fades the key's sound, a constant
+    // delay later. False leaves the note to the control side.
+    virtual bool noteAt(int key, bool on, std::int64_t arrival) noexcept = 0;
+};
+
 class SoundEngine
 {
   public:
@@ -64,6 +75,26 @@ class SoundEngine
     virtual bool setFrequency(ChannelHandle channel, int hz) = 0;  // 0 holds the voice silent
     // Peak of each side since the previous query, after volume, 0..1.
     virtual bool currentLevels(ChannelHandle channel, float& left, float& right) = 0;
+
+    // Decodes a file's head on a worker of the engine, as preload() does, without holding the
+    // caller; preloaded() tells when it is in memory.
+    virtual void prefetch(const std::string&) {}
+    virtual bool preloaded(const std::string&) { return false; }
+
+    // Cues: a note (key 0..127) can start a prepared stream at its own frame, on the audio or a
+    // MIDI thread. setCue takes the stream (opened and never played) with its volume and rate,
+    // replacing and closing the key's previous cue; kNoStream clears it. `sounding` is the
+    // voice that a Note Off of the key fades. False while a cue a note started waits for
+    // takeStartedCue(); the stream is closed then.
+    virtual bool setCue(int, StreamHandle stream, int, int, ChannelHandle)
+    {
+        closeStream(stream);
+        return false;
+    }
+    // The sound a note started from the key's cue, now the caller's; false when none did.
+    virtual bool takeStartedCue(int, StreamHandle&, ChannelHandle&) { return false; }
+    // Where MIDI arriving off the audio thread starts cues; nullptr when the engine has none.
+    virtual NoteStarter* noteStarter() { return nullptr; }
 };
 
 } // namespace sonarello::sound

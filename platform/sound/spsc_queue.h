@@ -26,6 +26,13 @@ template <typename T> class SpscQueue
         return true;
     }
 
+    // producer thread: a push would fail
+    bool full() const noexcept
+    {
+        return head_.load(std::memory_order_relaxed) - tail_.load(std::memory_order_acquire) ==
+               slots_.size();
+    }
+
     // consumer thread; false when the queue is empty
     bool pop(T& value) noexcept
     {

@@ -1,11 +1,14 @@
 #include "platform/sound/audio_engine.h"
 #include "platform/sound/decoder.h"
+#include "platform/sound/mixer.h"
 #include "sound_files.h"
 #include "support/temp_folder.h"
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <thread>
 
 using namespace sonarello;
 using namespace sonarello::sound;
@@ -293,3 +296,136 @@ TEST_F(MixerRender, DamagedFilesPlayWhatTheyCanThenEnd)
 }
 
 } // namespace
+
+// Notes start cued sounds at their own frame: read in the audio cycle (JACK), or from a MIDI
+// thread at a constant delay after their arrival.
+class CuedNotes : public MixerRender
+{
+  protected:
+    static constexpr int kFrames = 4410;
+
+    CuedNotes()
+    {
+        EXPECT_TRUE(test::writeRampFile(folder.file("ramp.wav"), kFrames, 44100));
+        engine().preload(folder.file("ramp.wav"));
+    }
+
+    bool cue(int key, ChannelHandle sounding = kNoChannel, int volume = 255)
+    {
+        return engine().setCue(key, open("ramp.wav"), volume, 44100, sounding);
+    }
+
+    std::vector<float> block(std::vector<NoteEvent> events, std::int64_t now = -1)
+    {
+        std::vector<float> out(kPeriod * 2);
+        manual->mixer().render(out.data(), kPeriod, now, events.data(),
+                               static_cast<int>(events.size()));
+        handled.clear();
+        for (const NoteEvent& e : events)
+            handled.push_back(e.handled);
+        manual->fillRings();
+        return out;
+    }
+
+    // The frame where the ramp starts (its first sample is 0), -1 when it does not.
+    static int onset(const std::vector<float>& out)
+    {
+        for (std::size_t f = 1; f < out.size() / 2; ++f)
+            if (out[2 * f] != 0.0f)
+                return static_cast<int>(f) - 1;
+        return -1;
+    }
+
+    std::vector<bool> handled;
+};
+
+TEST_F(CuedNotes, ANoteSoundsAtItsFrameAndNoteOffFadesAtItsFrame)
+{
+    ASSERT_TRUE(cue(60));
+    auto out = block({{100, 60, true}});
+    EXPECT_TRUE(handled[0]);
+    EXPECT_EQ(onset(out), 100);
+    EXPECT_EQ(test::rampFrameOf(out[2 * 100], kFrames), 0) << "from its first sample";
+    EXPECT_EQ(test::rampFrameOf(out[2 * 255], kFrames), 155);
+
+    StreamHandle stream = kNoStream;
+    ChannelHandle channel = kNoChannel;
+    ASSERT_TRUE(engine().takeStartedCue(60, stream, channel));
+    EXPECT_FALSE(engine().takeStartedCue(60, stream, channel)) << "taken once";
+    EXPECT_TRUE(engine().setVolume(channel, 255)) << "the channel is the caller's";
+
+    ASSERT_TRUE(cue(60, channel));
+    out = block({{50, 60, false}});
+    EXPECT_TRUE(handled[0]);
+    EXPECT_EQ(test::rampFrameOf(out[2 * 49], kFrames), 156 + 49) << "full until its frame";
+    EXPECT_GT(out[2 * 110], 0.0f) << "fading from its frame";
+    EXPECT_EQ(out[2 * 190], 0.0f) << "faded 3 ms after its frame";
+    EXPECT_EQ(test::peakOf(block({})), 0.0f);
+}
+
+TEST_F(CuedNotes, TwoRowsInOneCycleAndTheSameRowTwice)
+{
+    ASSERT_TRUE(cue(60));
+    ASSERT_TRUE(cue(61, kNoChannel, 0));
+    auto out = block({{10, 60, true}, {20, 61, true}, {30, 60, true}});
+    EXPECT_EQ(handled, (std::vector<bool>{true, true, false}))
+        << "the second hit of a row waits for its cue to be set again";
+    EXPECT_EQ(onset(out), 10);
+    StreamHandle stream = kNoStream;
+    ChannelHandle first = kNoChannel, second = kNoChannel;
+    ASSERT_TRUE(engine().takeStartedCue(60, stream, first));
+    ASSERT_TRUE(engine().takeStartedCue(61, stream, second));
+    EXPECT_NE(first, second);
+
+    // Set again, the row restarts at the next hit's frame while its old sound fades.
+    ASSERT_TRUE(cue(60, first));
+    block({{40, 60, true}});
+    EXPECT_TRUE(handled[0]);
+    for (int i = 0; i < 4; ++i)
+        block({});
+    EXPECT_FALSE(engine().setVolume(first, 255)) << "the old sound is gone";
+}
+
+TEST_F(CuedNotes, NoCueMeansTheNoteIsLeftToTheControlSide)
+{
+    EXPECT_EQ(onset(block({{0, 60, true}})), -1);
+    EXPECT_FALSE(handled[0]);
+    ASSERT_TRUE(test::writeRampFile(folder.file("cold.wav"), kFrames, 44100));
+    EXPECT_FALSE(engine().setCue(62, open("cold.wav"), 255, 44100, kNoChannel))
+        << "a file whose head is not in memory cannot be cued";
+    block({{0, 62, true}});
+    EXPECT_FALSE(handled[0]);
+
+    engine().prefetch(folder.file("cold.wav"));
+    for (int i = 0; i < 200 && !engine().preloaded(folder.file("cold.wav")); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_TRUE(engine().setCue(62, open("cold.wav"), 255, 44100, kNoChannel))
+        << "decoded by the engine's worker";
+}
+
+TEST_F(CuedNotes, NotesFromAnotherThreadSoundAConstantDelayAfterTheirArrival)
+{
+    manual->mixer().setNoteDelayFrames(kPeriod);
+    NoteStarter& starter = *engine().noteStarter();
+    const std::int64_t blockNs = std::int64_t{kPeriod} * 1'000'000'000 / 44100;
+    for (int k : {0, 37, 254})
+    {
+        ASSERT_TRUE(cue(60));
+        const std::int64_t arrival = 1'000'000'000;
+        ASSERT_TRUE(starter.noteAt(60, true, arrival));
+        // The block that holds arrival + one period starts k frames before it.
+        const std::int64_t start = arrival + blockNs - std::llround(k * 1e9 / 44100);
+        EXPECT_EQ(onset(block({}, start - blockNs)), -1);
+        EXPECT_EQ(onset(block({}, start)), k);
+        StreamHandle stream = kNoStream;
+        ChannelHandle channel = kNoChannel;
+        ASSERT_TRUE(engine().takeStartedCue(60, stream, channel));
+        ASSERT_TRUE(cue(60, channel));
+        ASSERT_TRUE(starter.noteAt(60, false, arrival));
+        block({}, start);
+        block({}, start + blockNs);
+        EXPECT_EQ(test::peakOf(block({}, start + 2 * blockNs)), 0.0f) << "faded";
+        engine().closeStream(stream);
+    }
+    EXPECT_FALSE(starter.noteAt(61, true, 0)) << "no cue";
+}
