@@ -64,7 +64,8 @@ void selectMidiOutDevice(MidiState& state, int device)
 // MIDI thread
 void onMidiInput(MidiState& state, std::uint32_t message, MidiRowTarget& target)
 {
-    const MidiMeaning meaning = decodeMidiMessage(message);
+    const bool startedByNote = (message & midi::kStartedByNote) != 0;
+    const MidiMeaning meaning = decodeMidiMessage(message & ~midi::kStartedByNote);
     if (meaning.action == RowAction::None)
     {
         if (!meaning.text.empty())
@@ -76,7 +77,7 @@ void onMidiInput(MidiState& state, std::uint32_t message, MidiRowTarget& target)
     target.showMidiText(meaning.text);
     const int row = state.LastMidiNote - kMidiRowOffset;
     if (state.LastMidiOn == 1)
-        target.startRow(row);
+        target.startRow(row, startedByNote);
     else
         target.stopRow(row);
 }

@@ -22,7 +22,8 @@ struct MidiRowTarget
 {
     virtual ~MidiRowTarget() = default;
     virtual void showMidiText(const std::string& text) = 0;
-    virtual void startRow(int row) = 0; // rows outside the grid are ignored
+    // Rows outside the grid are ignored. startedByNote: the note already started the row's cue.
+    virtual void startRow(int row, bool startedByNote) = 0;
     virtual void stopRow(int row) = 0;
 };
 

@@ -109,19 +109,86 @@ void openRowStream(Player& player, const std::string& path, int row)
         static_cast<std::int32_t>(std::min<std::uint32_t>(engine.lengthBytes(stream), INT32_MAX));
 }
 
-void startRow(Player& player, int row)
+namespace
+{
+
+// The sound a note started from the row's cue becomes the row's stream, with the row's
+// present volume and speed; false when no note started it.
+bool takeCuedStart(Player& player, int row)
+{
+    auto& rows = player.rows;
+    auto& engine = player.engine;
+    sound::StreamHandle stream = sound::kNoStream;
+    sound::ChannelHandle channel = sound::kNoChannel;
+    if (!engine.takeStartedCue(row + kMidiRowOffset, stream, channel))
+        return false;
+    if (rows.RowStream[at(row)] != sound::kNoStream)
+        engine.closeStream(rows.RowStream[at(row)]);
+    rows.RowStream[at(row)] = stream;
+    rows.RowChannel[at(row)] = channel;
+    rows.RowPlaying[at(row)] = 1;
+    engine.setLoop(stream, rows.RowLoop[at(row)] == 1);
+    engine.setVolume(channel, clampedVolume(rows.RowVolume[at(row)]));
+    engine.setFrequency(channel, rowRateHz(rows.RowSpeed[at(row)], engine.sampleRate(stream)));
+    rows.RowLengthMs[at(row)] = engine.lengthMs(stream);
+    rows.RowLengthBytes[at(row)] =
+        static_cast<std::int32_t>(std::min<std::uint32_t>(engine.lengthBytes(stream), INT32_MAX));
+    player.cues[at(row)].armed = false;
+    return true;
+}
+
+} // namespace
+
+void startRow(Player& player, int row, bool startedByNote)
 {
     std::scoped_lock lock(player.lock);
     if (!validRow(player, row))
         return;
     auto& rows = player.rows;
-    const int index = rowFileIndex(player, row);
-    if (rows.RowStream[at(row)] != sound::kNoStream)
-        player.engine.closeStream(rows.RowStream[at(row)]);
-    rows.RowPlaying[at(row)] = 1;
-    openRowStream(player, player.catalogue.path(index), row);
-    player.engine.setVolume(rows.RowChannel[at(row)], clampedVolume(rows.RowVolume[at(row)]));
+    if (!startedByNote || !takeCuedStart(player, row))
+    {
+        const int index = rowFileIndex(player, row);
+        if (rows.RowStream[at(row)] != sound::kNoStream)
+            player.engine.closeStream(rows.RowStream[at(row)]);
+        rows.RowPlaying[at(row)] = 1;
+        openRowStream(player, player.catalogue.path(index), row);
+        player.engine.setVolume(rows.RowChannel[at(row)], clampedVolume(rows.RowVolume[at(row)]));
+    }
     setOnOff(player, kPlayBase + row, "ON");
+    syncCue(player, row);
+}
+
+void syncCue(Player& player, int row)
+{
+    std::scoped_lock lock(player.lock);
+    if (!validRow(player, row) || player.cues.size() <= at(row))
+        return;
+    const auto& rows = player.rows;
+    RowCue wanted;
+    wanted.file = rowFileIndex(player, row);
+    wanted.volume = clampedVolume(rows.RowVolume[at(row)]);
+    wanted.speed = clampedSpeed(rows.RowSpeed[at(row)]);
+    wanted.loop = rows.RowLoop[at(row)] == 1;
+    wanted.sounding = rows.RowChannel[at(row)];
+    RowCue& cue = player.cues[at(row)];
+    if (cue.armed && cue.file == wanted.file && cue.volume == wanted.volume &&
+        cue.speed == wanted.speed && cue.loop == wanted.loop && cue.sounding == wanted.sounding)
+        return;
+    auto& engine = player.engine;
+    const std::string& path = player.catalogue.path(wanted.file);
+    if (path.empty() || !engine.preloaded(path))
+    {
+        if (!path.empty())
+            engine.prefetch(path);
+        cue.armed = false;
+        return;
+    }
+    const sound::StreamHandle stream = engine.openStream(path);
+    engine.setLoop(stream, wanted.loop);
+    const int rate = rowRateHz(wanted.speed, engine.sampleRate(stream));
+    wanted.armed =
+        engine.setCue(row + kMidiRowOffset, stream, wanted.volume, rate, wanted.sounding);
+    cue = wanted;
 }
 
 void stopRow(Player& player, int row)
@@ -177,6 +244,7 @@ void updateRows(Player& player)
     {
         // One row at a time, so a MIDI note waits for at most one row's work.
         std::scoped_lock lock(player.lock);
+        syncCue(player, row);
         if (player.rows.RowPlaying[at(row)] != 1)
             continue;
         // A start that found every channel busy (a burst of notes) is made good at once.

@@ -30,6 +30,7 @@ constexpr int kPositionBase = 4000;
 constexpr int kLevelBase = 4200;
 constexpr int kMidiDisplayId = 4400;
 
+constexpr int kMidiRowOffset = 35; // note 36 plays row 1
 constexpr int kNormalSpeed = 50;
 constexpr int kMaxSpeed = 100;
 constexpr float kVolumeScale = 2.55f; // stored volume = slider percent x 2.55
@@ -50,6 +51,18 @@ struct TrackRows
     void resize(int rowCount);
 };
 
+// What a row's cue was last set from: a MIDI note starts it at its own frame (see
+// SoundEngine::setCue); a change of any of these sets it again.
+struct RowCue
+{
+    int file = -1;
+    int volume = 0;
+    int speed = 0;
+    bool loop = false;
+    sound::ChannelHandle sounding = sound::kNoChannel;
+    bool armed = false;
+};
+
 // Everything a row operation touches; start-up creates it once.
 struct Player
 {
@@ -60,6 +73,7 @@ struct Player
     const TrackCatalogue& catalogue;
     int RowCount = 0;
     TrackRows rows;
+    std::vector<RowCue> cues; // indexed like the rows
 };
 
 bool validRow(const Player& player, int row);
@@ -67,8 +81,12 @@ bool validRow(const Player& player, int row);
 // The row's current catalogue index (auxiliary value 1 of its file cell).
 int rowFileIndex(Player& player, int row);
 
-// Switches the row on and plays its file from the start on a fresh stream.
-void startRow(Player& player, int row);
+// Switches the row on and plays its file from the start on a fresh stream. For a note that
+// already started the row's cue at its own frame, that sound becomes the row's.
+void startRow(Player& player, int row, bool startedByNote = false);
+// Sets the row's cue again when its file, volume, speed, loop or sound changed; a file whose
+// head is not in memory yet is decoded on the engine's worker and cued at a later call.
+void syncCue(Player& player, int row);
 void stopRow(Player& player, int row);
 // Opens the file's stream for the row and plays it when the row is on.
 void openRowStream(Player& player, const std::string& path, int row);

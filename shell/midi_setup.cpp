@@ -22,7 +22,10 @@ class PlayerRows final : public MidiRowTarget
   public:
     explicit PlayerRows(Player& p) : player(p) {}
     void showMidiText(const std::string& text) override { sonarello::showMidiText(player, text); }
-    void startRow(int row) override { sonarello::startRow(player, row); }
+    void startRow(int row, bool startedByNote) override
+    {
+        sonarello::startRow(player, row, startedByNote);
+    }
     void stopRow(int row) override { sonarello::stopRow(player, row); }
 
   private:
@@ -48,6 +51,7 @@ void startMidi(Program& program)
     if (!midi.service)
         return;
     program.midiTarget = std::make_unique<PlayerRows>(*program.player);
+    midi.service->setNoteStarter(program.engine->noteStarter());
     midi.service->setHandler(
         [&program](midi::ShortMessage message)
         {
@@ -62,7 +66,10 @@ void startMidi(Program& program)
 void detachMidi(Program& program)
 {
     if (program.midi.service)
+    {
+        program.midi.service->setNoteStarter(nullptr);
         program.midi.service->setHandler({});
+    }
 }
 
 void closeMidi(Program& program)

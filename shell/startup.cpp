@@ -69,6 +69,7 @@ void buildWindow(Program& program)
                                     program.RowCount,
                                     {}});
     program.player->rows.resize(program.RowCount);
+    program.player->cues.resize(static_cast<std::size_t>(program.RowCount) + 1);
     createMidiDisplay(*program.player);
     applySettings(program);
     buildColumns(*program.player, program.WorkFolder);

@@ -29,6 +29,10 @@ class LoopbackMidiService final : public MidiService
     bool outputOpen(std::string_view name) const;
 
     void setHandler(MessageHandler handler) override;
+    void setNoteStarter(sound::NoteStarter* starter) override
+    {
+        dispatcher_.setNoteStarter(starter);
+    }
     std::vector<std::string> inputNames() override;
     std::vector<std::string> outputNames() override;
     PortHandle openInput(int number) override;

@@ -1,5 +1,7 @@
 #include "platform/midi/midi_dispatch.h"
 
+#include <chrono>
+
 #include <limits>
 
 namespace sonarello::midi
@@ -64,17 +66,45 @@ bool MidiDispatcher::started(int slot) const
            (*slots_)[static_cast<std::size_t>(slot)].started.load();
 }
 
-// MIDI library thread
-bool MidiDispatcher::post(int slot, ShortMessage message) noexcept
+void MidiDispatcher::setNoteStarter(sound::NoteStarter* starter)
+{
+    noteStarter_.store(starter, std::memory_order_release);
+}
+
+bool MidiDispatcher::hasRoom(int slot) const noexcept
 {
     if (slot < 0 || slot >= kMaxInputSlots)
         return false;
+    const Slot& s = (*slots_)[static_cast<std::size_t>(slot)];
+    return s.started.load(std::memory_order_acquire) &&
+           s.head.load(std::memory_order_relaxed) - s.tail.load(std::memory_order_acquire) <
+               kSlotQueueCapacity;
+}
+
+// MIDI library thread
+bool MidiDispatcher::post(int slot, ShortMessage message) noexcept
+{
+    sound::NoteStarter* starter = noteStarter_.load(std::memory_order_acquire);
+    const int kind = static_cast<int>(message & 0xF0);
+    const int note = static_cast<int>(message >> 8 & 0x7F);
+    const bool on = kind == 0x90 && (message >> 16 & 0x7F) != 0;
+    if (starter != nullptr && (on || kind == 0x80 || kind == 0x90) && hasRoom(slot))
+    {
+        const auto arrival = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                 std::chrono::steady_clock::now().time_since_epoch())
+                                 .count();
+        if (starter->noteAt(note, on, arrival) && on)
+            message |= kStartedByNote;
+    }
+    return postStarted(slot, message);
+}
+
+bool MidiDispatcher::postStarted(int slot, ShortMessage message) noexcept
+{
+    if (!hasRoom(slot))
+        return false;
     Slot& s = (*slots_)[static_cast<std::size_t>(slot)];
-    if (!s.started.load(std::memory_order_acquire))
-        return false;
     const std::size_t head = s.head.load(std::memory_order_relaxed);
-    if (head - s.tail.load(std::memory_order_acquire) == kSlotQueueCapacity)
-        return false;
     s.entries[head & (kSlotQueueCapacity - 1)] = {
         nextOrder_.fetch_add(1, std::memory_order_relaxed), message,
         s.generation.load(std::memory_order_acquire)};

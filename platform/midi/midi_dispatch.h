@@ -40,9 +40,18 @@ class MidiDispatcher
     void setStarted(int slot, bool started);
     bool started(int slot) const;
 
-    // MIDI library thread: never locks, allocates or calls user code. False when the slot
-    // is stopped or its queue is full (the message is dropped).
+    // Where notes start cued sounds as they are posted (MIDI that arrives off the audio
+    // thread); nullptr for none.
+    void setNoteStarter(sound::NoteStarter* starter);
+
+    // MIDI library thread: never locks, allocates or calls user code. A note first goes to
+    // the note starter, which marks it kStartedByNote when it started a sound. False when the
+    // slot is stopped or its queue is full (the message is dropped).
     bool post(int slot, ShortMessage message) noexcept;
+    // The same without the note starter: the caller (the audio thread) has already acted.
+    bool postStarted(int slot, ShortMessage message) noexcept;
+    // A post to the slot would be taken; only the slot's one producer may rely on it.
+    bool hasRoom(int slot) const noexcept;
 
   private:
     struct Entry
@@ -69,6 +78,7 @@ class MidiDispatcher
     std::atomic<std::uint64_t> nextOrder_{0};
     std::atomic<std::uint32_t> wake_{0};
     std::atomic<bool> stopping_{false};
+    std::atomic<sound::NoteStarter*> noteStarter_{nullptr};
     std::mutex handlerMutex_;
     MessageHandler handler_;
     std::thread thread_;

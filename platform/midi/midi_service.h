@@ -2,6 +2,8 @@
 // handler for every short message. Control threads; the handler runs on the MIDI thread.
 #pragma once
 
+#include "platform/sound/sound_engine.h"
+
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -17,6 +19,9 @@ using ShortMessage = std::uint32_t; // status | data1 << 8 | data2 << 16
 using MessageHandler = std::function<void(ShortMessage)>;
 
 constexpr PortHandle kNoPort = 0;
+// Set on a Note On whose sound already started at the note's own time (a cue, see
+// sound::SoundEngine::setCue); the handler strips it.
+constexpr ShortMessage kStartedByNote = 1u << 31;
 // Results of the port operations: 0 = success, anything else a refusal.
 constexpr int kMidiOk = 0;
 constexpr int kMidiBadHandle = 5;
@@ -41,6 +46,9 @@ class MidiService
     // Replaces the handler; returns once no call of the previous one is running, so an
     // empty handler set before shutdown guarantees that no message reaches the player after.
     virtual void setHandler(MessageHandler handler) = 0;
+    // Where notes start cued sounds as they arrive, before they reach the handler; nullptr
+    // for none. Set before the inputs start.
+    virtual void setNoteStarter(sound::NoteStarter* starter) = 0;
 
     // Every port of the system in the system's order, the player's own left out; the
     // position in the list is the port's number.

@@ -220,6 +220,10 @@ class RtMidiService final : public MidiService
     }
 
     void setHandler(MessageHandler handler) override { dispatcher_.setHandler(std::move(handler)); }
+    void setNoteStarter(sound::NoteStarter* starter) override
+    {
+        dispatcher_.setNoteStarter(starter);
+    }
 
     std::vector<std::string> inputNames() override { return names<RtMidiIn>(); }
     std::vector<std::string> outputNames() override { return names<RtMidiOut>(); }

@@ -627,37 +627,41 @@ void Mixer::setNoteDelayFrames(int frames) noexcept
 }
 
 // Any thread: a spare voice first, so that no cue is ever taken without one.
-Cue* Mixer::fire(int key) noexcept
+bool Mixer::fire(int key, Action& action) noexcept
 {
     if (key < 0 || key >= kCueKeys)
-        return nullptr;
+        return false;
     auto& entry = cues_[static_cast<std::size_t>(key)];
     std::uintptr_t armed = entry.load(std::memory_order_acquire);
     if (armed == 0 || (armed & kFired))
-        return nullptr;
+        return false;
     for (int slot = 0; slot < voiceCount(); ++slot)
     {
         auto& spare = spares_[static_cast<std::size_t>(slot)];
         std::uint32_t serial = spare.load(std::memory_order_relaxed);
         if (serial == 0 || !spare.compare_exchange_strong(serial, 0, std::memory_order_acq_rel))
             continue;
+        auto* cue = reinterpret_cast<Cue*>(armed);
+        const Cue copy = *cue;
         if (!entry.compare_exchange_strong(armed, armed | kFired, std::memory_order_acq_rel))
         {
             spare.store(serial, std::memory_order_release); // the cue went meanwhile
-            return nullptr;
+            return false;
         }
-        auto* cue = reinterpret_cast<Cue*>(armed);
+        // Only the thread that fired it writes the cue until firedCue() hands it back.
         cue->slot = static_cast<std::uint16_t>(slot);
         cue->serial = serial;
-        return cue;
+        action.play.kind = MixerCommand::Kind::Play;
+        action.play.slot = static_cast<std::uint16_t>(slot);
+        action.play.serial = serial;
+        action.play.stream = copy.stream;
+        action.play.gain = copy.gain;
+        action.play.rateHz = copy.rateHz;
+        action.stop = sounding_[static_cast<std::size_t>(key)].exchange(packVoice(slot, serial),
+                                                                        std::memory_order_acq_rel);
+        return true;
     }
-    return nullptr;
-}
-
-std::uint64_t Mixer::swapSounding(int key, const Cue& cue) noexcept
-{
-    return sounding_[static_cast<std::size_t>(key)].exchange(packVoice(cue.slot, cue.serial),
-                                                             std::memory_order_acq_rel);
+    return false;
 }
 
 bool Mixer::noteAt(int key, bool on, std::int64_t arrival) noexcept
@@ -667,21 +671,16 @@ bool Mixer::noteAt(int key, bool on, std::int64_t arrival) noexcept
     std::lock_guard lock(noteProducers_);
     if (notes_.full())
         return false;
-    TimedNote note;
+    Action note;
     note.time = arrival;
     if (on)
     {
-        note.cue = fire(key);
-        if (note.cue == nullptr)
-            return false;
-        note.voice = swapSounding(key, *note.cue);
-    }
-    else
-    {
-        note.voice = sounding_[static_cast<std::size_t>(key)].load(std::memory_order_acquire);
-        if (note.voice == 0)
+        if (!fire(key, note))
             return false;
     }
+    else if ((note.stop =
+                  sounding_[static_cast<std::size_t>(key)].load(std::memory_order_acquire)) == 0)
+        return false;
     notes_.push(note);
     return true;
 }
@@ -695,23 +694,22 @@ void Mixer::gatherActions(int frames, std::int64_t now, NoteEvent* events, int e
         NoteEvent& e = events[i];
         Action action;
         action.frame = std::clamp(e.frame, 0, frames - 1);
-        if (e.on && (action.cue = fire(e.key)) != nullptr)
-            action.stop = swapSounding(e.key, *action.cue);
-        else if (!e.on && e.key >= 0 && e.key < kCueKeys)
-            action.stop =
-                sounding_[static_cast<std::size_t>(e.key)].load(std::memory_order_acquire);
-        e.handled = action.cue != nullptr || action.stop != 0;
+        if (e.on)
+            e.handled = fire(e.key, action);
+        else if (e.key >= 0 && e.key < kCueKeys)
+            e.handled = (action.stop = sounding_[static_cast<std::size_t>(e.key)].load(
+                             std::memory_order_acquire)) != 0;
         if (e.handled && actions_.size() < actions_.capacity())
             actions_.push_back(action);
     }
-    TimedNote note;
+    Action note;
     while (waiting_.size() < waiting_.capacity() && notes_.pop(note))
         waiting_.push_back(note);
     const double rate = outputRate();
     const double delayNs =
         noteDelayFrames_.load(std::memory_order_relaxed) * 1e9 / std::max(rate, 1.0);
     std::size_t kept = 0;
-    for (const TimedNote& n : waiting_)
+    for (Action& n : waiting_)
     {
         const auto frame = std::llround((static_cast<double>(n.time - now) + delayNs) * rate / 1e9);
         if (frame >= frames || actions_.size() == actions_.capacity())
@@ -719,11 +717,8 @@ void Mixer::gatherActions(int frames, std::int64_t now, NoteEvent* events, int e
             waiting_[kept++] = n; // due in a later block
             continue;
         }
-        Action action;
-        action.frame = static_cast<int>(std::max<long long>(frame, 0));
-        action.cue = n.cue;
-        action.stop = n.voice;
-        actions_.push_back(action);
+        n.frame = static_cast<int>(std::max<long long>(frame, 0));
+        actions_.push_back(n);
     }
     waiting_.resize(kept);
     // Insertion sort: few actions, already nearly in order, and no allocation.
@@ -743,17 +738,8 @@ void Mixer::act(const Action& action) noexcept
         if (stop.slot < voices_.size())
             apply(stop);
     }
-    if (action.cue != nullptr)
-    {
-        MixerCommand play;
-        play.kind = MixerCommand::Kind::Play;
-        play.slot = action.cue->slot;
-        play.serial = action.cue->serial;
-        play.stream = action.cue->stream;
-        play.gain = action.cue->gain;
-        play.rateHz = action.cue->rateHz;
-        apply(play);
-    }
+    if (action.play.kind == MixerCommand::Kind::Play && action.play.stream != nullptr)
+        apply(action.play);
 }
 
 void Mixer::mixVoices(float* out, int frames) noexcept

@@ -120,22 +120,19 @@ class Mixer final : public NoteStarter
     struct Voice;
 
   private:
-    struct TimedNote
-    {
-        std::int64_t time = 0;
-        Cue* cue = nullptr;      // Note On
-        std::uint64_t voice = 0; // Note Off: slot << 32 | serial
-    };
+    // A cue's start, copied when fired: the control side may take the cue back before the
+    // start is due.
     struct Action
     {
         int frame = 0;
-        Cue* cue = nullptr;     // start this
-        std::uint64_t stop = 0; // or fade this voice (slot << 32 | serial), 0 none
+        std::int64_t time = 0;  // notes from MIDI threads: when they arrived
+        std::uint64_t stop = 0; // fade this voice (slot << 32 | serial) first, 0 none
+        MixerCommand play;      // then start this, when it is a Play
     };
 
     void apply(const MixerCommand& command) noexcept;
-    Cue* fire(int key) noexcept; // any thread: takes the key's cue and a spare voice
-    std::uint64_t swapSounding(int key, const Cue& cue) noexcept;
+    // Any thread: takes the key's cue and a spare voice; false leaves the action as it was.
+    bool fire(int key, Action& action) noexcept;
     void gatherActions(int frames, std::int64_t now, NoteEvent* events, int eventCount) noexcept;
     void act(const Action& action) noexcept;
     void mixVoices(float* out, int frames) noexcept;
@@ -154,9 +151,9 @@ class Mixer final : public NoteStarter
     std::unique_ptr<std::atomic<std::uint32_t>[]> spares_; // per slot: serial, 0 not offered
     std::atomic<int> noteDelayFrames_{256};
     std::mutex noteProducers_; // MIDI threads take turns on the queue
-    SpscQueue<TimedNote> notes_;
-    std::vector<TimedNote> waiting_; // audio thread: notes due in a later block
-    std::vector<Action> actions_;    // audio thread
+    SpscQueue<Action> notes_;
+    std::vector<Action> waiting_; // audio thread: notes due in a later block
+    std::vector<Action> actions_; // audio thread
 };
 
 } // namespace sonarello::sound

@@ -36,7 +36,7 @@ class Rows : public MidiRowTarget
         display = text;
         calls.push_back("show " + text);
     }
-    void startRow(int row) override { setRow(row, true); }
+    void startRow(int row, bool) override { setRow(row, true); }
     void stopRow(int row) override { setRow(row, false); }
 
     void countMessage()
