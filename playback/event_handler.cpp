@@ -134,9 +134,8 @@ std::chrono::milliseconds handlePointer(Player& p, WindowServices& s, int id)
     {
         if (held(kLeftButton))
         {
-            const float v = controls::readSliderValue(p.toolkit, p.window, id);
             p.rows.RowVolume[at(volume)] =
-                static_cast<std::int32_t>(text::roundToInt(v * kVolumeScale));
+                volumeFromSlider(controls::readSliderValue(p.toolkit, p.window, id));
             showVolume(p, id, volume);
         }
         if (held(kRightButton))
@@ -179,6 +178,12 @@ int rowInColumn(const Player& player, int id, int base)
 {
     const int row = id - base;
     return row >= 1 && row <= player.RowCount ? row : 0;
+}
+
+std::int32_t volumeFromSlider(float percent)
+{
+    return static_cast<std::int32_t>(
+        text::roundToInt(static_cast<double>(percent) * static_cast<double>(kVolumeScale)));
 }
 
 std::intptr_t handleMainWindowEvent(Player& player, WindowServices& services, std::uint32_t message,

@@ -137,6 +137,17 @@ TEST_F(EventHandler, FileStepsStopTheRowAndStayWithinTheCatalogue)
     EXPECT_TRUE(called(engine.takeCalls(), "open " + catalogue.path(2)));
 }
 
+TEST(EventHandlerVolume, SliderReadingTimesTheFloatScaleRoundsInDouble)
+{
+    const struct
+    {
+        float percent;
+        std::int32_t volume;
+    } cases[] = {{50.0f, 127}, {100.0f, 255}, {0.0f, 0}, {23.33f, 59}};
+    for (const auto& c : cases)
+        EXPECT_EQ(volumeFromSlider(c.percent), c.volume) << c.percent;
+}
+
 TEST_F(EventHandler, RightButtonOnPositionRewindsOneSecondOfAPlayingRow)
 {
     command(kPlayBase + 1);
