@@ -87,6 +87,15 @@ void rewind(Player& p, int row)
         p.engine.setTimeMs(stream, t - kRewindStepMs);
 }
 
+// The catalogue index one step from `index`, held within 1..fileCount; a "file=" value
+// from the settings may stand at the top of the int range, so index + 1 is never formed there.
+int steppedFileIndex(int index, int step, int fileCount)
+{
+    if (step > 0)
+        return index < fileCount ? index + 1 : fileCount;
+    return index > 1 ? index - 1 : 1;
+}
+
 void stepFile(Player& p, int id, int row, int step)
 {
     auto& rows = p.rows;
@@ -98,7 +107,7 @@ void stepFile(Player& p, int id, int row, int step)
     controls::setControlValue(p.toolkit, p.window, kLevelBase + row, -1.0f, "");
     gui::Control* cell = p.window.findControl(id);
     const int index = cell ? cell->auxValue(1) : 0;
-    const int next = step > 0 ? std::min(index + 1, p.catalogue.FileCount) : std::max(index - 1, 1);
+    const int next = steppedFileIndex(index, step, p.catalogue.FileCount);
     if (cell)
         cell->setAuxValue(1, next);
     controls::setControlValue(p.toolkit, p.window, id, 0.0f, "[<]" + p.catalogue.title(next));

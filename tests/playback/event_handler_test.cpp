@@ -135,6 +135,13 @@ TEST_F(EventHandler, FileStepsStopTheRowAndStayWithinTheCatalogue)
     EXPECT_EQ(aux1(kFileBase + 4), 2);
     command(kPlayBase + 4);
     EXPECT_TRUE(called(engine.takeCalls(), "open " + catalogue.path(2)));
+
+    // An index read from "file=" at the top of the int range steps to the last entry.
+    left = 0;
+    right = kButtonHeld;
+    window->findControl(kFileBase + 1)->setAuxValue(1, INT32_MAX);
+    pointer(kFileBase + 1);
+    EXPECT_EQ(aux1(kFileBase + 1), 4);
 }
 
 TEST(EventHandlerVolume, SliderReadingTimesTheFloatScaleRoundsInDouble)
