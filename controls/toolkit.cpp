@@ -60,7 +60,9 @@ std::int32_t loadAndShow(Toolkit& toolkit, gui::Canvas& canvas, std::string_view
     return storeImage(toolkit, std::move(*image));
 }
 
-void setUpControlText(Toolkit& toolkit, gui::Window& window, gui::Control& control, int id,
+// Sets up the image face or the two pictures a text names. Returns true when the text asks
+// for the drawn switch instead, which the caller draws once the record holds its look.
+bool setUpControlText(Toolkit& toolkit, gui::Control& control, gui::Window& window,
                       std::string_view text)
 {
     gui::Canvas canvas(control.image);
@@ -68,24 +70,21 @@ void setUpControlText(Toolkit& toolkit, gui::Window& window, gui::Control& contr
     if (slash == std::string_view::npos)
     {
         if (trimLeadingBlanks(text).empty())
-            return;
+            return false;
         control.setAuxValue(kAuxImageOff, loadAndShow(toolkit, canvas, text, true));
         control.setAuxValue(kAuxSwitchState, 0);
         window.showControl(control);
-        return;
+        return false;
     }
     const std::string_view first = text.substr(0, slash);
     const std::string_view second = text.substr(slash + 1);
     if (trimLeadingBlanks(std::string(first) + std::string(second)).empty())
-    {
-        toggleSwitch(toolkit, window, id, kSwitchCaptions);
-        toggleSwitch(toolkit, window, id, kSwitchCaptions);
-        return;
-    }
+        return true;
     control.setAuxValue(kAuxImageOff, loadAndShow(toolkit, canvas, first, true));
     control.setAuxValue(kAuxImageOn, loadAndShow(toolkit, canvas, second, false));
     control.setAuxValue(kAuxSwitchState, 0);
     window.showControl(control);
+    return false;
 }
 
 // The only painting path of a live control: the static part once (then from the cache), the
@@ -170,8 +169,7 @@ void createControl(Toolkit& toolkit, gui::Window& window, int id, int x, int y, 
         return;
     std::lock_guard guard(toolkit.lock);
     gui::Control& control = window.createControl(id, x, y, width, height, id > 0);
-    if (!text.empty())
-        setUpControlText(toolkit, window, control, id, text);
+    const bool drawnSwitch = !text.empty() && setUpControlText(toolkit, control, window, text);
     DrawnControl& record = toolkit.controls[static_cast<std::size_t>(id)];
     record.bevelWidth = bevelWidth;
     record.bevelColour.assign(bevelColour);
@@ -183,6 +181,13 @@ void createControl(Toolkit& toolkit, gui::Window& window, int id, int x, int y, 
     record.faceColour.assign(faceColour);
     record.faceMode = faceMode;
     setControlValue(toolkit, window, id, value, {});
+    // Switched on, then off: the switch ends off, with its caption and red lamp over the
+    // first paint rather than under it, in the look this call gives it.
+    if (drawnSwitch)
+    {
+        toggleSwitch(toolkit, window, id, kSwitchCaptions);
+        toggleSwitch(toolkit, window, id, kSwitchCaptions);
+    }
 }
 
 void setControlValue(Toolkit& toolkit, gui::Window& window, int id, float value,

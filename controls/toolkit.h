@@ -63,7 +63,8 @@ struct Toolkit
 bool validControlId(int id);
 
 // Creates the control and paints it. A non-empty text makes an image face ("name") or a
-// switch ("off/on" pictures, or "/" for the drawn OFF/ON switch); as "/" splits the two
+// switch ("off/on" pictures, or "/" for the drawn OFF/ON switch, which ends off with its
+// red lamp in the look of this call's arguments); as "/" splits the two
 // pictures, a picture is named relative to the current folder (a name holding ".") or is an
 // image compiled into the program. Ids outside 0..10000 are refused. GUI thread.
 void createControl(Toolkit& toolkit, gui::Window& window, int id, int x, int y, int width,

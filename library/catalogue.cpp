@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <numeric>
 #include <thread>
 
@@ -21,13 +22,22 @@ struct Measure
     std::uint32_t bytes = 0;
 };
 
-// Adds the folder's files of one kind while the catalogue has room.
-void addFiles(TrackCatalogue& c, const std::string& folder, std::string_view extension)
+bool isSameFile(const std::string& a, const std::string& b)
+{
+    std::error_code ec;
+    return !b.empty() && std::filesystem::equivalent(a, b, ec);
+}
+
+// Adds the folder's files of one kind, but `leftOut`, while the catalogue has room.
+void addFiles(TrackCatalogue& c, const std::string& folder, std::string_view extension,
+              const std::string& leftOut)
 {
     for (const auto& name : os::findFiles(folder, extension))
     {
         if (c.FileCount >= kMaxFiles)
             return;
+        if (isSameFile(folder + name, leftOut))
+            continue;
         ++c.FileCount;
         c.FilePath[static_cast<std::size_t>(c.FileCount)] = folder + name;
         c.FileTitle[static_cast<std::size_t>(c.FileCount)] =
@@ -154,11 +164,12 @@ std::int64_t bitRateKbps(std::uint32_t bytes, std::uint32_t ms)
     return std::clamp<std::int64_t>(text::roundToInt(kbps), INT32_MIN, INT32_MAX);
 }
 
-void scanCatalogue(TrackCatalogue& c, const std::string& workFolder, sound::SoundEngine& engine)
+void scanCatalogue(TrackCatalogue& c, const std::string& workFolder, sound::SoundEngine& engine,
+                   const std::string& leftOut)
 {
     c.FileCount = 0;
-    addFiles(c, workFolder, ".mp3");
-    addFiles(c, workFolder, ".wav");
+    addFiles(c, workFolder, ".mp3", leftOut);
+    addFiles(c, workFolder, ".wav", leftOut);
     sortByPath(c);
 
     std::string list =

@@ -28,8 +28,10 @@ struct TrackCatalogue
 
 // Fills the catalogue from `workFolder` (which ends in "/"), measures its first 200
 // entries through the engine's streams and writes the catalogue file into the folder.
+// `leftOut` names a file that is no track, whatever its path's spelling: the recording the
+// engine writes while it plays.
 void scanCatalogue(TrackCatalogue& catalogue, const std::string& workFolder,
-                   sound::SoundEngine& engine);
+                   sound::SoundEngine& engine, const std::string& leftOut = {});
 
 // The path without every occurrence of `extension`, from its last "/" on.
 std::string fileTitleFromPath(std::string_view path, std::string_view extension);

@@ -138,6 +138,10 @@ std::string formatSettings(const Settings& settings)
 
 bool saveSettings(const std::string& fileName, const Settings& settings)
 {
+    // A settings file the user made read-only freezes a set-up: renaming over it would
+    // replace it all the same.
+    if (os::isReadOnlyFile(fileName))
+        return false;
     return os::replaceFile(fileName, formatSettings(settings));
 }
 

@@ -40,7 +40,8 @@ double valueAfterKey(std::string_view line, std::string_view key);
 // One line per row (without its line end), then the lines kept for rows above rowCount.
 std::string formatSettings(const Settings& settings);
 
-// Writes the file whole through a temporary file; false (old file untouched) on failure.
+// Writes the file whole through a temporary file; false (old file untouched) on failure
+// and for a file that exists but may not be written.
 bool saveSettings(const std::string& fileName, const Settings& settings);
 
 } // namespace sonarello

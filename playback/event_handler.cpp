@@ -87,6 +87,15 @@ void rewind(Player& p, int row)
         p.engine.setTimeMs(stream, t - kRewindStepMs);
 }
 
+// The catalogue index one step from `index`, held within 1..fileCount; a "file=" value
+// from the settings may stand at the top of the int range, so index + 1 is never formed there.
+int steppedFileIndex(int index, int step, int fileCount)
+{
+    if (step > 0)
+        return index < fileCount ? index + 1 : fileCount;
+    return index > 1 ? index - 1 : 1;
+}
+
 void stepFile(Player& p, int id, int row, int step)
 {
     auto& rows = p.rows;
@@ -98,7 +107,7 @@ void stepFile(Player& p, int id, int row, int step)
     controls::setControlValue(p.toolkit, p.window, kLevelBase + row, -1.0f, "");
     gui::Control* cell = p.window.findControl(id);
     const int index = cell ? cell->auxValue(1) : 0;
-    const int next = step > 0 ? std::min(index + 1, p.catalogue.FileCount) : std::max(index - 1, 1);
+    const int next = steppedFileIndex(index, step, p.catalogue.FileCount);
     if (cell)
         cell->setAuxValue(1, next);
     controls::setControlValue(p.toolkit, p.window, id, 0.0f, "[<]" + p.catalogue.title(next));
@@ -134,9 +143,8 @@ std::chrono::milliseconds handlePointer(Player& p, WindowServices& s, int id)
     {
         if (held(kLeftButton))
         {
-            const float v = controls::readSliderValue(p.toolkit, p.window, id);
             p.rows.RowVolume[at(volume)] =
-                static_cast<std::int32_t>(text::roundToInt(v * kVolumeScale));
+                volumeFromSlider(controls::readSliderValue(p.toolkit, p.window, id));
             showVolume(p, id, volume);
         }
         if (held(kRightButton))
@@ -179,6 +187,12 @@ int rowInColumn(const Player& player, int id, int base)
 {
     const int row = id - base;
     return row >= 1 && row <= player.RowCount ? row : 0;
+}
+
+std::int32_t volumeFromSlider(float percent)
+{
+    return static_cast<std::int32_t>(
+        text::roundToInt(static_cast<double>(percent) * static_cast<double>(kVolumeScale)));
 }
 
 std::intptr_t handleMainWindowEvent(Player& player, WindowServices& services, std::uint32_t message,

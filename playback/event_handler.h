@@ -48,4 +48,8 @@ std::intptr_t handleMainWindowEvent(Player& player, WindowServices& services, st
 // The row of `id` in the column of `base`, or 0 when id is not one of its cells.
 int rowInColumn(const Player& player, int id, int base);
 
+// The stored volume for a slider reading: the single-precision scale, multiplied and rounded
+// in double, so a reading of 50 gives 127 (a float product would be 127.5 and round to 128).
+std::int32_t volumeFromSlider(float percent);
+
 } // namespace sonarello

@@ -21,6 +21,7 @@ namespace
 {
 
 constexpr int kLargeBlockBytes = 256 * 1024;
+constexpr std::string_view kRecordingPrefix = "wav:"; // --audio=wav:FILE records into FILE
 
 bool displayAvailable()
 {
@@ -155,7 +156,10 @@ int runProgram(const CommandLine& line, const StartupServices& services)
         return kExitNoSoundEngine;
     }
     program.WorkFolder = os::workingFolder();
-    scanCatalogue(program.catalogue, program.WorkFolder, *program.engine);
+    // The engine has already created the file it records into; it is no track.
+    const std::string recording =
+        line.audio.starts_with(kRecordingPrefix) ? line.audio.substr(kRecordingPrefix.size()) : "";
+    scanCatalogue(program.catalogue, program.WorkFolder, *program.engine, recording);
     if (program.catalogue.FileCount == 0)
     {
         services.showMessage(kNoAudioFileMessage);

@@ -410,6 +410,11 @@ int chooseFromList(std::string_view title, int width, int height,
     open = &dialog;
     dialog.setWindowTitle(QString::fromUtf8(title.data(), static_cast<qsizetype>(title.size())));
     dialog.setWindowModality(Qt::NonModal);
+    // A top-level window of its own, with the boxes of one: QDialog would drop the minimise
+    // and maximise boxes.
+    dialog.setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                          Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint |
+                          Qt::WindowCloseButtonHint);
     dialog.resize(width, height);
     auto* list = new QComboBox(&dialog);
     list->setObjectName(QStringLiteral("devices"));

@@ -81,7 +81,11 @@ bool replaceFile(const std::string& path, std::string_view contents)
     const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0)
         return false;
-    const bool written = writeAll(fd, contents) && ::fsync(fd) == 0;
+    struct stat old
+    {
+    };
+    const bool keptMode = ::stat(path.c_str(), &old) != 0 || ::fchmod(fd, old.st_mode & 07777) == 0;
+    const bool written = keptMode && writeAll(fd, contents) && ::fsync(fd) == 0;
     const bool closed = ::close(fd) == 0;
     if (!written || !closed || ::rename(temp.c_str(), path.c_str()) != 0)
     {
@@ -89,6 +93,18 @@ bool replaceFile(const std::string& path, std::string_view contents)
         return false;
     }
     return true;
+}
+
+bool isReadOnlyFile(const std::string& path)
+{
+    struct stat st
+    {
+    };
+    if (::stat(path.c_str(), &st) != 0)
+        return false;
+    if (::geteuid() == 0)
+        return (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
+    return ::access(path.c_str(), W_OK) != 0;
 }
 
 } // namespace sonarello::os

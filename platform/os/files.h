@@ -18,7 +18,13 @@ std::vector<std::string> findFiles(const std::string& folder, std::string_view e
 
 // Writes `contents` to a temporary file beside `path`, flushes it to disk and renames it
 // into place, so `path` always holds either its old or its new contents, whole. False
-// (with the old file untouched) when any step fails.
+// (with the old file untouched) when any step fails. The new file keeps the permission
+// bits of the file it replaces.
 bool replaceFile(const std::string& path, std::string_view contents);
+
+// True when `path` exists and this process may not write it. The superuser may write any
+// file, so for it a file that grants no write permission to anyone counts as read-only:
+// the user froze it on purpose.
+bool isReadOnlyFile(const std::string& path);
 
 } // namespace sonarello::os

@@ -129,14 +129,18 @@ TEST_F(ToolkitTest, DegenerateSizesAndWildValuesAreHarmless)
     EXPECT_EQ(imageOf(13).at(39, 8), rgb(249, 15, 6));
 }
 
-TEST_F(ToolkitTest, DrawnSwitchStartsOffWithARedLamp)
+TEST_F(ToolkitTest, DrawnSwitchStartsOffWithARedLampOverItsFace)
 {
-    createControl(toolkit, window, 3401, 295, 48, 40, 20, "/", 0, "", 0.0f, 0, "", 0, "", "", 99);
+    createControl(toolkit, window, 3401, 295, 48, 40, 20, "/", 0, "", 0.0f, 0, "", 0, "ori_ago",
+                  "grigio", 0);
+    createControl(toolkit, window, 3402, 295, 68, 40, 20, "", 0, "", 0.0f, 0, "", 0, "ori_ago",
+                  "grigio", 0);
     const gui::Control* control = window.findControl(3401);
     ASSERT_NE(control, nullptr);
     EXPECT_EQ(control->auxValue(kAuxSwitchState), 0);
     EXPECT_EQ(control->image.at(7, 10), rgb(135, 0, 0));  // radius 5, centred at x 12
     EXPECT_EQ(control->image.at(10, 10), rgb(200, 0, 0)); // radius 0
+    EXPECT_EQ(control->image.at(38, 1), imageOf(3402).at(38, 1)) << "the face this call gives";
 
     toggleSwitch(toolkit, window, 3401, "OFF/ON");
     EXPECT_EQ(control->auxValue(kAuxSwitchState), 1);

@@ -136,3 +136,21 @@ TEST_F(SettingsFileOnDisk, FullDiskKeepsTheOldFileWhole)
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path()), {}), 1)
         << "no temporary file left";
 }
+
+TEST_F(SettingsFileOnDisk, ReadOnlyFileStaysAndAReplacedFileKeepsItsPermissions)
+{
+    namespace fs = std::filesystem;
+    std::ofstream(path) << "riga=1,velo=7\r\n";
+    auto s = loadSettings(path, 1);
+    s.rows[1].RowSpeed = 8;
+    const auto readOnly = fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read;
+    fs::permissions(path, readOnly);
+    EXPECT_FALSE(saveSettings(path, s));
+    EXPECT_EQ(test::readWholeFile(path), "riga=1,velo=7\r\n");
+    EXPECT_EQ(fs::status(path).permissions(), readOnly);
+
+    fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write);
+    ASSERT_TRUE(saveSettings(path, s));
+    EXPECT_EQ(test::readWholeFile(path), formatSettings(s));
+    EXPECT_EQ(fs::status(path).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+}

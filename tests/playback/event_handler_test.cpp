@@ -135,6 +135,24 @@ TEST_F(EventHandler, FileStepsStopTheRowAndStayWithinTheCatalogue)
     EXPECT_EQ(aux1(kFileBase + 4), 2);
     command(kPlayBase + 4);
     EXPECT_TRUE(called(engine.takeCalls(), "open " + catalogue.path(2)));
+
+    // An index read from "file=" at the top of the int range steps to the last entry.
+    left = 0;
+    right = kButtonHeld;
+    window->findControl(kFileBase + 1)->setAuxValue(1, INT32_MAX);
+    pointer(kFileBase + 1);
+    EXPECT_EQ(aux1(kFileBase + 1), 4);
+}
+
+TEST(EventHandlerVolume, SliderReadingTimesTheFloatScaleRoundsInDouble)
+{
+    const struct
+    {
+        float percent;
+        std::int32_t volume;
+    } cases[] = {{50.0f, 127}, {100.0f, 255}, {0.0f, 0}, {23.33f, 59}};
+    for (const auto& c : cases)
+        EXPECT_EQ(volumeFromSlider(c.percent), c.volume) << c.percent;
 }
 
 TEST_F(EventHandler, RightButtonOnPositionRewindsOneSecondOfAPlayingRow)

@@ -62,6 +62,15 @@ TEST_F(Startup, EmptyFolderWritesTheListThenEndsWithItsMessage)
               "Dormelto: 0 files. *" + folder.path().string() + "/*\r\n");
 }
 
+TEST_F(Startup, TheRecordingIsNoTrack)
+{
+    // The engine creates the file it records into before the folder is scanned.
+    ASSERT_TRUE(soundgen::writeSound(folder.file("take.wav"), {}, soundgen::Container::Wav16));
+    EXPECT_EQ(run({"--audio=wav:./take.wav"}), kExitNoAudioFile);
+    EXPECT_EQ(test::readWholeFile(folder.file("lista mp3.txt")),
+              "Dormelto: 0 files. *" + folder.path().string() + "/*\r\n");
+}
+
 TEST_F(Startup, SecondCopyEndsSilently)
 {
     const int fd = ::open((runtime.path() / "Sonarello.exe").c_str(), O_RDWR | O_CREAT, 0600);

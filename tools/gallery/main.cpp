@@ -19,7 +19,6 @@ constexpr int kScale = 2;
 constexpr gui::Colour kSheetColour = gui::rgb(236, 236, 230);
 constexpr gui::Colour kLabelColour = gui::rgb(40, 40, 40);
 constexpr std::int32_t kWhite = 0xFFFFFF;
-constexpr int kNoFace = 99; // a face mode that paints nothing
 
 struct Label
 {
@@ -49,15 +48,11 @@ struct Gallery
         return id;
     }
 
-    // The drawn switch takes its look from the record its id held before, so the id is
-    // created twice: once for the look, once as the switch.
     int addSwitch(int x, int y, std::string_view label, bool on)
     {
         const int id = nextId++;
-        controls::createControl(toolkit, window, id, x, y, 70, 20, "", 2, "grigio", 0.0f, 0, "",
-                                kWhite, "switch", "grigio", 0);
         controls::createControl(toolkit, window, id, x, y, 70, 20, "/", 2, "grigio", 0.0f, 0, "",
-                                kWhite, "switch", "grigio", kNoFace);
+                                kWhite, "switch", "grigio", 0);
         if (on)
             controls::toggleSwitch(toolkit, window, id, "OFF/ON");
         labels.push_back({x, y + 22, std::string(label)});
