@@ -71,14 +71,15 @@ void MidiDispatcher::setNoteStarter(sound::NoteStarter* starter)
     noteStarter_.store(starter, std::memory_order_release);
 }
 
-bool MidiDispatcher::hasRoom(int slot) const noexcept
+int MidiDispatcher::room(int slot) const noexcept
 {
     if (slot < 0 || slot >= kMaxInputSlots)
-        return false;
+        return 0;
     const Slot& s = (*slots_)[static_cast<std::size_t>(slot)];
-    return s.started.load(std::memory_order_acquire) &&
-           s.head.load(std::memory_order_relaxed) - s.tail.load(std::memory_order_acquire) <
-               kSlotQueueCapacity;
+    if (!s.started.load(std::memory_order_acquire))
+        return 0;
+    return static_cast<int>(kSlotQueueCapacity - (s.head.load(std::memory_order_relaxed) -
+                                                  s.tail.load(std::memory_order_acquire)));
 }
 
 // MIDI library thread
@@ -88,7 +89,7 @@ bool MidiDispatcher::post(int slot, ShortMessage message) noexcept
     const int kind = static_cast<int>(message & 0xF0);
     const int note = static_cast<int>(message >> 8 & 0x7F);
     const bool on = kind == 0x90 && (message >> 16 & 0x7F) != 0;
-    if (starter != nullptr && (on || kind == 0x80 || kind == 0x90) && hasRoom(slot))
+    if (starter != nullptr && (on || kind == 0x80 || kind == 0x90) && room(slot) > 0)
     {
         const auto arrival = std::chrono::duration_cast<std::chrono::nanoseconds>(
                                  std::chrono::steady_clock::now().time_since_epoch())
@@ -101,7 +102,7 @@ bool MidiDispatcher::post(int slot, ShortMessage message) noexcept
 
 bool MidiDispatcher::postStarted(int slot, ShortMessage message) noexcept
 {
-    if (!hasRoom(slot))
+    if (room(slot) <= 0)
         return false;
     Slot& s = (*slots_)[static_cast<std::size_t>(slot)];
     const std::size_t head = s.head.load(std::memory_order_relaxed);

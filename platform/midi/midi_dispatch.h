@@ -50,8 +50,9 @@ class MidiDispatcher
     bool post(int slot, ShortMessage message) noexcept;
     // The same without the note starter: the caller (the audio thread) has already acted.
     bool postStarted(int slot, ShortMessage message) noexcept;
-    // A post to the slot would be taken; only the slot's one producer may rely on it.
-    bool hasRoom(int slot) const noexcept;
+    // How many posts to the slot would be taken now (0 while it is stopped); only the slot's
+    // one producer may rely on it.
+    int room(int slot) const noexcept;
 
   private:
     struct Entry

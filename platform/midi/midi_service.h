@@ -83,5 +83,7 @@ std::string chooseMidiApi(std::string_view choice, bool sequencerExists, bool ja
 // The service over the system's MIDI (RtMidi); `choice` is auto | alsa | jack | none. Never
 // fails: where the system has no MIDI it lists no port and its opens return kNoPort.
 std::unique_ptr<MidiService> createMidiService(std::string_view choice);
+// The service over the player's JACK client (what createMidiService gives for "jack").
+std::unique_ptr<MidiService> createJackMidiService();
 
 } // namespace sonarello::midi

@@ -619,7 +619,10 @@ std::unique_ptr<MidiService> createMidiService(std::string_view choice)
         const bool sequencer = ::access(kSequencerDevice, F_OK) == 0;
         api = chooseMidiApi(choice, sequencer, !sequencer && jackServerRuns());
     }
-    return std::make_unique<RtMidiService>(chooseMidiApi(api, false, false));
+    api = chooseMidiApi(api, false, false);
+    if (api == "jack")
+        return createJackMidiService();
+    return std::make_unique<RtMidiService>(api);
 }
 
 } // namespace sonarello::midi

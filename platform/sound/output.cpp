@@ -1,5 +1,6 @@
 #include "output.h"
 
+#include "../jack_session.h"
 #include "../raii.h"
 #include "mixer.h"
 
@@ -8,7 +9,6 @@
 #include <array>
 #include <atomic>
 #include <chrono>
-#include <jack/jack.h>
 #include <sndfile.h>
 #include <thread>
 #include <vector>
@@ -20,8 +20,6 @@ namespace
 {
 
 using SndFile = std::unique_ptr<SNDFILE, Deleter<sf_close>>;
-using JackClient = std::unique_ptr<jack_client_t, Deleter<jack_client_close>>;
-using JackPortNames = std::unique_ptr<const char*, Deleter<jack_free>>;
 
 constexpr const char* kClientName = "Sonarello";
 
@@ -92,6 +90,7 @@ class DeviceOutput final : public Output
                     unsigned frames = static_cast<unsigned>(periodFrames);
                     audio_->openStream(&params, nullptr, RTAUDIO_FLOAT32, rate, &frames,
                                        &renderCallback, &mixer, &options, &onRtError);
+                    mixer.setNoteDelayFrames(static_cast<int>(frames));
                     break;
                 }
                 catch (const RtAudioError& e)
@@ -151,105 +150,30 @@ class DeviceOutput final : public Output
     unsigned errorsAtStart_ = 0;
 };
 
-// A JACK client of our own. RtAudio's JACK backend closes its client from a thread of its
-// own when the server goes away, racing the server's thread; here the shutdown callback
-// only raises a flag and the watchdog closes the client.
+// The audio of the player's JACK client: the session renders the mixer in its process
+// callback, and opens the client again when the server returns.
 class JackOutput final : public Output
 {
   public:
     bool open(const OutputChoice& choice, Mixer& mixer, std::string& error)
     {
-        silenceJack();
-        jack_status_t status{};
-        client_.reset(jack_client_open(kClientName, JackNoStartServer, &status));
-        if (!client_)
-        {
-            error = "no JACK server";
-            return false;
-        }
-        mixer_ = &mixer;
-        rate_ = static_cast<int>(jack_get_sample_rate(client_.get()));
-        mixer.setOutputRate(rate_);
-        for (int i = 0; i < 2; ++i)
-        {
-            const std::string name = "out_" + std::to_string(i + 1);
-            ports_[i] = jack_port_register(client_.get(), name.c_str(), JACK_DEFAULT_AUDIO_TYPE,
-                                           JackPortIsOutput, 0);
-            if (!ports_[i])
-            {
-                error = "cannot register the JACK ports";
-                return false;
-            }
-        }
-        jack_set_process_callback(client_.get(), &JackOutput::process, this);
-        jack_on_info_shutdown(client_.get(), &JackOutput::shutdown, this);
-        if (jack_activate(client_.get()) != 0)
-        {
-            error = "cannot activate the JACK client";
-            return false;
-        }
-        if (choice.connect)
-            connectToPlayback();
-        return true;
+        opened_ = jack::Session::instance().openAudio(mixer, choice.connect, error);
+        rate_ = opened_ ? jack::Session::instance().sampleRate() : 0;
+        return opened_;
     }
 
     ~JackOutput() override
     {
-        if (client_ && !gone_.load())
-            jack_deactivate(client_.get());
+        if (opened_)
+            jack::Session::instance().closeAudio();
     }
 
     int sampleRate() const override { return rate_; }
-    bool running() override { return !gone_.load(std::memory_order_acquire); }
-
-    static void silenceJack()
-    {
-        jack_set_error_function([](const char*) {});
-        jack_set_info_function([](const char*) {});
-    }
+    bool running() override { return true; } // the session brings it back
 
   private:
-    void connectToPlayback()
-    {
-        JackPortNames playback(jack_get_ports(client_.get(), nullptr, JACK_DEFAULT_AUDIO_TYPE,
-                                              JackPortIsPhysical | JackPortIsInput));
-        for (int i = 0; playback && i < 2 && playback.get()[i]; ++i)
-            jack_connect(client_.get(), jack_port_name(ports_[i]), playback.get()[i]);
-    }
-
-    // audio thread (JACK's process callback)
-    static int process(jack_nframes_t frames, void* self) noexcept
-    {
-        auto& out = *static_cast<JackOutput*>(self);
-        auto* left = static_cast<float*>(jack_port_get_buffer(out.ports_[0], frames));
-        auto* right = static_cast<float*>(jack_port_get_buffer(out.ports_[1], frames));
-        for (jack_nframes_t done = 0; done < frames;)
-        {
-            const auto n = std::min<jack_nframes_t>(frames - done, kBlock);
-            out.mixer_->render(out.block_.data(), static_cast<int>(n));
-            for (jack_nframes_t i = 0; i < n; ++i)
-            {
-                left[done + i] = out.block_[2 * i];
-                right[done + i] = out.block_[2 * i + 1];
-            }
-            done += n;
-        }
-        return 0;
-    }
-
-    // JACK's thread, when the server goes away
-    static void shutdown(jack_status_t, const char*, void* self) noexcept
-    {
-        static_cast<JackOutput*>(self)->gone_.store(true, std::memory_order_release);
-    }
-
-    static constexpr jack_nframes_t kBlock = 1024;
-    std::array<float, kBlock * 2> block_{};
-    std::array<jack_port_t*, 2> ports_{};
-    Mixer* mixer_ = nullptr;
+    bool opened_ = false;
     int rate_ = 0;
-    std::atomic<bool> gone_{false};
-    JackClient client_; // closed first, before the members its callbacks use
 };
 
 // A thread that renders one period at a time at the pace of the wall clock, and writes
@@ -262,6 +186,7 @@ class ClockOutput final : public Output
     {
         rate_ = rate;
         mixer.setOutputRate(rate);
+        mixer.setNoteDelayFrames(periodFrames);
         if (!wavPath.empty())
         {
             SF_INFO info{};
@@ -352,10 +277,7 @@ std::optional<OutputChoice> parseOutputChoice(const std::string& text, bool& val
 
 bool jackServerRunning()
 {
-    JackOutput::silenceJack();
-    jack_status_t status{};
-    const JackClient probe(jack_client_open("Sonarello-probe", JackNoStartServer, &status));
-    return probe != nullptr;
+    return jack::serverRunning();
 }
 
 std::unique_ptr<Output> openOutput(const OutputChoice& choice, Mixer& mixer, int askedRate,

@@ -1,0 +1,63 @@
+// The player's one JACK client, "Sonarello": audio outputs out_1 and out_2, the MIDI input
+// midi_in and output midi_out, the connections chosen by name, and the server-loss policy.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace sonarello::sound
+{
+class Mixer;
+}
+
+namespace sonarello::midi
+{
+class MidiDispatcher;
+}
+
+namespace sonarello::jack
+{
+
+// Control threads (every call locks); its process callback is the audio thread. When the
+// server goes away the client is set aside, never closed (closing a dead server's client can
+// crash); a new one with the same name and ports is opened when the server answers again, and
+// every connection asked for here is made again.
+class Session
+{
+  public:
+    static Session& instance();
+
+    // The mixer renders into out_1 and out_2, and notes read on midi_in start its cues at
+    // their own frame. False with a reason when no server answers.
+    bool openAudio(sound::Mixer& mixer, bool connectPlayback, std::string& error);
+    void closeAudio();
+    int sampleRate();
+
+    // midi_in's messages go to the dispatcher's slot; midi_out is registered beside it.
+    bool openMidi(midi::MidiDispatcher& dispatcher, int slot);
+    void closeMidi();
+
+    // The other clients' MIDI ports: sources (their outputs) or destinations, system order.
+    std::vector<std::string> midiPorts(bool sources);
+    // A port of another client connected to midi_in, or midi_out connected to a port; kept by
+    // name, and made again whenever the port or the server returns. False when it could not
+    // be made now.
+    bool connectMidi(const std::string& port, bool source);
+    void disconnectMidi(const std::string& port, bool source);
+
+    bool serverUp();
+
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+
+  private:
+    Session();
+    ~Session();
+    struct State;
+    State* state_; // never freed: JACK's threads may still hold it when the process ends
+};
+
+// True when a JACK server answers (without starting one).
+bool serverRunning();
+
+} // namespace sonarello::jack
