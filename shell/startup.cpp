@@ -68,6 +68,7 @@ void buildWindow(Program& program)
                                     *program.engine,
                                     program.catalogue,
                                     program.RowCount,
+                                    {},
                                     {}});
     program.player->rows.resize(program.RowCount);
     program.player->cues.resize(static_cast<std::size_t>(program.RowCount) + 1);

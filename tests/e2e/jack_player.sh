@@ -2,7 +2,9 @@
 # Runs the real player headless on a JACK server of its own (the dummy driver: no sound
 # card), with JACK MIDI, in a folder of three tones (row 3 at volume 127), and hands it to
 # jack_tester.py. Usage: jack_player.sh SONARELLO SOUNDGEN check | latency [NOTES] | restart
-# (restart: the server is stopped and started again while a row plays).
+# (restart: the server is stopped and started again while a row plays; latency also measures
+# jack_midisine, a synth that answers each note at its own frame, as the floor). PERIOD sets
+# the server's period (default 128 frames).
 set -euo pipefail
 sonarello=$(realpath "$1") soundgen=$(realpath "$2")
 shift 2
@@ -15,7 +17,7 @@ work=$(mktemp -d)
 server="sonarello-e2e-$$-$RANDOM"
 export JACK_DEFAULT_SERVER=$server XDG_RUNTIME_DIR=$work
 startServer() {
-    jackd -n "$server" --no-realtime -d dummy -r 48000 -p 128 >>"$work/jackd.log" 2>&1 &
+    jackd -n "$server" --no-realtime -d dummy -r 48000 -p "${PERIOD:-128}" >>"$work/jackd.log" 2>&1 &
     jackd=$!
     for _ in $(seq 100); do
         /usr/bin/python3 -c 'import jack; jack.Client("probe", no_start_server=True)' 2>/dev/null && return
@@ -49,6 +51,14 @@ if [[ "$1" == restart ]]; then
     startServer
     tester after
     kill -0 "$player" || { echo "the player died"; exit 1; }
+elif [[ "$1" == latency ]]; then
+    tester latency "${2:-50}" Sonarello
+    if command -v jack_midisine >/dev/null; then
+        jack_midisine >/dev/null 2>&1 &
+        synth=$!
+        tester latency "${2:-50}" midisine
+        kill "$synth"
+    fi
 else
     tester "$@"
 fi

@@ -3,8 +3,10 @@
 clients (a sender and a recorder), as a controller and a mixing desk would.
 
   jack_tester.py check     notes start, stop and mix rows, volumes hold (exit 1 on a fault)
-  jack_tester.py latency N N notes at random offsets within the period: note-to-sound
-                           latency in frames, min / median / max
+  jack_tester.py latency N [CLIENT]
+                           N notes at random offsets within the period, sent to CLIENT
+                           (Sonarello, or a synth such as midisine): note-to-sound latency
+                           in frames, min / median / max
   jack_tester.py before    before a server restart: note 36 starts row 1
   jack_tester.py after     after it: row 1 sounds again, and a new note plays row 2
 """
@@ -20,7 +22,8 @@ NOTE_ON, NOTE_OFF = 0x90, 0x80
 
 
 class Tester:
-    def __init__(self):
+    def __init__(self, target="Sonarello"):
+        self.target = target
         self.sender = jack.Client("sonarello-tester-notes", no_start_server=True)
         self.recorder = jack.Client("sonarello-tester-ears", no_start_server=True)
         self.out = self.sender.midi_outports.register("notes")
@@ -49,11 +52,11 @@ class Tester:
         self.recorder.activate()
         start = time.monotonic()
         while time.monotonic() - start < wait:
-            audio = self.recorder.get_ports("Sonarello", is_audio=True, is_output=True)
-            midi = [p for p in self.sender.get_ports(is_midi=True, is_input=True) if "Sonarello" in p.name]
-            if len(audio) >= 2 and midi:
-                self.recorder.connect(audio[0], self.ins[0])
-                self.recorder.connect(audio[1], self.ins[1])
+            audio = self.recorder.get_ports(self.target + ":", is_audio=True, is_output=True)
+            midi = self.sender.get_ports(self.target + ":", is_midi=True, is_input=True)
+            if audio and midi:
+                for port, ear in zip(audio, self.ins):
+                    self.recorder.connect(port, ear)
                 self.sender.connect(self.out, midi[0])
                 time.sleep(0.3)
                 return
@@ -150,7 +153,7 @@ def latency(tester, count):
     if not results:
         sys.exit("no note was heard")
     r = np.array(results)
-    print(f"note-to-sound latency over {len(r)} notes at a {tester.period}-frame period, "
+    print(f"{tester.target}: note-to-sound latency over {len(r)} notes at a {tester.period}-frame period, "
           f"{tester.rate} Hz: min {r.min()} frames, median {int(np.median(r))} frames, max {r.max()} frames")
     if len(r) < count:
         sys.exit(f"{count - len(r)} notes were not heard")
@@ -187,7 +190,7 @@ def after_restart(tester):
 
 
 def main():
-    tester = Tester()
+    tester = Tester(sys.argv[3] if sys.argv[1] == "latency" and len(sys.argv) > 3 else "Sonarello")
     tester.connect()
     if sys.argv[1] == "check":
         check(tester)
