@@ -435,9 +435,8 @@ std::vector<std::string> Session::midiPorts(bool sources)
         return ports;
     const char** names = jack_get_ports(state_->client.get(), nullptr, JACK_DEFAULT_MIDI_TYPE,
                                         sources ? JackPortIsOutput : JackPortIsInput);
-    const std::string own = std::string(kClientName) + ":";
     for (std::size_t i = 0; names != nullptr && names[i] != nullptr; ++i)
-        if (std::string_view(names[i]).rfind(own, 0) != 0)
+        if (!midi::isPlayerPort(names[i]))
             ports.emplace_back(names[i]);
     jack_free(static_cast<void*>(names));
     return ports;

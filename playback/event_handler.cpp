@@ -110,7 +110,7 @@ void stepFile(Player& p, int id, int row, int step)
     const int next = steppedFileIndex(index, step, p.catalogue.FileCount);
     if (cell)
         cell->setAuxValue(1, next);
-    p.engine.prefetch(p.catalogue.path(next)); // the row's cue follows once the head is decoded
+    syncCue(p, row); // a note never plays the file the row left
     controls::setControlValue(p.toolkit, p.window, id, 0.0f, "[<]" + p.catalogue.title(next));
     openRowStream(p, p.catalogue.path(next), row);
 }

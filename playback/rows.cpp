@@ -180,6 +180,8 @@ void syncCue(Player& player, int row)
     {
         if (!path.empty())
             engine.prefetch(path);
+        if (cue.armed)
+            engine.setCue(row + kMidiRowOffset, sound::kNoStream, 0, 0, wanted.sounding);
         cue.armed = false;
         return;
     }

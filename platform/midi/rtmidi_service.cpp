@@ -1,24 +1,16 @@
-// The MIDI service over RtMidi: ALSA sequencer or JACK MIDI. Every RtMidi call is wrapped:
-// its exceptions become "no port". With JACK a watchdog thread opens the virtual port and
-// the chosen ports again when the server stops and returns.
+// The MIDI service over RtMidi for the ALSA sequencer (JACK MIDI is the player's JACK client).
+// Every RtMidi call is wrapped: its exceptions become "no port".
+#include "platform/jack_session.h"
 #include "platform/midi/midi_dispatch.h"
 #include "platform/midi/midi_service.h"
-#include "platform/raii.h"
 
 #include <RtMidi.h>
-#include <jack/jack.h>
-#include <jack/midiport.h>
 
 #include <atomic>
-#include <chrono>
-#include <condition_variable>
 #include <cstdio>
-#include <cstdlib>
 #include <map>
 #include <mutex>
 #include <string>
-#include <thread>
-#include <type_traits>
 #include <unistd.h>
 #include <utility>
 #include <vector>
@@ -28,12 +20,7 @@ namespace sonarello::midi
 namespace
 {
 
-using namespace std::chrono_literals;
-
 constexpr const char* kSequencerDevice = "/dev/snd/seq";
-constexpr auto kWatchdogPeriod = 100ms;
-constexpr auto kReconnectWindow = 1500ms; // after a port came or went
-constexpr auto kBlindRetryPeriod = 1s;    // reconnect attempts where the server leaves no socket
 constexpr std::size_t kMaxShortMessageBytes = 3;
 constexpr unsigned char kFirstStatusByte = 0x80;
 constexpr unsigned char kSysExStart = 0xF0;
@@ -41,7 +28,6 @@ constexpr unsigned char kSysExStart = 0xF0;
 const std::string kInputClient = std::string(kClientName) + " in";
 const std::string kOutputClient = std::string(kClientName) + " out";
 const std::string kListClient = std::string(kClientName) + " list";
-const std::string kWatchClient = std::string(kClientName) + " watch";
 
 // Where an input's library callback posts its messages. Outlives the RtMidiIn that calls it.
 struct Route
@@ -108,115 +94,28 @@ std::vector<std::pair<unsigned, std::string>> foreignPorts(RtMidi& midi)
     return ports;
 }
 
-using JackClient = std::unique_ptr<jack_client_t, Deleter<jack_client_close>>;
-
-void quietJackMessage(const char*) {}
-void printJackMessage(const char* text)
-{
-    std::fprintf(stderr, "%s\n", text);
-}
-
-std::string jackServerName()
-{
-    const char* name = std::getenv("JACK_DEFAULT_SERVER");
-    return name != nullptr && *name != '\0' ? name : "default";
-}
-
-// The server's socket where jackd keeps it; PipeWire's JACK has none.
-bool jackSocketExists()
-{
-    const std::string file = "/jack_" + jackServerName() + "_" + std::to_string(::getuid()) + "_0";
-    return ::access(("/dev/shm" + file).c_str(), F_OK) == 0 ||
-           ::access(("/tmp" + file).c_str(), F_OK) == 0;
-}
-
-bool jackServerRuns()
-{
-    // Only at start-up, on the main thread: the probe's failure is not worth four lines of
-    // the JACK library on standard error.
-    jack_set_error_function(&quietJackMessage);
-    const JackClient probe(jack_client_open(kWatchClient.c_str(), JackNoStartServer, nullptr));
-    jack_set_error_function(&printJackMessage);
-    return probe != nullptr;
-}
-
-// An output of ours held open on JACK, connected to the chosen port and sending nothing.
-// RtMidi's JACK output frees its buffer before it closes its client, whose last period can
-// then read freed memory; closing this client first stops its thread.
-class JackHeldOutput
-{
-  public:
-    static std::unique_ptr<JackHeldOutput> open(const std::string& destination)
-    {
-        auto held = std::make_unique<JackHeldOutput>();
-        held->client_.reset(jack_client_open(kOutputClient.c_str(), JackNoStartServer, nullptr));
-        if (!held->client_)
-            return nullptr;
-        jack_client_t* client = held->client_.get();
-        held->port_ =
-            jack_port_register(client, "out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
-        if (held->port_ == nullptr)
-            return nullptr;
-        jack_set_process_callback(client, &JackHeldOutput::process, held.get());
-        if (jack_activate(client) != 0 ||
-            jack_connect(client, jack_port_name(held->port_), destination.c_str()) != 0)
-            return nullptr;
-        return held;
-    }
-
-  private:
-    // JACK thread: an output port's buffer must be emptied in every period.
-    static int process(jack_nframes_t frames, void* self) noexcept
-    {
-        jack_midi_clear_buffer(
-            jack_port_get_buffer(static_cast<JackHeldOutput*>(self)->port_, frames));
-        return 0;
-    }
-
-    JackClient client_;
-    jack_port_t* port_ = nullptr;
-};
-
 class RtMidiService final : public MidiService
 {
   public:
     explicit RtMidiService(std::string api) : apiName_(std::move(api))
     {
-        api_ = apiName_ == "alsa"   ? RtMidi::LINUX_ALSA
-               : apiName_ == "jack" ? RtMidi::UNIX_JACK
-                                    : RtMidi::RTMIDI_DUMMY;
+        api_ = apiName_ == "alsa" ? RtMidi::LINUX_ALSA : RtMidi::RTMIDI_DUMMY;
         if (api_ == RtMidi::RTMIDI_DUMMY)
             return;
         virtual_.dispatcher = &dispatcher_;
         virtual_.slot = dispatcher_.claimSlot();
         dispatcher_.setStarted(virtual_.slot, true);
-        if (api_ == RtMidi::UNIX_JACK)
-            connectWatch();
-        {
-            std::lock_guard lock(mutex_);
-            openVirtualPort();
-        }
-        if (api_ == RtMidi::UNIX_JACK)
-            watchdog_ = std::thread([this] { watch(); });
+        std::lock_guard lock(mutex_);
+        openVirtualPort();
     }
 
     ~RtMidiService() override
     {
-        if (watchdog_.joinable())
-        {
-            {
-                std::lock_guard lock(mutex_);
-                stopping_ = true;
-            }
-            wakeWatchdog_.notify_one();
-            watchdog_.join();
-        }
         dispatcher_.setHandler(nullptr);
         std::lock_guard lock(mutex_);
         virtualIn_.reset();
         inputs_.clear();
         outputs_.clear();
-        watchClient_.reset(); // its callbacks reach into this object
     }
 
     void setHandler(MessageHandler handler) override { dispatcher_.setHandler(std::move(handler)); }
@@ -299,51 +198,28 @@ class RtMidiService final : public MidiService
     {
         Route route;
         int number = 0;
-        std::string portName;         // the system's name, to find the port again
-        std::unique_ptr<RtMidiIn> in; // empty while the JACK server is away
+        std::string portName; // the system's name, to find the port again
+        std::unique_ptr<RtMidiIn> in;
     };
     struct Output
     {
         int number = 0;
         std::string portName;
-        std::unique_ptr<RtMidiOut> out; // ALSA
-        std::unique_ptr<JackHeldOutput> jackOut;
-        bool open() const { return out || jackOut; }
+        std::unique_ptr<RtMidiOut> out;
     };
 
-    // Under mutex_. ALSA while the sequencer exists (asking RtMidi without it costs two
-    // lines on standard error and an exception), JACK while the server answers.
+    // Under mutex_. While the sequencer exists: asking RtMidi without it costs two lines on
+    // standard error and an exception.
     bool available() const
     {
-        switch (api_)
-        {
-        case RtMidi::LINUX_ALSA:
-            return ::access(kSequencerDevice, F_OK) == 0;
-        case RtMidi::UNIX_JACK:
-            return serverUp_;
-        default:
-            return false;
-        }
+        return api_ == RtMidi::LINUX_ALSA && ::access(kSequencerDevice, F_OK) == 0;
     }
 
-    // Under mutex_: the system's ports that are not the player's, with RtMidi's numbers. On
-    // JACK they are read with our watch client; no RtMidiOut is made there (see JackHeldOutput).
+    // Under mutex_: the system's ports that are not the player's, with RtMidi's numbers.
     template <typename T> std::vector<std::pair<unsigned, std::string>> systemPorts()
     {
         if (!available())
             return {};
-        if (api_ == RtMidi::UNIX_JACK)
-        {
-            constexpr bool kSources = std::is_same_v<T, RtMidiIn>;
-            std::vector<std::pair<unsigned, std::string>> ports;
-            const char** names = jack_get_ports(watchClient_.get(), nullptr, JACK_DEFAULT_MIDI_TYPE,
-                                                kSources ? JackPortIsOutput : JackPortIsInput);
-            for (unsigned i = 0; names != nullptr && names[i] != nullptr; ++i)
-                if (!isPlayerPort(names[i]))
-                    ports.emplace_back(i, names[i]);
-            jack_free(static_cast<void*>(names));
-            return ports;
-        }
         const auto lister = makeRtMidi<T>(api_, kListClient);
         return lister ? foreignPorts(*lister) : std::vector<std::pair<unsigned, std::string>>{};
     }
@@ -404,31 +280,20 @@ class RtMidiService final : public MidiService
     {
         unsigned index = 0;
         std::string found;
-        if (api_ == RtMidi::UNIX_JACK)
+        auto out = makeRtMidi<RtMidiOut>(api_, kOutputClient);
+        if (!out || !findPort(foreignPorts(*out), number, name, index, found))
+            return false;
+        try
         {
-            if (!findPort(systemPorts<RtMidiOut>(), number, name, index, found))
-                return false;
-            output.jackOut = JackHeldOutput::open(found);
-            if (!output.jackOut)
+            out->openPort(index, "out");
+            if (!out->isPortOpen())
                 return false;
         }
-        else
+        catch (...)
         {
-            auto out = makeRtMidi<RtMidiOut>(api_, kOutputClient);
-            if (!out || !findPort(foreignPorts(*out), number, name, index, found))
-                return false;
-            try
-            {
-                out->openPort(index, "out");
-                if (!out->isPortOpen())
-                    return false;
-            }
-            catch (...)
-            {
-                return false;
-            }
-            output.out = std::move(out);
+            return false;
         }
+        output.out = std::move(out);
         output.portName = found;
         return true;
     }
@@ -465,110 +330,6 @@ class RtMidiService final : public MidiService
         return kMidiOk;
     }
 
-    // JACK thread
-    static void onJackShutdown(void* self) noexcept
-    {
-        static_cast<RtMidiService*>(self)->serverLost_.store(true);
-    }
-    static void onPortRegistration(jack_port_id_t, int, void* self) noexcept
-    {
-        static_cast<RtMidiService*>(self)->portsChanged_.store(true);
-    }
-
-    // A client of our own that hears the server stop and ports come and go.
-    void connectWatch()
-    {
-        JackClient client(jack_client_open(kWatchClient.c_str(), JackNoStartServer, nullptr));
-        if (!client)
-            return;
-        serverLost_.store(false);
-        jack_on_shutdown(client.get(), &RtMidiService::onJackShutdown, this);
-        jack_set_port_registration_callback(client.get(), &RtMidiService::onPortRegistration, this);
-        if (jack_activate(client.get()) != 0)
-            return;
-        socketKnown_ = jackSocketExists();
-        portsChanged_.store(true);
-        std::lock_guard lock(mutex_);
-        watchClient_ = std::move(client);
-        serverUp_ = true;
-    }
-
-    // Watchdog thread
-    void watch()
-    {
-        auto lastAttempt = std::chrono::steady_clock::now();
-        std::unique_lock lock(mutex_);
-        while (!stopping_)
-        {
-            wakeWatchdog_.wait_for(lock, kWatchdogPeriod);
-            if (stopping_)
-                break;
-            if (serverLost_.exchange(false))
-                dropServer();
-            if (!serverUp_)
-            {
-                const auto now = std::chrono::steady_clock::now();
-                const bool worthTrying =
-                    socketKnown_ ? jackSocketExists() : now - lastAttempt >= kBlindRetryPeriod;
-                if (!worthTrying)
-                    continue;
-                lastAttempt = now;
-                lock.unlock();
-                connectWatch();
-                lock.lock();
-            }
-            // A new port shows in the server's lists a period or more after its notice, so
-            // what is still missing is tried again for a while.
-            if (portsChanged_.exchange(false))
-                retryUntil_ = std::chrono::steady_clock::now() + kReconnectWindow;
-            if (serverUp_ && std::chrono::steady_clock::now() < retryUntil_ && !reconnect())
-                continue;
-            retryUntil_ = {};
-        }
-    }
-
-    // Under mutex_: every client of the old server is dead; the handles stay valid.
-    void dropServer()
-    {
-        serverUp_ = false;
-        abandon(virtualIn_);
-        for (auto& [handle, input] : inputs_)
-            abandon(input->in);
-        for (auto& [handle, output] : outputs_)
-        {
-            output->out.reset(); // never a JACK one
-            abandon(output->jackOut);
-        }
-        abandon(watchClient_);
-    }
-
-    // Closing a JACK client, or RtMidi's JACK input unregistering its port, races the
-    // library's own shutdown work once the server has gone, and can crash: the clients of a
-    // dead server are set aside, never closed (a few kilobytes for each return of the
-    // server). A dead client calls nothing.
-    template <typename T, typename D> static void abandon(std::unique_ptr<T, D>& client)
-    {
-        // Kept for the whole process, so that leak checkers see them still held.
-        static auto* const abandoned = new std::vector<const void*>;
-        if (client)
-            abandoned->push_back(client.release());
-    }
-
-    // Under mutex_: opens whatever is missing, by the names it had; true when nothing is.
-    bool reconnect()
-    {
-        if (!virtualIn_)
-            openVirtualPort();
-        bool complete = virtualIn_ != nullptr;
-        for (auto& [handle, input] : inputs_)
-            if (!input->in)
-                complete = connectInput(*input, input->number, input->portName) && complete;
-        for (auto& [handle, output] : outputs_)
-            if (!output->open())
-                complete = connectOutput(*output, output->number, output->portName) && complete;
-        return complete;
-    }
-
     std::string apiName_;
     RtMidi::Api api_ = RtMidi::RTMIDI_DUMMY;
     MidiDispatcher dispatcher_;
@@ -579,16 +340,6 @@ class RtMidiService final : public MidiService
     std::map<PortHandle, std::unique_ptr<Input>> inputs_;
     std::map<PortHandle, std::unique_ptr<Output>> outputs_;
     PortHandle lastHandle_ = kNoPort;
-
-    JackClient watchClient_;
-    bool serverUp_ = false;
-    bool socketKnown_ = false;
-    bool stopping_ = false;
-    std::chrono::steady_clock::time_point retryUntil_;
-    std::atomic<bool> serverLost_{false};
-    std::atomic<bool> portsChanged_{false};
-    std::condition_variable wakeWatchdog_;
-    std::thread watchdog_;
 };
 
 } // namespace
@@ -617,7 +368,7 @@ std::unique_ptr<MidiService> createMidiService(std::string_view choice)
     if (choice == "auto")
     {
         const bool sequencer = ::access(kSequencerDevice, F_OK) == 0;
-        api = chooseMidiApi(choice, sequencer, !sequencer && jackServerRuns());
+        api = chooseMidiApi(choice, sequencer, !sequencer && jack::serverRunning());
     }
     api = chooseMidiApi(api, false, false);
     if (api == "jack")

@@ -172,7 +172,18 @@ def heard_tones(tester, seconds, tones):
     return faults
 
 
+PLAYER_PORTS = ["Sonarello:midi_in", "Sonarello:midi_out", "Sonarello:out_1", "Sonarello:out_2"]
+
+
+def check_port_names(tester):
+    """One client, Sonarello, with the same four ports before and after a server restart."""
+    names = sorted(p.name for p in tester.sender.get_ports("Sonarello"))
+    if names != PLAYER_PORTS:
+        sys.exit(f"the player's ports are {names}, not {PLAYER_PORTS}")
+
+
 def before_restart(tester):
+    check_port_names(tester)
     tester.send(NOTE_ON, 36, 100)
     faults = heard_tones(tester, 1.0, {440: 0.5})
     if faults:
@@ -181,6 +192,7 @@ def before_restart(tester):
 
 def after_restart(tester):
     time.sleep(0.5)  # the ports are back; let a few periods pass through the new connections
+    check_port_names(tester)
     faults = heard_tones(tester, 1.0, {440: 0.5})
     tester.send(NOTE_ON, 37, 100)
     faults += heard_tones(tester, 1.0, {440: 0.5, 660: 0.5})
