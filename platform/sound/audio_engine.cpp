@@ -483,24 +483,26 @@ class Engine final : public SoundEngine, public ManualEngine
         std::lock_guard lock(mutex_);
         if (!mixer_ || key < 0 || key >= kCueKeys)
             return false;
-        Cue* fired = mixer_->firedCue(key);
+        const Cue* fired = mixer_->firedCue(key);
         if (fired == nullptr)
             return false;
+        const int slot = fired->slot;
+        const std::uint32_t serial = fired->serial;
         CueEntry& cue = cues_[static_cast<std::size_t>(key)];
         StreamEntry* entry = find(cue.stream);
-        SlotEntry& s = slots_[fired->slot];
+        SlotEntry& s = slots_[static_cast<std::size_t>(slot)];
         s.spare = false;
         --spareCount_;
         s.generation = s.generation >= kMaxGeneration ? 1 : s.generation + 1;
-        s.serial = fired->serial;
+        s.serial = serial;
         stream = cue.stream;
-        channel = static_cast<ChannelHandle>(s.generation << kSlotBits | fired->slot);
-        cue = CueEntry{};
+        channel = static_cast<ChannelHandle>(s.generation << kSlotBits | slot);
+        cue = CueEntry{}; // frees the cue
         if (entry)
         {
             s.keep = entry->state;
-            entry->slot = fired->slot;
-            entry->serial = fired->serial;
+            entry->slot = slot;
+            entry->serial = serial;
             StreamState& state = *entry->state;
             state.allocateRing();
             state.playing.store(true, std::memory_order_relaxed);
