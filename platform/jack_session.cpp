@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
 #include <cstdlib>
 #include <mutex>
 #include <thread>
@@ -90,7 +91,16 @@ struct Session::State
     sound::Mixer* mixerWanted = nullptr;
     midi::MidiDispatcher* dispatcherWanted = nullptr;
     int slotWanted = -1;
-    std::vector<std::pair<std::string, std::string>> links; // source, destination
+    // A connection asked for: another client's port (`device`) to midi_in, or midi_out to one.
+    struct Link
+    {
+        std::string source;
+        std::string destination;
+        std::string device;
+        bool made = false;
+        bool lost = false; // made once, then its device or the server went
+    };
+    std::vector<Link> links;
 
     // audio thread reads these
     std::atomic<sound::Mixer*> mixer{nullptr};
@@ -293,12 +303,44 @@ struct Session::State
             std::this_thread::sleep_for(1ms);
     }
 
-    bool link(const std::pair<std::string, std::string>& l)
+    bool link(Link& l)
     {
         if (!client)
             return false;
-        const int result = jack_connect(client.get(), l.first.c_str(), l.second.c_str());
-        return result == 0 || result == EEXIST;
+        const int result = jack_connect(client.get(), l.source.c_str(), l.destination.c_str());
+        l.made = result == 0 || result == EEXIST;
+        return l.made;
+    }
+
+    static void gone(Link& l)
+    {
+        if (l.made)
+            std::fprintf(
+                stderr,
+                "Sonarello: MIDI device \"%s\" is gone; it is connected again when it returns\n",
+                l.device.c_str());
+        l.lost = l.lost || l.made;
+        l.made = false;
+    }
+
+    // Notices the devices that went, and connects the missing links; true when none is.
+    bool relink()
+    {
+        bool complete = true;
+        for (Link& l : links)
+        {
+            if (l.made && jack_port_by_name(client.get(), l.device.c_str()) == nullptr)
+                gone(l);
+            if (l.made)
+                continue;
+            if (link(l) && l.lost)
+            {
+                std::fprintf(stderr, "Sonarello: MIDI device \"%s\" is back\n", l.device.c_str());
+                l.lost = false;
+            }
+            complete = complete && l.made;
+        }
+        return complete;
     }
 
     // Every client of the old server is dead: set aside, its ports forgotten.
@@ -308,6 +350,8 @@ struct Session::State
         if (client)
             abandoned->push_back(client.release());
         serverUp = false;
+        for (Link& l : links)
+            gone(l);
         mixer.store(nullptr);
         dispatcher.store(nullptr);
         for (auto& out : outs)
@@ -345,14 +389,8 @@ struct Session::State
                 reopen();
             if (portsChanged.exchange(false))
                 retryUntil = std::chrono::steady_clock::now() + kReconnectWindow;
-            if (client && std::chrono::steady_clock::now() < retryUntil)
-            {
-                bool complete = true;
-                for (const auto& l : links)
-                    complete = link(l) && complete;
-                if (complete)
-                    retryUntil = {};
-            }
+            if (client && std::chrono::steady_clock::now() < retryUntil && relink())
+                retryUntil = {};
         }
     }
 };
@@ -447,10 +485,14 @@ bool Session::connectMidi(const std::string& port, bool source)
     std::lock_guard lock(state_->mutex);
     State& s = *state_;
     const std::string own = std::string(kClientName) + (source ? ":midi_in" : ":midi_out");
-    auto l = source ? std::pair{port, own} : std::pair{own, port};
-    if (std::find(s.links.begin(), s.links.end(), l) == s.links.end())
-        s.links.push_back(l);
-    return s.link(l);
+    State::Link wanted{source ? port : own, source ? own : port, port};
+    auto it =
+        std::find_if(s.links.begin(), s.links.end(),
+                     [&](const State::Link& l)
+                     { return l.source == wanted.source && l.destination == wanted.destination; });
+    if (it == s.links.end())
+        it = s.links.insert(s.links.end(), wanted);
+    return s.link(*it);
 }
 
 void Session::disconnectMidi(const std::string& port, bool source)
@@ -458,10 +500,12 @@ void Session::disconnectMidi(const std::string& port, bool source)
     std::lock_guard lock(state_->mutex);
     State& s = *state_;
     const std::string own = std::string(kClientName) + (source ? ":midi_in" : ":midi_out");
-    const auto l = source ? std::pair{port, own} : std::pair{own, port};
-    std::erase(s.links, l);
+    const std::string from = source ? port : own;
+    const std::string to = source ? own : port;
+    std::erase_if(s.links,
+                  [&](const State::Link& l) { return l.source == from && l.destination == to; });
     if (s.client)
-        jack_disconnect(s.client.get(), l.first.c_str(), l.second.c_str());
+        jack_disconnect(s.client.get(), from.c_str(), to.c_str());
 }
 
 bool Session::serverUp()

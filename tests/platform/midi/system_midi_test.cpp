@@ -362,5 +362,32 @@ TEST_F(JackMidi, ThePortsInUseReturnWithTheServer)
     EXPECT_EQ(service->closeOutput(output), kMidiOk);
 }
 
+// A controller unplugged during a show (its client gone) is connected again by itself.
+TEST_F(JackMidi, AChosenDeviceThatLeavesIsConnectedAgainWhenItReturns)
+{
+    sender.disconnect();
+    ASSERT_TRUE(sender.connect(3s, false));
+    const auto inputs = service->inputNames();
+    const auto tester = std::find(inputs.begin(), inputs.end(), "Tester:out");
+    ASSERT_NE(tester, inputs.end());
+    const PortHandle input = service->openInput(static_cast<int>(tester - inputs.begin()));
+    ASSERT_EQ(service->startInput(input), kMidiOk);
+    ASSERT_TRUE(probeUntilHeard(1, 3s));
+
+    ::testing::internal::CaptureStderr();
+    sender.disconnect();
+    std::this_thread::sleep_for(500ms);
+    ASSERT_TRUE(sender.connect(3s, false));
+    const auto back = Clock::now();
+    const auto heard = probeUntilHeard(1, 3s);
+    std::this_thread::sleep_for(100ms);
+    const std::string said = ::testing::internal::GetCapturedStderr();
+    ASSERT_TRUE(heard) << "the device was not connected again";
+    EXPECT_LE(*heard - back, 1s);
+    EXPECT_NE(said.find("\"Tester:out\" is gone"), std::string::npos) << said;
+    EXPECT_NE(said.find("\"Tester:out\" is back"), std::string::npos) << said;
+    EXPECT_EQ(service->closeInput(input), kMidiOk);
+}
+
 } // namespace
 } // namespace sonarello::midi
