@@ -2,6 +2,7 @@
 // the memory of 72 rows. Prints its figures; each part runs in a process of its own so its
 // memory is its own. Usage: engine_bench [latency|cpu|memory]...
 #include "platform/sound/audio_engine.h"
+#include "platform/sound/mixer.h"
 #include "soundgen.h"
 #include "support/temp_folder.h"
 
@@ -16,6 +17,7 @@
 #include <random>
 #include <string>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -80,6 +82,72 @@ std::vector<std::string> rowFiles(const test::TempFolder& folder, double seconds
     return rows;
 }
 
+// The open and play calls of a note for a row stepped to a file outside the preloaded set,
+// with the head decoded at the note (cold) and on the engine's worker after the step.
+void fileStep(const test::TempFolder& folder, SoundEngine& engine)
+{
+    std::vector<double> cold, stepped;
+    for (int trial = 0; trial < 20; ++trial)
+    {
+        const std::string name = folder.file("step" + std::to_string(trial) + ".mp3");
+        soundgen::writeSound(name, {soundgen::Sound::Chord, 330, 20, 44100, 2, 0.3f},
+                             soundgen::Container::Mp3Cbr);
+        const bool prefetch = trial % 2 == 1;
+        if (prefetch)
+        {
+            engine.prefetch(name);
+            while (!engine.preloaded(name))
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        const auto before = std::chrono::steady_clock::now();
+        const StreamHandle s = engine.openStream(name);
+        engine.playStream(s, 255, 44100);
+        (prefetch ? stepped : cold)
+            .push_back(
+                std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - before)
+                    .count());
+        engine.closeStream(s);
+    }
+    std::sort(cold.begin(), cold.end());
+    std::sort(stepped.begin(), stepped.end());
+    std::printf("a note after a file step (20 s MP3): open and play calls median %.3f ms, max "
+                "%.3f ms with the head decoded on the engine's worker; %.3f ms, max %.3f ms "
+                "decoding it at the note\n",
+                stepped[stepped.size() / 2], stepped.back(), cold[cold.size() / 2], cold.back());
+}
+
+// Notes read in the audio cycle with their frame (JACK): from the note's frame to the first
+// sounding frame of its cue, 72 rows playing.
+void cuedNotes(const test::TempFolder& folder, ManualEngine& manual)
+{
+    constexpr int kPeriod = 128;
+    SoundEngine& engine = manual.engine();
+    std::mt19937 random(11);
+    std::vector<int> delays;
+    std::vector<float> block(kPeriod * 2);
+    for (int trial = 0; trial < 500; ++trial)
+    {
+        engine.setCue(60, engine.openStream(folder.file("hit.wav")), 255, 48000, kNoChannel);
+        NoteEvent note{std::uniform_int_distribution<int>(0, kPeriod - 1)(random), 60, true};
+        manual.mixer().render(block.data(), kPeriod, -1, &note, 1);
+        int first = -1;
+        for (int f = 0; f < kPeriod && first < 0; ++f)
+            if (std::fabs(block[2 * std::size_t(f)]) > 0.4f)
+                first = f;
+        delays.push_back(first < 0 ? kPeriod : first - note.frame);
+        StreamHandle stream = kNoStream;
+        ChannelHandle channel = kNoChannel;
+        if (engine.takeStartedCue(60, stream, channel))
+            engine.closeStream(stream);
+        for (int i = 0; i < 4; ++i)
+            manual.render(block.data(), kPeriod);
+    }
+    std::sort(delays.begin(), delays.end());
+    std::printf("a note read in the audio cycle, %d-frame period: from its frame to its first "
+                "sound min %d, median %d, max %d frames\n",
+                kPeriod, delays.front(), delays[delays.size() / 2], delays.back());
+}
+
 void latency()
 {
     constexpr int kPeriod = 128;
@@ -141,6 +209,11 @@ void latency()
     std::sort(calls.begin(), calls.end());
     std::printf("  of which the open and play calls: median %.3f ms, max %.3f ms\n",
                 calls[calls.size() / 2], calls.back());
+    engine.closeStream(hit);
+    for (int i = 0; i < 8; ++i)
+        manual->render(block.data(), kPeriod);
+    fileStep(folder, engine);
+    cuedNotes(folder, *manual);
 }
 
 void cpu(const char* label, const std::vector<std::string>& rows, bool ratioOne, int rate)
