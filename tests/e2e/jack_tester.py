@@ -57,7 +57,9 @@ class Tester:
             if audio and midi:
                 for port, ear in zip(audio, self.ins):
                     self.recorder.connect(port, ear)
-                self.sender.connect(self.out, midi[0])
+                if self.out.name not in [p.name for p in self.sender.get_all_connections(midi[0])]:
+                    # the player may have taken the sender as its first MIDI input already
+                    self.sender.connect(self.out, midi[0])
                 time.sleep(0.3)
                 return
             time.sleep(0.05)
