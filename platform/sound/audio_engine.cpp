@@ -446,7 +446,8 @@ class Engine final : public SoundEngine, public ManualEngine
         if (!mixer_ || key < 0 || key >= kCueKeys)
             return false;
         const int playing = resolve(sounding);
-        if (playing >= 0)
+        // A note that fired the cue already named its own sound, newer than the caller's.
+        if (playing >= 0 && !mixer_->cueFired(key))
             mixer_->setSounding(key, playing, slots_[static_cast<std::size_t>(playing)].serial);
         StreamEntry* entry = find(stream);
         std::unique_ptr<Cue> fresh;

@@ -608,6 +608,12 @@ Cue* Mixer::firedCue(int key) noexcept
     return reinterpret_cast<Cue*>(seen & ~kFired);
 }
 
+bool Mixer::cueFired(int key) const noexcept
+{
+    return key >= 0 && key < kCueKeys &&
+           (cues_[static_cast<std::size_t>(key)].load(std::memory_order_acquire) & kFired) != 0;
+}
+
 void Mixer::offerSpare(int slot, std::uint32_t serial) noexcept
 {
     if (slot >= 0 && slot < voiceCount())

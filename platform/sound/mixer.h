@@ -96,6 +96,7 @@ class Mixer final : public NoteStarter
     bool armCue(int key, Cue* cue, Cue*& replaced) noexcept;
     // control thread: the cue a note fired, now the caller's again; nullptr when none did.
     Cue* firedCue(int key) noexcept;
+    bool cueFired(int key) const noexcept;
     // control thread: a free voice that a note may take, with the serial it will play under.
     // It stays offered until a note takes it.
     void offerSpare(int slot, std::uint32_t serial) noexcept;

@@ -7,6 +7,9 @@ clients (a sender and a recorder), as a controller and a mixing desk would.
                            N notes at random offsets within the period, sent to CLIENT
                            (Sonarello, or a synth such as midisine): note-to-sound latency
                            in frames, min / median / max
+  jack_tester.py endurance SECONDS
+                           a note every 50 ms at a random offset for that long: notes lost
+                           and the latency of the rest (exit 1 when one was lost)
   jack_tester.py before    before a server restart: note 36 starts row 1
   jack_tester.py after     after it: row 1 sounds again, and a new note plays row 2
 """
@@ -174,6 +177,38 @@ def heard_tones(tester, seconds, tones):
     return faults
 
 
+def endurance(tester, seconds):
+    """A note every 50 ms, its Note Off 25 ms later; every note must be heard."""
+    random.seed(2)
+    step = tester.rate // 20
+    start = tester.now() + tester.period * 8
+    notes = [start + i * step + random.randrange(tester.period) for i in range(int(seconds * 20))]
+    with tester.lock:
+        for at in notes:
+            tester.pending.append((at, bytes([NOTE_ON, 36, 100])))
+            tester.pending.append((at + step // 2, bytes([NOTE_OFF, 36, 0])))
+        tester.pending.sort(key=lambda e: e[0])
+    results, lost, checked = [], 0, 0
+    while checked < len(notes):
+        time.sleep(1.0)
+        heard_until = tester.blocks[-1][0] if tester.blocks else 0
+        while checked < len(notes) and notes[checked] + step // 2 <= heard_until:
+            first = tester.first_sound_after(notes[checked])
+            if first is None or first >= notes[checked] + step // 2:
+                lost += 1
+            else:
+                results.append(first - notes[checked])
+            checked += 1
+        # keep only what later notes still need
+        keep_from = notes[checked] - tester.period if checked < len(notes) else heard_until
+        tester.blocks = [b for b in tester.blocks if b[0] + len(b[1]) > keep_from]
+    r = np.array(results) if results else np.zeros(1, dtype=int)
+    print(f"{tester.target}: {len(notes)} notes in {seconds} s, one every 50 ms at a {tester.period}-frame "
+          f"period: {lost} lost; latency min {r.min()}, median {int(np.median(r))}, max {r.max()} frames")
+    if lost:
+        sys.exit(f"{lost} notes were not heard")
+
+
 PLAYER_PORTS = ["Sonarello:midi_in", "Sonarello:midi_out", "Sonarello:out_1", "Sonarello:out_2"]
 
 
@@ -212,6 +247,8 @@ def main():
         before_restart(tester)
     elif sys.argv[1] == "after":
         after_restart(tester)
+    elif sys.argv[1] == "endurance":
+        endurance(tester, float(sys.argv[2]))
     else:
         latency(tester, int(sys.argv[2]) if len(sys.argv) > 2 else 50)
     tester.sender.deactivate()
