@@ -4,6 +4,7 @@
 #include "platform/raii.h"
 #include "platform/sound/mixer.h"
 
+#include <dlfcn.h>
 #include <jack/jack.h>
 #include <jack/midiport.h>
 
@@ -508,10 +509,48 @@ void Session::disconnectMidi(const std::string& port, bool source)
         jack_disconnect(s.client.get(), from.c_str(), to.c_str());
 }
 
+bool Session::audioOpen()
+{
+    std::lock_guard lock(state_->mutex);
+    return state_->client != nullptr && state_->mixer.load() != nullptr;
+}
+
 bool Session::serverUp()
 {
     std::lock_guard lock(state_->mutex);
     return state_->client != nullptr;
+}
+
+std::string libraryName()
+{
+    Dl_info info{};
+    const bool pipewire = dladdr(reinterpret_cast<void*>(&jack_client_open), &info) != 0 &&
+                          info.dli_fname != nullptr &&
+                          std::string_view(info.dli_fname).find("pipewire") != std::string_view::npos;
+    return pipewire ? "PipeWire" : "JACK";
+}
+
+void startOverOnPipeWire(char** argv, int periodFrames)
+{
+    constexpr const char* kMarker = "SONARELLO_JACK_LIBRARY_CHOSEN";
+    if (std::getenv(kMarker) != nullptr)
+        return;
+    setenv(kMarker, "1", 1); // once per run, whatever happens next
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    const char* remote = std::getenv("PIPEWIRE_REMOTE");
+    const std::string socket =
+        std::string(runtime != nullptr ? runtime : "") + "/" + (remote != nullptr ? remote : "pipewire-0");
+    const std::string library = std::string(SONARELLO_PIPEWIRE_JACK_DIR) + "/libjack.so.0";
+    if (runtime == nullptr || ::access(socket.c_str(), F_OK) != 0 ||
+        ::access(library.c_str(), R_OK) != 0 || libraryName() == "PipeWire" || serverRunning())
+        return;
+    const char* path = std::getenv("LD_LIBRARY_PATH");
+    const std::string paths =
+        std::string(SONARELLO_PIPEWIRE_JACK_DIR) + (path != nullptr && *path ? std::string(":") + path : "");
+    setenv("LD_LIBRARY_PATH", paths.c_str(), 1);
+    if (std::getenv("PIPEWIRE_QUANTUM") == nullptr)
+        setenv("PIPEWIRE_QUANTUM", (std::to_string(periodFrames) + "/48000").c_str(), 1);
+    ::execv("/proc/self/exe", argv);
 }
 
 bool serverRunning()

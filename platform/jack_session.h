@@ -46,6 +46,8 @@ class Session
     void disconnectMidi(const std::string& port, bool source);
 
     bool serverUp();
+    // The mixer renders in this client's process callback.
+    bool audioOpen();
 
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
@@ -59,5 +61,14 @@ class Session
 
 // True when a JACK server answers (without starting one).
 bool serverRunning();
+
+// "PipeWire" when the JACK library in use is PipeWire's, else "JACK".
+std::string libraryName();
+
+// Where no JACK server answers but a PipeWire daemon runs and PipeWire's JACK library is
+// installed, starts this program again on that library, as pw-jack does, asking PipeWire for
+// a quantum of `periodFrames`. Returns only when it does not (or cannot) start again. Call it
+// first thing, before any lock or thread exists.
+void startOverOnPipeWire(char** argv, int periodFrames);
 
 } // namespace sonarello::jack

@@ -1,5 +1,6 @@
 #include "startup.h"
 
+#include "platform/jack_session.h"
 #include "platform/os/files.h"
 #include "platform/os/instance_lock.h"
 #include "platform/sound/audio_engine.h"
@@ -193,6 +194,8 @@ int runSonarello(int argc, char** argv)
         std::fprintf(stderr, "sonarello: %s\n%s", line.error.c_str(), usageText().c_str());
         return kExitUsage;
     }
+    if (line.audio == "auto" || line.audio.starts_with("jack"))
+        jack::startOverOnPipeWire(argv, sound::EngineOptions{}.periodFrames);
     if (line.help)
     {
         std::fputs(usageText().c_str(), stdout);

@@ -76,9 +76,11 @@ class MidiService
 // True for the ports of the player's own clients, as the system names them.
 bool isPlayerPort(std::string_view systemName);
 
-// The system's API for a --midi= choice: "auto" takes ALSA when the sequencer exists,
-// else JACK when a server runs, else none; an unknown word gives none.
-std::string chooseMidiApi(std::string_view choice, bool sequencerExists, bool jackServerRuns);
+// The system's API for a --midi= choice: "auto" takes JACK when the sound goes through JACK
+// (notes then start at their own frame), else ALSA when the sequencer exists, else JACK when
+// a server runs, else none; an unknown word gives none.
+std::string chooseMidiApi(std::string_view choice, bool audioOnJack, bool sequencerExists,
+                          bool jackServerRuns);
 
 // The service over the system's MIDI (RtMidi); `choice` is auto | alsa | jack | none. Never
 // fails: where the system has no MIDI it lists no port and its opens return kNoPort.

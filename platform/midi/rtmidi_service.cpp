@@ -353,12 +353,13 @@ bool isPlayerPort(std::string_view systemName)
     return next == ':' || next == ' ' || next == '-';
 }
 
-std::string chooseMidiApi(std::string_view choice, bool sequencerExists, bool jackRuns)
+std::string chooseMidiApi(std::string_view choice, bool audioOnJack, bool sequencerExists,
+                          bool jackRuns)
 {
     if (choice == "alsa" || choice == "jack")
         return std::string(choice);
     if (choice == "auto")
-        return sequencerExists ? "alsa" : jackRuns ? "jack" : "none";
+        return audioOnJack ? "jack" : sequencerExists ? "alsa" : jackRuns ? "jack" : "none";
     return "none";
 }
 
@@ -367,10 +368,11 @@ std::unique_ptr<MidiService> createMidiService(std::string_view choice)
     std::string api = std::string(choice);
     if (choice == "auto")
     {
+        const bool onJack = jack::Session::instance().audioOpen();
         const bool sequencer = ::access(kSequencerDevice, F_OK) == 0;
-        api = chooseMidiApi(choice, sequencer, !sequencer && jack::serverRunning());
+        api = chooseMidiApi(choice, onJack, sequencer, !onJack && !sequencer && jack::serverRunning());
     }
-    api = chooseMidiApi(api, false, false);
+    api = chooseMidiApi(api, false, false, false);
     if (api == "jack")
         return createJackMidiService();
     return std::make_unique<RtMidiService>(api);

@@ -151,6 +151,8 @@ class Engine final : public SoundEngine, public ManualEngine
                 choice_ = OutputChoice{};
                 output = openOutput(choice_, *mixer_, askedRate_, periodFrames_, error);
             }
+            else
+                warn("sound through " + outputName(choice_.kind));
         }
         if (!output)
             return false;

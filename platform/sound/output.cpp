@@ -275,6 +275,24 @@ std::optional<OutputChoice> parseOutputChoice(const std::string& text, bool& val
     return choice;
 }
 
+std::string outputName(OutputKind kind)
+{
+    switch (kind)
+    {
+    case OutputKind::Jack:
+        return jack::libraryName() == "PipeWire" ? "PipeWire (JACK)" : "JACK";
+    case OutputKind::Pulse:
+        return "PulseAudio";
+    case OutputKind::Alsa:
+        return "ALSA";
+    case OutputKind::Null:
+        return "a silent clock";
+    case OutputKind::Wav:
+        return "a WAV file";
+    }
+    return "";
+}
+
 bool jackServerRunning()
 {
     return jack::serverRunning();

@@ -43,6 +43,9 @@ class Output
 // True when a JACK server answers (without starting one).
 bool jackServerRunning();
 
+// What a person calls the output: "JACK", "PipeWire (JACK)", "PulseAudio", "ALSA", ...
+std::string outputName(OutputKind kind);
+
 // Opens and starts an output that renders `mixer` (whose rate it sets to the one in use);
 // nullptr with a reason in `error` when it cannot.
 std::unique_ptr<Output> openOutput(const OutputChoice& choice, Mixer& mixer, int askedRate,

@@ -36,13 +36,14 @@ using Clock = std::chrono::steady_clock;
 
 TEST(MidiApiChoice, FollowsTheOptionAndWhatTheSystemHas)
 {
-    EXPECT_EQ(chooseMidiApi("auto", true, true), "alsa");
-    EXPECT_EQ(chooseMidiApi("auto", false, true), "jack");
-    EXPECT_EQ(chooseMidiApi("auto", false, false), "none");
-    EXPECT_EQ(chooseMidiApi("jack", true, false), "jack");
-    EXPECT_EQ(chooseMidiApi("alsa", false, true), "alsa");
-    EXPECT_EQ(chooseMidiApi("none", true, true), "none");
-    EXPECT_EQ(chooseMidiApi("winmm", true, true), "none");
+    EXPECT_EQ(chooseMidiApi("auto", true, true, true), "jack");
+    EXPECT_EQ(chooseMidiApi("auto", false, true, true), "alsa");
+    EXPECT_EQ(chooseMidiApi("auto", false, false, true), "jack");
+    EXPECT_EQ(chooseMidiApi("auto", false, false, false), "none");
+    EXPECT_EQ(chooseMidiApi("jack", false, true, false), "jack");
+    EXPECT_EQ(chooseMidiApi("alsa", true, false, true), "alsa");
+    EXPECT_EQ(chooseMidiApi("none", true, true, true), "none");
+    EXPECT_EQ(chooseMidiApi("winmm", true, true, true), "none");
 }
 
 TEST(MidiPortNames, ThePlayersOwnPortsAreRecognised)
