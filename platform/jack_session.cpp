@@ -405,7 +405,8 @@ Session& Session::instance()
 Session::Session() : state_(new State) {}
 Session::~Session() = default;
 
-bool Session::openAudio(sound::Mixer& mixer, bool connectPlayback, std::string& error)
+bool Session::openAudio(sound::Mixer& mixer, bool connectPlayback, int periodFrames,
+                        std::string& error)
 {
     std::lock_guard lock(state_->mutex);
     State& s = *state_;
@@ -419,6 +420,8 @@ bool Session::openAudio(sound::Mixer& mixer, bool connectPlayback, std::string& 
         return false;
     }
     s.audioWanted = true;
+    if (libraryName() == "PipeWire")
+        jack_set_buffer_size(s.client.get(), static_cast<jack_nframes_t>(periodFrames));
     if (!s.registerAudio())
     {
         error = "cannot register the JACK ports";
@@ -524,9 +527,10 @@ bool Session::serverUp()
 std::string libraryName()
 {
     Dl_info info{};
-    const bool pipewire = dladdr(reinterpret_cast<void*>(&jack_client_open), &info) != 0 &&
-                          info.dli_fname != nullptr &&
-                          std::string_view(info.dli_fname).find("pipewire") != std::string_view::npos;
+    const bool pipewire =
+        dladdr(reinterpret_cast<void*>(&jack_client_open), &info) != 0 &&
+        info.dli_fname != nullptr &&
+        std::string_view(info.dli_fname).find("pipewire") != std::string_view::npos;
     return pipewire ? "PipeWire" : "JACK";
 }
 
@@ -538,18 +542,20 @@ void startOverOnPipeWire(char** argv, int periodFrames)
     setenv(kMarker, "1", 1); // once per run, whatever happens next
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
     const char* remote = std::getenv("PIPEWIRE_REMOTE");
-    const std::string socket =
-        std::string(runtime != nullptr ? runtime : "") + "/" + (remote != nullptr ? remote : "pipewire-0");
+    const std::string socket = std::string(runtime != nullptr ? runtime : "") + "/" +
+                               (remote != nullptr ? remote : "pipewire-0");
     const std::string library = std::string(SONARELLO_PIPEWIRE_JACK_DIR) + "/libjack.so.0";
     if (runtime == nullptr || ::access(socket.c_str(), F_OK) != 0 ||
         ::access(library.c_str(), R_OK) != 0 || libraryName() == "PipeWire" || serverRunning())
         return;
     const char* path = std::getenv("LD_LIBRARY_PATH");
-    const std::string paths =
-        std::string(SONARELLO_PIPEWIRE_JACK_DIR) + (path != nullptr && *path ? std::string(":") + path : "");
+    const std::string paths = std::string(SONARELLO_PIPEWIRE_JACK_DIR) +
+                              (path != nullptr && *path ? std::string(":") + path : "");
     setenv("LD_LIBRARY_PATH", paths.c_str(), 1);
-    if (std::getenv("PIPEWIRE_QUANTUM") == nullptr)
-        setenv("PIPEWIRE_QUANTUM", (std::to_string(periodFrames) + "/48000").c_str(), 1);
+    // The quantum asked of the graph: the player's period (PipeWire's JACK reads both).
+    const std::string quantum = std::to_string(periodFrames) + "/48000";
+    setenv("PIPEWIRE_LATENCY", quantum.c_str(), 0);
+    setenv("PIPEWIRE_QUANTUM", quantum.c_str(), 0);
     ::execv("/proc/self/exe", argv);
 }
 

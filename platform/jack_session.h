@@ -28,8 +28,9 @@ class Session
     static Session& instance();
 
     // The mixer renders into out_1 and out_2, and notes read on midi_in start its cues at
-    // their own frame. False with a reason when no server answers.
-    bool openAudio(sound::Mixer& mixer, bool connectPlayback, std::string& error);
+    // their own frame. On PipeWire the graph is asked for a quantum of `periodFrames`; a
+    // jackd server keeps its own period. False with a reason when no server answers.
+    bool openAudio(sound::Mixer& mixer, bool connectPlayback, int periodFrames, std::string& error);
     void closeAudio();
     int sampleRate();
 

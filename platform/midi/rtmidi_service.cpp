@@ -370,7 +370,8 @@ std::unique_ptr<MidiService> createMidiService(std::string_view choice)
     {
         const bool onJack = jack::Session::instance().audioOpen();
         const bool sequencer = ::access(kSequencerDevice, F_OK) == 0;
-        api = chooseMidiApi(choice, onJack, sequencer, !onJack && !sequencer && jack::serverRunning());
+        api = chooseMidiApi(choice, onJack, sequencer,
+                            !onJack && !sequencer && jack::serverRunning());
     }
     api = chooseMidiApi(api, false, false, false);
     if (api == "jack")

@@ -155,9 +155,9 @@ class DeviceOutput final : public Output
 class JackOutput final : public Output
 {
   public:
-    bool open(const OutputChoice& choice, Mixer& mixer, std::string& error)
+    bool open(const OutputChoice& choice, Mixer& mixer, int periodFrames, std::string& error)
     {
-        opened_ = jack::Session::instance().openAudio(mixer, choice.connect, error);
+        opened_ = jack::Session::instance().openAudio(mixer, choice.connect, periodFrames, error);
         rate_ = opened_ ? jack::Session::instance().sampleRate() : 0;
         return opened_;
     }
@@ -311,7 +311,7 @@ std::unique_ptr<Output> openOutput(const OutputChoice& choice, Mixer& mixer, int
     if (choice.kind == OutputKind::Jack)
     {
         auto jack = std::make_unique<JackOutput>();
-        if (!jack->open(choice, mixer, error))
+        if (!jack->open(choice, mixer, periodFrames, error))
             return nullptr;
         return jack;
     }
