@@ -36,8 +36,8 @@ template <typename Sample> void convert(const float* in, Sample* out, std::size_
 {
     constexpr double kScale = static_cast<double>(std::numeric_limits<Sample>::max());
     for (std::size_t i = 0; i < count; ++i)
-        out[i] = static_cast<Sample>(std::lrint(std::clamp(static_cast<double>(in[i]), -1.0, 1.0) *
-                                                kScale));
+        out[i] = static_cast<Sample>(
+            std::lrint(std::clamp(static_cast<double>(in[i]), -1.0, 1.0) * kScale));
 }
 
 class AlsaOutput final : public Output
@@ -97,9 +97,9 @@ class AlsaOutput final : public Output
             err = snd_pcm_hw_params_set_access(pcm, rawHw, SND_PCM_ACCESS_RW_INTERLEAVED);
         if (err < 0)
             return err;
-        const auto format = std::find_if(std::begin(kFormats), std::end(kFormats),
-                                         [&](snd_pcm_format_t f)
-                                         { return snd_pcm_hw_params_test_format(pcm, rawHw, f) == 0; });
+        const auto format = std::find_if(
+            std::begin(kFormats), std::end(kFormats),
+            [&](snd_pcm_format_t f) { return snd_pcm_hw_params_test_format(pcm, rawHw, f) == 0; });
         if (format == std::end(kFormats))
             return -EINVAL;
         format_ = *format;
@@ -214,7 +214,8 @@ class AlsaOutput final : public Output
             if (written - anchorFrames <= buffer_)
                 continue;
             const auto due =
-                anchor + frameTime(static_cast<snd_pcm_uframes_t>(written - anchorFrames - buffer_));
+                anchor +
+                frameTime(static_cast<snd_pcm_uframes_t>(written - anchorFrames - buffer_));
             if (Clock::now() - due > kStall)
             {
                 anchor = Clock::now(); // the machine stalled: keep pace from here

@@ -116,8 +116,7 @@ class PulseOutput final : public Output
     // With the main loop locked.
     bool connect(Mixer& mixer, int askedRate, int periodFrames, std::string& error)
     {
-        if (!waitFor([this]
-                     { return pa_context_get_state(context_.get()) == PA_CONTEXT_READY; }))
+        if (!waitFor([this] { return pa_context_get_state(context_.get()) == PA_CONTEXT_READY; }))
             return fail(pa_strerror(pa_context_errno(context_.get())), error);
 
         // The server's own rate spares it a resampler (and its delay); the mixer resamples.

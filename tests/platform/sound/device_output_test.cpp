@@ -136,8 +136,8 @@ class AlsaOutput : public ::testing::Test
   protected:
     void useDefaultPcm(const std::string& slaveRate)
     {
-        const std::string pcm = "{ type file slave.pcm { type null } file \"" + raw() +
-                                "\" format \"raw\" }";
+        const std::string pcm =
+            "{ type file slave.pcm { type null } file \"" + raw() + "\" format \"raw\" }";
         std::ofstream(folder.file("asound.conf"))
             << "pcm.!default { type plug slave { pcm " << pcm << slaveRate << " } }\n";
         ::setenv("ALSA_CONFIG_PATH", folder.file("asound.conf").c_str(), 1);
