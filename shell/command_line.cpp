@@ -1,6 +1,8 @@
 #include "command_line.h"
 
 #include <array>
+#include <charconv>
+#include <string>
 #include <string_view>
 
 namespace sonarello
@@ -30,6 +32,18 @@ bool validMidi(std::string_view v)
     return false;
 }
 
+// A whole decimal number of frames within the allowed range.
+bool readPeriod(std::string_view v, int& frames)
+{
+    int value = 0;
+    const auto [end, error] = std::from_chars(v.data(), v.data() + v.size(), value);
+    if (error != std::errc() || end != v.data() + v.size() || value < kMinPeriodFrames ||
+        value > kMaxPeriodFrames)
+        return false;
+    frames = value;
+    return true;
+}
+
 // Applies one "--" option; false when it is not ours or its value is not allowed.
 bool applyOption(CommandLine& line, std::string_view word)
 {
@@ -43,6 +57,13 @@ bool applyOption(CommandLine& line, std::string_view word)
         line.audio = word.substr(8);
     else if (word.starts_with("--midi=") && validMidi(word.substr(7)))
         line.midi = word.substr(7);
+    else if (word.starts_with("--period="))
+    {
+        if (!readPeriod(word.substr(9), line.periodFrames) && line.error.empty())
+            line.error = "--period takes a number of frames from " +
+                         std::to_string(kMinPeriodFrames) + " to " +
+                         std::to_string(kMaxPeriodFrames) + ": " + std::string(word);
+    }
     else
         return false;
     return true;
@@ -80,6 +101,9 @@ Options:
   --audio=OUTPUT          auto, jack, jack:noconnect, pulse, alsa, null or wav:FILE
                           (auto: JACK when a server runs, else PulseAudio, else ALSA)
   --midi=SYSTEM           auto, alsa, jack or none
+  --period=FRAMES         frames per audio period, 64 to 4096 (default 256), asked of
+                          PipeWire, PulseAudio, ALSA, null and wav; a running JACK
+                          server keeps its own
   --help                  show this text and end
   --version               show the version and end
   --                      every word after it belongs to the file name

@@ -8,6 +8,10 @@
 namespace sonarello
 {
 
+constexpr int kDefaultPeriodFrames = 256;
+constexpr int kMinPeriodFrames = 64;
+constexpr int kMaxPeriodFrames = 4096;
+
 struct CommandLine
 {
     bool headless = false;
@@ -15,8 +19,9 @@ struct CommandLine
     bool version = false;
     std::string audio = "auto"; // auto | jack | jack:noconnect | pulse | alsa | null | wav:FILE
     std::string midi = "auto";  // auto | alsa | jack | none
-    std::string wantedName;     // the file to move to entry 1; empty when none was given
-    std::string error;          // why the line could not be read; empty when it could
+    int periodFrames = kDefaultPeriodFrames; // asked of every output but a running jackd
+    std::string wantedName; // the file to move to entry 1; empty when none was given
+    std::string error;      // why the line could not be read; empty when it could
 };
 
 // `args` are the words after the program's name. After a lone "--" every word belongs to

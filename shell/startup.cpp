@@ -152,6 +152,7 @@ int runProgram(const CommandLine& line, const StartupServices& services)
     program.engine = services.makeEngine();
     sound::EngineOptions options;
     options.output = line.audio;
+    options.periodFrames = line.periodFrames;
     if (!program.engine || !program.engine->start(options))
     {
         services.showMessage(kEngineFailedMessage);

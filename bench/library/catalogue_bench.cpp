@@ -1,5 +1,6 @@
 // Start-up's catalogue work on 200 MP3s of about three minutes: scanning the folder,
 // measuring every file through the sound engine and writing the list. Prints its figures.
+#include "smoke.h"
 #include "library/catalogue.h"
 #include "platform/sound/audio_engine.h"
 #include "soundgen.h"
@@ -16,9 +17,9 @@ using namespace sonarello;
 namespace
 {
 
-constexpr int kFiles = 200;
-constexpr double kSeconds = 180.0;
-constexpr int kRuns = 5;
+const int kFiles = bench::sized(200, 3);
+const double kSeconds = bench::sized(180.0, 2.0);
+const int kRuns = bench::sized(5, 1);
 
 // One encoded song copied under 200 names: each copy is a file of its own on disk.
 void makeFolder(const fs::path& folder, soundgen::Container container)

@@ -1,6 +1,7 @@
 // The player's start-up and its timer tick with a full grid: from the process start to the
 // window shown with 72 rows of three- to five-minute MP3s, and the GUI thread's time for one
 // tick while all 72 rows play. Prints its figures.
+#include "smoke.h"
 #include "platform/sound/audio_engine.h"
 #include "shell/startup.h"
 #include "soundgen.h"
@@ -19,8 +20,8 @@ using Clock = std::chrono::steady_clock;
 namespace
 {
 
-constexpr int kRows = 72;
-constexpr int kTicks = 200;
+const int kRows = bench::sized(72, 3);
+const int kTicks = bench::sized(200, 3);
 
 double ms(Clock::duration d)
 {
@@ -30,14 +31,15 @@ double ms(Clock::duration d)
 // Two songs (three and five minutes) copied under 72 names.
 void makeFolder(const fs::path& folder)
 {
-    if (fs::exists(folder / "song 71.mp3"))
+    if (fs::exists(folder / ("song " + std::to_string(kRows - 1) + ".mp3")))
         return;
     fs::create_directories(folder);
     for (const double minutes : {3.0, 5.0})
     {
         const auto path = folder / (minutes < 4 ? "a.tmp" : "b.tmp");
         soundgen::writeSound(path.string(),
-                             {soundgen::Sound::Chord, 220.0, minutes * 60, 44100, 2, 0.5f},
+                             {soundgen::Sound::Chord, 220.0, bench::sized(minutes * 60, 2.0),
+                              44100, 2, 0.5f},
                              soundgen::Container::Mp3Cbr);
     }
     for (int i = 0; i < kRows; ++i)

@@ -2,11 +2,9 @@
 
 #include "../jack_session.h"
 #include "../raii.h"
+#include "device_outputs.h"
 #include "mixer.h"
 
-#include <RtAudio.h>
-#include <algorithm>
-#include <array>
 #include <atomic>
 #include <chrono>
 #include <sndfile.h>
@@ -21,134 +19,7 @@ namespace
 
 using SndFile = std::unique_ptr<SNDFILE, Deleter<sf_close>>;
 
-constexpr const char* kClientName = "Sonarello";
-
-// RtAudio reports errors of a running stream here instead of throwing on its own threads.
-std::atomic<unsigned> rtStreamErrors{0};
-
-void onRtError(RtAudioError::Type type, const std::string&)
-{
-    if (type != RtAudioError::WARNING && type != RtAudioError::DEBUG_WARNING)
-        rtStreamErrors.fetch_add(1, std::memory_order_relaxed);
-}
-
-// audio thread (RtAudio's callback)
-int renderCallback(void* out, void*, unsigned int frames, double, RtAudioStreamStatus,
-                   void* mixer) noexcept
-{
-    static_cast<Mixer*>(mixer)->render(static_cast<float*>(out), static_cast<int>(frames));
-    return 0;
-}
-
-RtAudio::Api apiOf(OutputKind kind)
-{
-    switch (kind)
-    {
-    case OutputKind::Pulse:
-        return RtAudio::LINUX_PULSE;
-    default:
-        return RtAudio::LINUX_ALSA;
-    }
-}
-
-class DeviceOutput final : public Output
-{
-  public:
-    bool open(const OutputChoice& choice, Mixer& mixer, int askedRate, int periodFrames,
-              std::string& error)
-    {
-        try
-        {
-            audio_ = std::make_unique<RtAudio>(apiOf(choice.kind));
-            audio_->showWarnings(false);
-            const unsigned count = audio_->getDeviceCount();
-            if (count == 0)
-            {
-                error = "no device";
-                return false;
-            }
-            unsigned device = audio_->getDefaultOutputDevice();
-            const RtAudio::DeviceInfo info = audio_->getDeviceInfo(device);
-            // The asked rate first; a device that refuses it plays at its own.
-            std::vector<unsigned> rates;
-            rates.push_back(static_cast<unsigned>(askedRate));
-            if (info.preferredSampleRate > 0)
-                rates.push_back(info.preferredSampleRate);
-            for (unsigned r : info.sampleRates)
-                rates.push_back(r);
-            rates.push_back(48000);
-            RtAudio::StreamParameters params;
-            params.deviceId = device;
-            params.nChannels = 2;
-            RtAudio::StreamOptions options;
-            options.streamName = kClientName;
-            options.flags = RTAUDIO_SCHEDULE_REALTIME;
-            for (unsigned rate : rates)
-            {
-                try
-                {
-                    unsigned frames = static_cast<unsigned>(periodFrames);
-                    audio_->openStream(&params, nullptr, RTAUDIO_FLOAT32, rate, &frames,
-                                       &renderCallback, &mixer, &options, &onRtError);
-                    mixer.setNoteDelayFrames(static_cast<int>(frames));
-                    break;
-                }
-                catch (const RtAudioError& e)
-                {
-                    error = e.getMessage();
-                }
-            }
-            if (!audio_->isStreamOpen())
-                return false;
-            rate_ = static_cast<int>(audio_->getStreamSampleRate());
-            mixer.setOutputRate(rate_);
-            errorsAtStart_ = rtStreamErrors.load(std::memory_order_relaxed);
-            audio_->startStream();
-            return audio_->isStreamRunning();
-        }
-        catch (const std::exception& e)
-        {
-            error = e.what();
-            return false;
-        }
-    }
-
-    ~DeviceOutput() override
-    {
-        try
-        {
-            if (!audio_)
-                return;
-            if (audio_->isStreamRunning())
-                audio_->stopStream();
-            if (audio_->isStreamOpen())
-                audio_->closeStream();
-        }
-        catch (...)
-        {
-        }
-    }
-
-    int sampleRate() const override { return rate_; }
-
-    bool running() override
-    {
-        try
-        {
-            return audio_->isStreamOpen() && audio_->isStreamRunning() &&
-                   rtStreamErrors.load(std::memory_order_relaxed) == errorsAtStart_;
-        }
-        catch (...)
-        {
-            return false;
-        }
-    }
-
-  private:
-    std::unique_ptr<RtAudio> audio_;
-    int rate_ = 0;
-    unsigned errorsAtStart_ = 0;
-};
+constexpr const char* kAlsaDevice = "default";
 
 // The audio of the player's JACK client: the session renders the mixer in its process
 // callback, and opens the client again when the server returns.
@@ -315,10 +186,9 @@ std::unique_ptr<Output> openOutput(const OutputChoice& choice, Mixer& mixer, int
             return nullptr;
         return jack;
     }
-    auto device = std::make_unique<DeviceOutput>();
-    if (!device->open(choice, mixer, askedRate, periodFrames, error))
-        return nullptr;
-    return device;
+    if (choice.kind == OutputKind::Pulse)
+        return openPulseOutput(mixer, askedRate, periodFrames, error);
+    return openAlsaOutput(mixer, kAlsaDevice, askedRate, periodFrames, error);
 }
 
 } // namespace sonarello::sound

@@ -1,4 +1,4 @@
-// Outputs that pull the mixer: JACK, RtAudio (PulseAudio, ALSA), a paced clock, a WAV file.
+// Outputs that pull the mixer: JACK, PulseAudio, ALSA, a paced clock, a WAV file.
 // Opened and closed on control threads; each output's own thread is the audio thread.
 #pragma once
 
@@ -38,6 +38,11 @@ class Output
     virtual int sampleRate() const = 0;
     // False once the device or its server went away.
     virtual bool running() = 0;
+    // How long a block rendered now waits before it is heard, as the server reports it;
+    // 0 where it is not known.
+    virtual double latencyMs() { return 0.0; }
+    // Periods the device ran out of sound since the output opened.
+    virtual unsigned underruns() const { return 0; }
 };
 
 // True when a JACK server answers (without starting one).

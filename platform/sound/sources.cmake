@@ -4,5 +4,7 @@ set(SONARELLO_SOUND_SOURCES
     sound/streamer.cpp
     sound/mixer.cpp
     sound/output.cpp
+    sound/pulse_output.cpp
+    sound/alsa_output.cpp
     sound/audio_engine.cpp
 )

@@ -6,9 +6,10 @@ using namespace sonarello;
 
 TEST(CommandLine, JoinsTheNameWordsAndReadsOurOptions)
 {
-    const auto line = parseCommandLine(
-        {"--headless", "My", "--audio=wav:/tmp/out.wav", "Song.mp3", "--midi=none"});
+    const auto line = parseCommandLine({"--headless", "My", "--audio=wav:/tmp/out.wav", "Song.mp3",
+                                        "--midi=none", "--period=128"});
     EXPECT_TRUE(line.headless);
+    EXPECT_EQ(line.periodFrames, 128);
     EXPECT_EQ(line.audio, "wav:/tmp/out.wav");
     EXPECT_EQ(line.midi, "none");
     EXPECT_EQ(line.wantedName, "My Song.mp3");
@@ -20,6 +21,7 @@ TEST(CommandLine, DefaultsAndOddNames)
     const auto none = parseCommandLine({});
     EXPECT_EQ(none.audio, "auto");
     EXPECT_EQ(none.midi, "auto");
+    EXPECT_EQ(none.periodFrames, 256);
     EXPECT_EQ(none.wantedName, "");
     // After "--" a leading dash belongs to the name; a single dash never is an option.
     EXPECT_EQ(parseCommandLine({"--", "--odd.mp3", "-x"}).wantedName, "--odd.mp3 -x");
@@ -34,4 +36,9 @@ TEST(CommandLine, RefusesUnknownOptionsAndValues)
     EXPECT_FALSE(parseCommandLine({"--audio=wav:"}).error.empty());
     EXPECT_FALSE(parseCommandLine({"--midi=winmm"}).error.empty());
     EXPECT_TRUE(parseCommandLine({"--audio=jack:noconnect"}).error.empty());
+    for (const char* period : {"--period=63", "--period=4097", "--period=", "--period=2k",
+                               "--period=-256", "--period= 256"})
+        EXPECT_NE(parseCommandLine({period}).error.find("64 to 4096"), std::string::npos) << period;
+    EXPECT_EQ(parseCommandLine({"--period=64"}).periodFrames, 64);
+    EXPECT_EQ(parseCommandLine({"--period=4096"}).periodFrames, 4096);
 }

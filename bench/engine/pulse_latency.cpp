@@ -1,0 +1,168 @@
+// Pad-to-sound through PulseAudio: a PulseAudio daemon of its own with a null sink, the engine
+// on it at a given period, notes that start a cued hit from a MIDI thread, and the sink's
+// monitor recorded with short fragments. The time from each note's arrival to its first
+// sample at the monitor, less the recording's own delay as the server reports it, is printed
+// as min, median and max. Usage: pulse_latency [NOTES] [PERIOD]
+#include "platform/sound/audio_engine.h"
+#include "soundgen.h"
+#include "support/pulse_server.h"
+#include "support/temp_folder.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <pulse/simple.h>
+#include <random>
+#include <thread>
+#include <vector>
+
+using namespace sonarello;
+using namespace sonarello::sound;
+using Clock = std::chrono::steady_clock;
+
+namespace
+{
+
+constexpr int kRate = 44100;
+constexpr int kChunkFrames = 32;
+constexpr int kKey = 60;
+constexpr float kThreshold = 0.02f;
+
+std::int64_t nowNs()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch())
+        .count();
+}
+
+// Records the monitor; each note's onset is the first loud sample after it was armed.
+class Recorder
+{
+  public:
+    bool open()
+    {
+        const pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, kRate, 2};
+        pa_buffer_attr attr{};
+        attr.maxlength = static_cast<std::uint32_t>(-1);
+        attr.fragsize = kChunkFrames * 2 * sizeof(float);
+        stream_ = pa_simple_new(nullptr, "pulse_latency", PA_STREAM_RECORD, "test.monitor",
+                                "monitor", &spec, nullptr, &attr, nullptr);
+        if (!stream_)
+            return false;
+        thread_ = std::thread([this] { run(); });
+        return true;
+    }
+
+    ~Recorder()
+    {
+        quit_ = true;
+        if (thread_.joinable())
+            thread_.join();
+        if (stream_)
+            pa_simple_free(stream_);
+    }
+
+    void arm(std::int64_t since) { armed_.store(since); }
+    // Nanoseconds from the armed time to the onset; -1 while none was heard.
+    std::int64_t onset() const { return onset_.load(); }
+    void reset()
+    {
+        onset_.store(-1);
+        armed_.store(-1);
+    }
+
+  private:
+    void run()
+    {
+        std::vector<float> chunk(kChunkFrames * 2);
+        while (!quit_)
+        {
+            if (pa_simple_read(stream_, chunk.data(), chunk.size() * sizeof(float), nullptr) < 0)
+                return;
+            const std::int64_t read = nowNs();
+            const auto latency = static_cast<std::int64_t>(pa_simple_get_latency(stream_, nullptr));
+            const std::int64_t armed = armed_.load();
+            if (armed < 0 || onset_.load() >= 0)
+                continue;
+            for (int f = 0; f < kChunkFrames; ++f)
+                if (std::fabs(chunk[static_cast<std::size_t>(2 * f)]) > kThreshold)
+                {
+                    const std::int64_t captured =
+                        read - latency * 1000 -
+                        static_cast<std::int64_t>(kChunkFrames - 1 - f) * 1'000'000'000 / kRate;
+                    onset_.store(captured - armed);
+                    break;
+                }
+        }
+    }
+
+    pa_simple* stream_ = nullptr;
+    std::atomic<bool> quit_{false};
+    std::atomic<std::int64_t> armed_{-1};
+    std::atomic<std::int64_t> onset_{-1};
+    std::thread thread_;
+};
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const int notes = argc > 1 ? std::atoi(argv[1]) : 50;
+    const int period = argc > 2 ? std::atoi(argv[2]) : 256;
+    if (test::PulseServer::program().empty())
+    {
+        std::puts("pulse_latency: pulseaudio is not installed; nothing measured");
+        return 77;
+    }
+    test::PulseServer server;
+    test::TempFolder folder;
+    Recorder recorder;
+    if (!server.start() || !recorder.open() || !server.settle())
+    {
+        std::puts("pulse_latency: the PulseAudio daemon did not come up");
+        return 1;
+    }
+    const std::string hit = folder.file("hit.wav");
+    soundgen::writeSound(hit, {soundgen::Sound::Sine, 441, 0.1, kRate, 2, 0.8f},
+                         soundgen::Container::WavFloat);
+    auto engine = createAudioEngine();
+    EngineOptions options;
+    options.output = "pulse";
+    options.periodFrames = period;
+    if (!engine->start(options))
+        return 1;
+    engine->preload(hit);
+    std::mt19937 random(7);
+    std::vector<double> ms;
+    for (int n = 0; n < notes; ++n)
+    {
+        engine->setCue(kKey, engine->openStream(hit), 255, kRate, kNoChannel);
+        std::this_thread::sleep_for(
+            std::chrono::milliseconds(std::uniform_int_distribution<int>(150, 250)(random)));
+        recorder.reset();
+        const std::int64_t arrival = nowNs();
+        recorder.arm(arrival);
+        engine->noteStarter()->noteAt(kKey, true, arrival);
+        for (int wait = 0; wait < 100 && recorder.onset() < 0; ++wait)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        if (recorder.onset() >= 0)
+            ms.push_back(static_cast<double>(recorder.onset()) / 1e6);
+        StreamHandle stream = kNoStream;
+        ChannelHandle channel = kNoChannel;
+        if (engine->takeStartedCue(kKey, stream, channel))
+            engine->closeStream(stream);
+    }
+    std::sort(ms.begin(), ms.end());
+    if (ms.empty())
+    {
+        std::puts("pulse_latency: no note was heard");
+        return 1;
+    }
+    std::printf("PulseAudio pad-to-sound, period %d at %d Hz, %zu of %d notes heard: "
+                "min %.1f ms, median %.1f ms, max %.1f ms\n",
+                period, engine->outputRate(), ms.size(), notes, ms.front(), ms[ms.size() / 2],
+                ms.back());
+    return 0;
+}

@@ -1,0 +1,42 @@
+// A PulseAudio daemon of a test's own, in a private runtime folder and home, with one null
+// sink "test" (no sound card) whose monitor records what it plays; every PulseAudio client of
+// the process is pointed at it. Test thread.
+#pragma once
+
+#include "temp_folder.h"
+
+#include <string>
+#include <sys/types.h>
+
+namespace sonarello::test
+{
+
+class PulseServer
+{
+  public:
+    PulseServer();
+    ~PulseServer();
+    PulseServer(const PulseServer&) = delete;
+    PulseServer& operator=(const PulseServer&) = delete;
+
+    // The path of the pulseaudio daemon, empty when it is not installed.
+    static std::string program();
+
+    // Starts the daemon and waits until it answers. It ends with this process, even when a
+    // failing test takes the process down.
+    bool start();
+    void stop();
+    // Waits until the null sink plays close to the clock. Idle, it renders up to two seconds
+    // ahead; a recorder with short fragments on its monitor brings it down within that time.
+    bool settle();
+
+    // The server's address, as PULSE_SERVER holds it.
+    const std::string& serverAddress() const { return address_; }
+
+  private:
+    TempFolder folder_;
+    std::string address_;
+    pid_t pid_ = 0;
+};
+
+} // namespace sonarello::test
