@@ -196,7 +196,7 @@ int runSonarello(int argc, char** argv)
         return kExitUsage;
     }
     if (line.audio == "auto" || line.audio.starts_with("jack"))
-        jack::startOverOnPipeWire(argv, sound::EngineOptions{}.periodFrames);
+        jack::startOverOnPipeWire(argv, line.periodFrames);
     if (line.help)
     {
         std::fputs(usageText().c_str(), stdout);
