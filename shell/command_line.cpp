@@ -1,6 +1,8 @@
 #include "command_line.h"
 
-#include <array>
+#include "platform/midi/midi_service.h"
+#include "platform/sound/output.h"
+
 #include <charconv>
 #include <string>
 #include <string_view>
@@ -11,25 +13,11 @@ namespace sonarello
 namespace
 {
 
-constexpr std::array kAudioChoices = {"auto", "jack", "jack:noconnect", "pulse", "alsa", "null"};
-constexpr std::array kMidiChoices = {"auto", "alsa", "jack", "none"};
-
 bool validAudio(std::string_view v)
 {
-    if (v.starts_with("wav:"))
-        return v.size() > 4;
-    for (const auto* c : kAudioChoices)
-        if (v == c)
-            return true;
-    return false;
-}
-
-bool validMidi(std::string_view v)
-{
-    for (const auto* c : kMidiChoices)
-        if (v == c)
-            return true;
-    return false;
+    bool valid = false;
+    sound::parseOutputChoice(std::string(v), valid);
+    return valid;
 }
 
 // A whole decimal number of frames within the allowed range.
@@ -55,7 +43,7 @@ bool applyOption(CommandLine& line, std::string_view word)
         line.version = true;
     else if (word.starts_with("--audio=") && validAudio(word.substr(8)))
         line.audio = word.substr(8);
-    else if (word.starts_with("--midi=") && validMidi(word.substr(7)))
+    else if (word.starts_with("--midi=") && midi::isMidiChoice(word.substr(7)))
         line.midi = word.substr(7);
     else if (word.starts_with("--period="))
     {

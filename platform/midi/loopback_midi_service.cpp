@@ -27,7 +27,7 @@ bool LoopbackMidiService::push(std::string_view port, ShortMessage message)
     if (port == kVirtualPortName)
         slots.push_back(virtualSlot_);
     for (const auto& [handle, open] : openInputs_)
-        if (open.name == port && open.plugged)
+        if (open.name == port)
             slots.push_back(open.slot);
 
     bool taken = false;
@@ -45,15 +45,6 @@ bool LoopbackMidiService::push(std::string_view port, ShortMessage message)
         }
     }
     return taken;
-}
-
-void LoopbackMidiService::unplugInput(std::string_view name)
-{
-    std::unique_lock lock(mutex_);
-    std::erase(inputs_, name);
-    for (auto& [handle, open] : openInputs_)
-        if (open.name == name)
-            open.plugged = false;
 }
 
 bool LoopbackMidiService::outputOpen(std::string_view name) const
@@ -88,7 +79,7 @@ PortHandle LoopbackMidiService::openInput(int number)
     const int slot = dispatcher_.claimSlot();
     if (slot < 0)
         return kNoPort;
-    openInputs_[++lastHandle_] = {inputs_[static_cast<std::size_t>(number)], number, slot, true};
+    openInputs_[++lastHandle_] = {inputs_[static_cast<std::size_t>(number)], number, slot};
     return lastHandle_;
 }
 
@@ -128,7 +119,7 @@ PortHandle LoopbackMidiService::openOutput(int number)
     std::unique_lock lock(mutex_);
     if (number < 0 || static_cast<std::size_t>(number) >= outputs_.size())
         return kNoPort;
-    openOutputs_[++lastHandle_] = {outputs_[static_cast<std::size_t>(number)], number, -1, true};
+    openOutputs_[++lastHandle_] = {outputs_[static_cast<std::size_t>(number)], number, -1};
     return lastHandle_;
 }
 

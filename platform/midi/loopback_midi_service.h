@@ -23,9 +23,6 @@ class LoopbackMidiService final : public MidiService
     // Into the virtual port (kVirtualPortName) or every started open input of that name;
     // waits while a queue is full. False when no port took the message.
     bool push(std::string_view port, ShortMessage message);
-    // The input leaves the list and sends nothing more, as an unplugged device does; an
-    // open handle of it stays valid until it is closed.
-    void unplugInput(std::string_view name);
     bool outputOpen(std::string_view name) const;
 
     void setHandler(MessageHandler handler) override;
@@ -50,7 +47,6 @@ class LoopbackMidiService final : public MidiService
         std::string name;
         int number = 0;
         int slot = -1;
-        bool plugged = true;
     };
 
     MidiDispatcher dispatcher_;

@@ -1,6 +1,8 @@
 #include "platform/midi/midi_dispatch.h"
 
 #include <chrono>
+#include <cstdio>
+#include <exception>
 
 #include <limits>
 
@@ -169,9 +171,15 @@ bool MidiDispatcher::deliverOldest()
         {
             handler_(entry.message);
         }
-        catch (...)
+        catch (const std::exception& e)
         {
             // A failing message must not end the dispatch of the ones after it.
+            std::fprintf(stderr, "Sonarello: MIDI message %06X failed: %s\n", entry.message & 0xFFFFFF,
+                         e.what());
+        }
+        catch (...)
+        {
+            std::fprintf(stderr, "Sonarello: MIDI message %06X failed\n", entry.message & 0xFFFFFF);
         }
     }
     return true;

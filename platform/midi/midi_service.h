@@ -76,6 +76,9 @@ class MidiService
 // True for the ports of the player's own clients, as the system names them.
 bool isPlayerPort(std::string_view systemName);
 
+// "auto", "alsa", "jack" or "none".
+bool isMidiChoice(std::string_view choice);
+
 // The system's API for a --midi= choice: "auto" takes JACK when the sound goes through JACK
 // (notes then start at their own frame), else ALSA when the sequencer exists, else JACK when
 // a server runs, else none; an unknown word gives none.

@@ -353,14 +353,17 @@ bool isPlayerPort(std::string_view systemName)
     return next == ':' || next == ' ' || next == '-';
 }
 
+bool isMidiChoice(std::string_view choice)
+{
+    return choice == "auto" || choice == "alsa" || choice == "jack" || choice == "none";
+}
+
 std::string chooseMidiApi(std::string_view choice, bool audioOnJack, bool sequencerExists,
                           bool jackRuns)
 {
-    if (choice == "alsa" || choice == "jack")
-        return std::string(choice);
     if (choice == "auto")
         return audioOnJack ? "jack" : sequencerExists ? "alsa" : jackRuns ? "jack" : "none";
-    return "none";
+    return isMidiChoice(choice) ? std::string(choice) : "none";
 }
 
 std::unique_ptr<MidiService> createMidiService(std::string_view choice)

@@ -1,5 +1,7 @@
 #include "files.h"
 
+#include "platform/raii.h"
+
 #include "platform/text.h"
 
 #include <algorithm>
@@ -16,11 +18,6 @@ namespace sonarello::os
 
 namespace
 {
-
-struct DirCloser
-{
-    void operator()(DIR* d) const noexcept { closedir(d); }
-};
 
 bool isRegularFile(const std::string& path)
 {
@@ -56,7 +53,7 @@ std::string workingFolder()
 std::vector<std::string> findFiles(const std::string& folder, std::string_view extension)
 {
     std::vector<std::string> names;
-    std::unique_ptr<DIR, DirCloser> dir(opendir(folder.c_str()));
+    std::unique_ptr<DIR, Deleter<closedir>> dir(opendir(folder.c_str()));
     if (!dir)
         return names;
     while (const dirent* entry = readdir(dir.get()))

@@ -8,10 +8,12 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <random>
+#include <stdexcept>
 #include <thread>
 
 namespace sonarello
@@ -245,6 +247,33 @@ TEST_F(MidiDevices, AFloodFromTwoSourcesLeavesEveryRowAsItsLastNoteSaid)
             EXPECT_EQ(rows.playing[row], sent[row].back()) << "row " << row;
         }
     }
+}
+
+// The dispatch thread clears a handler only once its running call has ended, and a message
+// whose handling fails leaves a line on standard error without stopping the ones after it.
+TEST(MidiDispatch, ClearingTheHandlerWaitsForItsRunningCallAndAFailureIsSaid)
+{
+    LoopbackMidiService service({}, {});
+    std::atomic<bool> inside{false};
+    std::atomic<bool> finished{false};
+    service.setHandler(
+        [&](midi::ShortMessage m)
+        {
+            if (m == 0x80)
+                throw std::runtime_error("no such row");
+            inside = true;
+            std::this_thread::sleep_for(100ms);
+            finished = true;
+        });
+    ::testing::internal::CaptureStderr();
+    service.push(kVirtualPortName, 0x80);
+    service.push(kVirtualPortName, 0x90);
+    while (!inside)
+        std::this_thread::yield();
+    service.setHandler(nullptr);
+    EXPECT_TRUE(finished);
+    EXPECT_NE(::testing::internal::GetCapturedStderr().find("000080 failed: no such row"),
+              std::string::npos);
 }
 
 } // namespace
