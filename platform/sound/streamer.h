@@ -3,6 +3,7 @@
 #pragma once
 
 #include "decoder.h"
+#include "stream_ring.h"
 
 #include <atomic>
 #include <condition_variable>
@@ -16,11 +17,10 @@
 namespace sonarello::sound
 {
 
-constexpr std::int64_t kHeadFrames = 65536;      // decoded start of every file kept in memory
-constexpr double kWholeFileSeconds = 10.0;       // shorter files are decoded whole
-constexpr double kRingSeconds = 3.0;             // the streamer keeps a voice this far ahead
-constexpr double kRefillBelowSeconds = 1.0;      // and tops the ring up when less is left
-constexpr std::int64_t kRingHistoryFrames = 256; // kept behind a voice for ramps and switches
+constexpr std::int64_t kHeadFrames = 65536; // decoded start of every file kept in memory
+constexpr double kWholeFileSeconds = 10.0;  // shorter files are decoded whole
+constexpr double kRingSeconds = 3.0;        // the streamer keeps a voice this far ahead
+constexpr double kRefillBelowSeconds = 1.0; // and tops the ring up when less is left
 
 // The decoded start of a file (all of it when short) with its measure. Immutable once
 // built, shared by every stream of the file.
@@ -45,19 +45,7 @@ struct StreamState
     std::string path;
     std::shared_ptr<const DecodedHead> head;
 
-    // Ring of file frames addressed by frame % ringFrames (streamed files only). The voice
-    // asks for a window starting at wantedFrame by bumping wantedEpoch; the streamer seeks,
-    // answers with servedEpoch and fills [windowStart, windowEnd), never writing a frame at
-    // or beyond readFloor + ringFrames.
-    std::unique_ptr<float[]> ring;
-    std::int64_t ringFrames = 0;
-    std::atomic<std::int64_t> windowStart{0};
-    std::atomic<std::int64_t> windowEnd{0};
-    std::atomic<std::int64_t> dataEnd{0}; // where decoding stopped early, else the length
-    std::atomic<std::uint32_t> wantedEpoch{0};
-    std::atomic<std::uint32_t> servedEpoch{0};
-    std::atomic<std::int64_t> wantedFrame{0};
-    std::atomic<std::int64_t> readFloor{0};
+    StreamRing ring; // streamed files only
 
     // Published by the voice while it plays; set by the control side while none does.
     std::atomic<std::int64_t> position{0};
