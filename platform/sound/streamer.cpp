@@ -12,6 +12,10 @@ namespace
 
 constexpr std::int64_t kDecodeChunkFrames = 8192;
 constexpr auto kIdlePoll = std::chrono::milliseconds(10);
+// After a play or a seek: how long the streamer looks for the voice's request, and how often.
+// The audio thread makes it within a period, or after a seek's 3 ms fade.
+constexpr auto kExpectFor = std::chrono::milliseconds(50);
+constexpr auto kExpectPoll = std::chrono::microseconds(500);
 
 bool openDecoderIfNeeded(StreamState& s)
 {
@@ -147,6 +151,15 @@ void Streamer::wake()
     wakeUp_.notify_all();
 }
 
+void Streamer::expectRequest()
+{
+    {
+        std::lock_guard lock(mutex_);
+        expectUntil_ = std::chrono::steady_clock::now() + kExpectFor;
+    }
+    wakeUp_.notify_all();
+}
+
 void Streamer::serviceNow()
 {
     while (serviceOnce())
@@ -199,8 +212,10 @@ void Streamer::run()
         lock.unlock();
         const bool busy = serviceOnce();
         lock.lock();
-        if (!busy && !quit_)
-            wakeUp_.wait_for(lock, kIdlePoll);
+        if (busy || quit_)
+            continue;
+        const auto now = std::chrono::steady_clock::now();
+        wakeUp_.wait_for(lock, now < expectUntil_ ? kExpectPoll : kIdlePoll);
     }
 }
 

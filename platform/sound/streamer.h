@@ -6,6 +6,7 @@
 #include "stream_ring.h"
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
@@ -81,6 +82,10 @@ class Streamer
     void add(std::shared_ptr<StreamState> stream);
     void remove(const StreamState* stream);
     void wake();
+    // A voice is about to ask for a window (a play or a seek was posted): the request is made
+    // on the audio thread, which cannot wake us, so the streamer looks for it closely for a
+    // while instead of at its idle poll.
+    void expectRequest();
     // Fills every ring that needs it until none does; for tests and benchmarks that drive
     // the mixer without the thread. Any thread but the streamer's own.
     void serviceNow();
@@ -94,6 +99,7 @@ class Streamer
     std::vector<std::shared_ptr<StreamState>> streams_;
     std::mutex serviceMutex_;
     bool quit_ = false;
+    std::chrono::steady_clock::time_point expectUntil_;
     std::thread thread_;
 };
 
