@@ -16,6 +16,12 @@ add_library(Lame::Lame UNKNOWN IMPORTED)
 set_target_properties(Lame::Lame PROPERTIES
     IMPORTED_LOCATION ${LAME_LIBRARY} INTERFACE_INCLUDE_DIRECTORIES ${LAME_INCLUDE_DIR})
 
+find_path(ZITA_RESAMPLER_INCLUDE_DIR zita-resampler/vresampler.h REQUIRED)
+find_library(ZITA_RESAMPLER_LIBRARY zita-resampler REQUIRED)
+add_library(Zita::Resampler UNKNOWN IMPORTED)
+set_target_properties(Zita::Resampler PROPERTIES IMPORTED_LOCATION ${ZITA_RESAMPLER_LIBRARY}
+    INTERFACE_INCLUDE_DIRECTORIES ${ZITA_RESAMPLER_INCLUDE_DIR})
+
 if(SONARELLO_BUILD_TESTS)
     find_package(GTest REQUIRED)
     include(GoogleTest)

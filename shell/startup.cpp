@@ -103,8 +103,10 @@ void connectEventHandler(Program& program)
         std::scoped_lock lock(program.lock);
         const std::string file = program.WorkFolder + kSettingsFileName;
         if (!saveSettings(file, currentSettings(program)))
-            std::fprintf(stderr, "Sonarello: the settings were not saved: %s is read-only or "
-                                 "cannot be written\n", file.c_str());
+            std::fprintf(stderr,
+                         "Sonarello: the settings were not saved: %s is read-only or "
+                         "cannot be written\n",
+                         file.c_str());
     };
     s.pause = [](std::chrono::milliseconds ms) { std::this_thread::sleep_for(ms); };
     s.chooseMidiOutDevice = [&program] { chooseMidiOutDevice(program); };

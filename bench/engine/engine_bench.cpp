@@ -1,6 +1,7 @@
-// Measures the sound engine where the stage needs it: start latency, CPU of 72 voices and
-// the memory of 72 rows. Prints its figures; each part runs in a process of its own so its
-// memory is its own. Usage: engine_bench [latency|cpu|memory]...
+// Measures the sound engine where the stage needs it: start latency, CPU of 72 voices, the
+// memory of 72 rows, and the two resamplers side by side for cost and sound. Prints its
+// figures; each part runs in a process of its own so its memory is its own.
+// Usage: engine_bench [latency|cpu|memory|resampler]...
 #include "platform/sound/audio_engine.h"
 #include "platform/sound/mixer.h"
 #include "soundgen.h"
@@ -9,17 +10,20 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <complex>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <malloc.h>
 #include <random>
+#include <samplerate.h>
 #include <string>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
+#include <zita-resampler/vresampler.h>
 
 using namespace sonarello;
 using namespace sonarello::sound;
@@ -294,6 +298,299 @@ void memoryWhole()
     memory("memory, 72 playing rows of 9-second files (decoded whole)", 9);
 }
 
+// ---- the resamplers side by side ----
+
+constexpr int kFileRate = 44100;
+constexpr int kMixRate = 48000;
+
+// One stereo stream through a resampler, pulled in output blocks as a voice pulls it.
+class Resampling
+{
+  public:
+    virtual ~Resampling() = default;
+    // n output frames from the input at `at` on, which moves on; fewer at the input's end.
+    virtual int run(const std::vector<float>& in, long& at, float* out, int n) = 0;
+};
+
+class SincFastest final : public Resampling
+{
+  public:
+    explicit SincFastest(double step) : ratio_(1 / step)
+    {
+        int error = 0;
+        state_ = src_new(SRC_SINC_FASTEST, 2, &error);
+    }
+    ~SincFastest() override { src_delete(state_); }
+
+    int run(const std::vector<float>& in, long& at, float* out, int n) override
+    {
+        const long frames = static_cast<long>(in.size() / 2);
+        int done = 0;
+        while (done < n && at < frames)
+        {
+            SRC_DATA d{};
+            d.data_in = in.data() + at * 2;
+            d.input_frames = std::min<long>(frames - at, std::lround((n - done) / ratio_) + 16);
+            d.data_out = out + done * 2;
+            d.output_frames = n - done;
+            d.src_ratio = ratio_;
+            src_process(state_, &d);
+            at += d.input_frames_used;
+            done += static_cast<int>(d.output_frames_gen);
+            if (d.output_frames_gen == 0 && d.input_frames_used == 0)
+                break;
+        }
+        return done;
+    }
+
+  private:
+    double ratio_;
+    SRC_STATE* state_ = nullptr;
+};
+
+// VResampler: set up at the band below the ratio (its cutoff follows the band), then moved to
+// the exact ratio with set_rratio, as a varispeed voice moves.
+class Zita final : public Resampling
+{
+  public:
+    explicit Zita(double step)
+    {
+        const double ratio = 1 / step;
+        double band = ratio >= 1 ? 1.0 : 1.0;
+        while (band > ratio)
+            band *= 0.9;
+        resampler_.setup(band, 2, 32);
+        resampler_.set_rratio(ratio / band);
+        resampler_.inp_count = static_cast<unsigned>(resampler_.inpsize() / 2 - 1);
+        resampler_.inp_data = nullptr;
+        resampler_.out_count = 1u << 20;
+        resampler_.out_data = nullptr;
+        resampler_.process();
+    }
+
+    int run(const std::vector<float>& in, long& at, float* out, int n) override
+    {
+        const long frames = static_cast<long>(in.size() / 2);
+        resampler_.out_data = out;
+        resampler_.out_count = static_cast<unsigned>(n);
+        while (resampler_.out_count > 0 && at < frames)
+        {
+            const auto take = static_cast<unsigned>(std::min<long>(frames - at, 1024));
+            resampler_.inp_data = const_cast<float*>(in.data() + at * 2);
+            resampler_.inp_count = take;
+            resampler_.process();
+            at += take - resampler_.inp_count;
+        }
+        return n - static_cast<int>(resampler_.out_count);
+    }
+
+  private:
+    VResampler resampler_;
+};
+
+std::unique_ptr<Resampling> makeResampling(bool zita, double step)
+{
+    if (zita)
+        return std::make_unique<Zita>(step);
+    return std::make_unique<SincFastest>(step);
+}
+
+// CPU of 72 stereo streams at 0.6x..1.6x, 44.1 kHz into 48 kHz, in 256-frame blocks.
+double resamplerCpu(bool zita)
+{
+    constexpr int kBlock = 256;
+    constexpr double kSeconds = 10;
+    std::vector<float> in(static_cast<std::size_t>(kFileRate * 16.5) * 2);
+    std::mt19937 random(3);
+    std::uniform_real_distribution<float> noise(-0.3f, 0.3f);
+    for (float& x : in)
+        x = noise(random);
+    std::vector<std::unique_ptr<Resampling>> streams;
+    std::vector<long> at(kRows, 0);
+    for (int i = 0; i < kRows; ++i)
+        streams.push_back(
+            makeResampling(zita, (0.6 + 0.014 * double(i)) * kFileRate / double(kMixRate)));
+    std::vector<float> out(kBlock * 2);
+    const double t0 = threadCpuSeconds();
+    for (int b = 0; b < static_cast<int>(kSeconds * kMixRate / kBlock); ++b)
+        for (int i = 0; i < kRows; ++i)
+            streams[std::size_t(i)]->run(in, at[std::size_t(i)], out.data(), kBlock);
+    return 100 * (threadCpuSeconds() - t0) / kSeconds;
+}
+
+void fft(std::vector<std::complex<double>>& a)
+{
+    const std::size_t n = a.size();
+    for (std::size_t i = 1, j = 0; i < n; ++i)
+    {
+        std::size_t bit = n >> 1;
+        for (; j & bit; bit >>= 1)
+            j ^= bit;
+        j ^= bit;
+        if (i < j)
+            std::swap(a[i], a[j]);
+    }
+    for (std::size_t len = 2; len <= n; len <<= 1)
+    {
+        const std::complex<double> w = std::polar(1.0, -2 * M_PI / double(len));
+        for (std::size_t i = 0; i < n; i += len)
+        {
+            std::complex<double> wk = 1;
+            for (std::size_t k = 0; k < len / 2; ++k, wk *= w)
+            {
+                const auto u = a[i + k];
+                const auto v = a[i + k + len / 2] * wk;
+                a[i + k] = u + v;
+                a[i + k + len / 2] = u - v;
+            }
+        }
+    }
+}
+
+// A logarithmic sweep: its phase and frequency at file time t.
+constexpr double kSweepFrom = 20, kSweepTo = 21000, kSweepSeconds = 8;
+double sweepPhase(double t)
+{
+    const double k = std::log(kSweepTo / kSweepFrom) / kSweepSeconds;
+    return 2 * M_PI * kSweepFrom * (std::exp(k * t) - 1) / k;
+}
+double sweepFrequency(double t)
+{
+    return kSweepFrom * std::exp(std::log(kSweepTo / kSweepFrom) / kSweepSeconds * t);
+}
+
+struct SweepResult
+{
+    double edgeKHz = 0;     // where the gain first falls 1 dB below the file's level
+    double ripple = 0;      // largest deviation from 0 dB below 80 % of the ideal edge
+    double spurious = -200; // worst power beside the tone, dB below it (aliases and images)
+    double spuriousAtKHz = 0;
+    double foldedBack = -200; // worst power where everything is above the new Nyquist, dB
+};
+
+// A swept sine at `speed` (pitch and tempo together) through the resampler, read in windows:
+// the level of the tone where it belongs against the ideal's.
+SweepResult sweep(bool zita, double speed)
+{
+    constexpr int kWindow = 4096;
+    const double step = speed * kFileRate / kMixRate;
+    std::vector<float> in(static_cast<std::size_t>(kSweepSeconds * kFileRate) * 2);
+    for (std::size_t f = 0; f < in.size() / 2; ++f)
+        in[2 * f] = in[2 * f + 1] =
+            static_cast<float>(0.5 * std::sin(sweepPhase(double(f) / kFileRate)));
+    auto resampling = makeResampling(zita, step);
+    std::vector<float> out(static_cast<std::size_t>(double(in.size()) / step) + 4096);
+    long at = 0;
+    int produced = 0;
+    for (int got = 1; got > 0;)
+        produced += got = resampling->run(in, at, out.data() + produced * 2, 256);
+    // The filter's delay, found where the output best matches the ideal at a low frequency.
+    const double idealEdge = std::min(kFileRate / 2.0 * speed, kMixRate / 2.0);
+    SweepResult result;
+    result.edgeKHz = idealEdge / 1000;
+    bool edgeFound = false;
+    std::vector<std::complex<double>> spectrum(kWindow), ideal(kWindow);
+    for (int start = 0; start + kWindow < produced - 8192; start += kWindow / 2)
+    {
+        const double centre = (start + kWindow / 2.0) * step / kFileRate; // file seconds
+        const double heard = sweepFrequency(centre) * speed;
+        if (heard < 100)
+            continue;
+        for (int i = 0; i < kWindow; ++i)
+        {
+            const double w = 0.5 - 0.5 * std::cos(2 * M_PI * i / kWindow);
+            spectrum[std::size_t(i)] = w * out[2 * std::size_t(start + i)];
+            ideal[std::size_t(i)] = w * 0.5 * std::sin(sweepPhase((start + i) * step / kFileRate));
+        }
+        fft(spectrum);
+        fft(ideal);
+        const double bin = heard * kWindow / kMixRate;
+        // The sweep moves through the window: the tone spreads over that, plus Hann's lobe.
+        const double spread =
+            std::exp(std::log(kSweepTo / kSweepFrom) / kSweepSeconds * kWindow * step / kFileRate) -
+            1;
+        const double reach = 4 + bin * spread * 0.6;
+        double tone = 0, idealTone = 0;
+        for (int k = 1; k < kWindow / 2; ++k)
+            if (std::fabs(k - bin) <= reach)
+            {
+                tone += std::norm(spectrum[std::size_t(k)]);
+                idealTone += std::norm(ideal[std::size_t(k)]);
+            }
+        if (heard > idealEdge)
+            continue;
+        const double gain = 10 * std::log10(tone / idealTone);
+        if (!edgeFound && gain < -1)
+        {
+            result.edgeKHz = heard / 1000;
+            edgeFound = true;
+        }
+        if (heard < 0.7 * idealEdge)
+            result.ripple = std::max(result.ripple, std::fabs(gain));
+    }
+    return result;
+}
+
+// A steady tone of the file at `hz` played at `speed`: what the output holds beside the tone
+// where it belongs (aliases, images), in dB under a full tone; where the tone belongs above
+// the output's Nyquist, everything the output holds is folded back.
+double beside(bool zita, double speed, double hz)
+{
+    constexpr int kWindow = 16384;
+    const double step = speed * kFileRate / kMixRate;
+    std::vector<float> in(static_cast<std::size_t>(kFileRate * 2.0 * step) * 2 + 8192);
+    for (std::size_t f = 0; f < in.size() / 2; ++f)
+        in[2 * f] = in[2 * f + 1] =
+            static_cast<float>(0.5 * std::sin(2 * M_PI * hz * double(f) / kFileRate));
+    auto resampling = makeResampling(zita, step);
+    std::vector<float> out(2 * (8192 + kWindow));
+    long at = 0;
+    resampling->run(in, at, out.data(), 8192 + kWindow);
+    std::vector<std::complex<double>> spectrum(kWindow);
+    double full = 0;
+    for (int i = 0; i < kWindow; ++i)
+    {
+        const double x = 2 * M_PI * i / kWindow; // Blackman-Harris: sidelobes under -92 dB
+        const double w =
+            0.35875 - 0.48829 * std::cos(x) + 0.14128 * std::cos(2 * x) - 0.01168 * std::cos(3 * x);
+        spectrum[std::size_t(i)] = w * out[2 * std::size_t(8192 + i)];
+        full += w * w * 0.125;
+    }
+    fft(spectrum);
+    const double heard = hz * speed;
+    const double bin = heard * kWindow / kMixRate;
+    double rest = 0;
+    for (int k = 1; k < kWindow / 2; ++k)
+        if (heard > kMixRate / 2.0 || std::fabs(k - bin) > 8)
+            rest += std::norm(spectrum[std::size_t(k)]);
+    return 10 * std::log10(2 * rest / (full * kWindow) + 1e-30);
+}
+
+void resamplers()
+{
+    for (const bool zita : {false, true})
+    {
+        const char* name =
+            zita ? "zita VResampler, filter length 32" : "libsamplerate SINC_FASTEST";
+        std::printf("%s: 72 stereo streams at 0.6x..1.6x, 44.1 -> 48 kHz: %.1f %% of one core\n",
+                    name, resamplerCpu(zita));
+        for (const double speed : {0.6, 1.6})
+        {
+            const SweepResult r = sweep(zita, speed);
+            std::printf("  swept sine at %.1fx: passband to %.1f kHz (-1 dB; ideal %.1f), "
+                        "ripple below 70 %% %.2f dB\n",
+                        speed, r.edgeKHz, std::min(kFileRate / 2.0 * speed, kMixRate / 2.0) / 1000,
+                        r.ripple);
+            std::printf("  beside the tone (aliases, images), dB under a full tone:");
+            for (const double hz : {1000.0, 5000.0, 10000.0, 13000.0, 16000.0, 19000.0})
+                std::printf(" %.0f kHz%s %.1f", hz / 1000,
+                            hz * speed > kMixRate / 2.0 ? " (folded)" : "",
+                            beside(zita, speed, hz));
+            std::printf("\n");
+        }
+    }
+}
+
 void inChild(void (*part)())
 {
     std::fflush(stdout);
@@ -325,5 +622,7 @@ int main(int argc, char** argv)
             inChild(memoryStreamed);
             inChild(memoryWhole);
         }
+        else if (part == "resampler")
+            inChild(resamplers);
     }
 }

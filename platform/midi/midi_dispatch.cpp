@@ -3,7 +3,6 @@
 #include <chrono>
 #include <cstdio>
 #include <exception>
-
 #include <limits>
 
 namespace sonarello::midi
@@ -80,8 +79,7 @@ int MidiDispatcher::room(int slot) const noexcept
     const Slot& s = (*slots_)[static_cast<std::size_t>(slot)];
     if (!s.started.load(std::memory_order_acquire))
         return 0;
-    return static_cast<int>(kSlotQueueCapacity - (s.head.load(std::memory_order_relaxed) -
-                                                  s.tail.load(std::memory_order_acquire)));
+    return static_cast<int>(s.queue.room());
 }
 
 // MIDI library thread
@@ -107,11 +105,8 @@ bool MidiDispatcher::postStarted(int slot, ShortMessage message) noexcept
     if (room(slot) <= 0)
         return false;
     Slot& s = (*slots_)[static_cast<std::size_t>(slot)];
-    const std::size_t head = s.head.load(std::memory_order_relaxed);
-    s.entries[head & (kSlotQueueCapacity - 1)] = {
-        nextOrder_.fetch_add(1, std::memory_order_relaxed), message,
-        s.generation.load(std::memory_order_acquire)};
-    s.head.store(head + 1, std::memory_order_release);
+    s.queue.push({nextOrder_.fetch_add(1, std::memory_order_relaxed), message,
+                  s.generation.load(std::memory_order_acquire)});
     wake_.fetch_add(1, std::memory_order_release);
     wake_.notify_one();
     return true;
@@ -139,13 +134,10 @@ bool MidiDispatcher::deliverOldest()
         std::uint64_t oldestOrder = std::numeric_limits<std::uint64_t>::max();
         for (Slot& s : *slots_)
         {
-            const std::size_t tail = s.tail.load(std::memory_order_relaxed);
-            if (tail == s.head.load(std::memory_order_acquire))
-                continue;
-            const Entry& e = s.entries[tail & (kSlotQueueCapacity - 1)];
-            if (e.order < oldestOrder)
+            const Entry* e = s.queue.front();
+            if (e != nullptr && e->order < oldestOrder)
             {
-                oldestOrder = e.order;
+                oldestOrder = e->order;
                 oldest = &s;
             }
         }
@@ -157,9 +149,8 @@ bool MidiDispatcher::deliverOldest()
         return false;
     Slot* oldest = findOldest();
 
-    const std::size_t tail = oldest->tail.load(std::memory_order_relaxed);
-    const Entry entry = oldest->entries[tail & (kSlotQueueCapacity - 1)];
-    oldest->tail.store(tail + 1, std::memory_order_release);
+    Entry entry;
+    oldest->queue.pop(entry);
     if (entry.generation != oldest->generation.load(std::memory_order_acquire) ||
         !oldest->started.load(std::memory_order_acquire))
         return true; // closed or stopped since it arrived
@@ -174,8 +165,8 @@ bool MidiDispatcher::deliverOldest()
         catch (const std::exception& e)
         {
             // A failing message must not end the dispatch of the ones after it.
-            std::fprintf(stderr, "Sonarello: MIDI message %06X failed: %s\n", entry.message & 0xFFFFFF,
-                         e.what());
+            std::fprintf(stderr, "Sonarello: MIDI message %06X failed: %s\n",
+                         entry.message & 0xFFFFFF, e.what());
         }
         catch (...)
         {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "platform/midi/midi_service.h"
+#include "platform/spsc_queue.h"
 
 #include <array>
 #include <atomic>
@@ -17,7 +18,7 @@ namespace sonarello::midi
 {
 
 constexpr int kMaxInputSlots = 16;               // open inputs at once, virtual port included
-constexpr std::size_t kSlotQueueCapacity = 1024; // messages waiting per input (power of two)
+constexpr std::size_t kSlotQueueCapacity = 1024; // messages waiting per input
 
 // Owns the MIDI dispatch thread: it calls the handler for every posted message, one at a
 // time, oldest first across all inputs.
@@ -63,9 +64,7 @@ class MidiDispatcher
     };
     struct Slot
     {
-        std::array<Entry, kSlotQueueCapacity> entries{};
-        alignas(64) std::atomic<std::size_t> head{0}; // written by the producer
-        alignas(64) std::atomic<std::size_t> tail{0}; // written by the dispatch thread
+        SpscQueue<Entry> queue{kSlotQueueCapacity}; // the input's callback to our thread
         std::atomic<std::uint32_t> generation{0};
         std::atomic<bool> started{false};
         bool claimed = false; // under slotsMutex_

@@ -300,7 +300,10 @@ class Engine final : public SoundEngine, public ManualEngine
         entry->slot = slot;
         entry->serial = play.serial;
         if (state.streamed())
+        {
             streamer_.add(entry->state);
+            streamer_.expectRequest();
+        }
         return static_cast<ChannelHandle>(s.generation << kSlotBits | slot);
     }
 
@@ -665,6 +668,8 @@ class Engine final : public SoundEngine, public ManualEngine
             command.frame = frame;
             if (!mixer_->post(command))
                 return false;
+            if (state.streamed())
+                streamer_.expectRequest();
         }
         state.ended.store(false, std::memory_order_relaxed);
         state.position.store(frame, std::memory_order_relaxed);

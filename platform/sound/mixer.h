@@ -1,11 +1,12 @@
-// Mixes the playing voices into the output block: head or ring, varispeed, ramps, loops,
-// levels, and notes that start cued sounds at their own frame. render() is the audio thread;
-// post() and the cue calls one control thread at a time; noteAt() the MIDI threads; the rest any.
+// Mixes the voices into the output block, applying the control side's commands and the notes
+// that start cued sounds at their own frame. render() is the audio thread; post() and the cue
+// calls one control thread at a time; noteAt() the MIDI threads; the rest any.
 #pragma once
 
+#include "platform/spsc_queue.h"
 #include "sound_engine.h"
-#include "spsc_queue.h"
 #include "streamer.h"
+#include "varispeed.h"
 
 #include <array>
 #include <atomic>
@@ -14,15 +15,12 @@
 #include <mutex>
 #include <vector>
 
-typedef struct SRC_STATE_tag SRC_STATE;
-
 namespace sonarello::sound
 {
 
 constexpr int kMinVoices = 128;
-constexpr int kMaxRenderBlock = 512; // longer periods are mixed in blocks of this size
-constexpr double kMaxStep = 8.0;     // file frames per output frame, at most
-constexpr double kMinStep = 1.0 / 128.0;
+
+class Voice;
 
 struct MixerCommand
 {
@@ -117,8 +115,6 @@ class Mixer final : public NoteStarter
     std::uint32_t runningSerial(int slot) const;
     // The peak of each side since the previous call, after volume.
     void takePeaks(int slot, float& left, float& right);
-
-    struct Voice;
 
   private:
     // A cue's start, copied when fired: the control side may take the cue back before the

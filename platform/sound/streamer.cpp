@@ -12,6 +12,10 @@ namespace
 
 constexpr std::int64_t kDecodeChunkFrames = 8192;
 constexpr auto kIdlePoll = std::chrono::milliseconds(10);
+// After a play or a seek: how long the streamer looks for the voice's request, and how often.
+// The audio thread makes it within a period, or after a seek's 3 ms fade.
+constexpr auto kExpectFor = std::chrono::milliseconds(50);
+constexpr auto kExpectPoll = std::chrono::microseconds(500);
 
 bool openDecoderIfNeeded(StreamState& s)
 {
@@ -31,25 +35,21 @@ bool openDecoderIfNeeded(StreamState& s)
     return true;
 }
 
-void resetWindow(StreamState& s, std::uint32_t epoch)
+// Opens the window a voice asked for at `start`, seeking the decoder there.
+void serveRequest(StreamState& s, std::uint32_t epoch, std::int64_t start)
 {
-    const std::int64_t start = s.wantedFrame.load(std::memory_order_relaxed);
     bool ok = openDecoderIfNeeded(s);
     if (ok && s.decodeFrame != start)
         ok = s.decoder->seek(start);
     s.decodeFrame = ok ? start : -1;
-    s.windowStart.store(start, std::memory_order_relaxed);
-    s.windowEnd.store(start, std::memory_order_relaxed);
-    s.dataEnd.store(ok ? s.totalFrames() : start, std::memory_order_relaxed);
-    s.servedEpoch.store(epoch, std::memory_order_release);
+    s.ring.serve(epoch, start, ok ? s.totalFrames() : start);
     s.refilling = ok;
 }
 
 // Seconds of playing time left before the voice runs out of decoded frames.
 double secondsAhead(const StreamState& s)
 {
-    const std::int64_t ahead =
-        s.windowEnd.load(std::memory_order_relaxed) - s.position.load(std::memory_order_relaxed);
+    const std::int64_t ahead = s.ring.windowEnd() - s.position.load(std::memory_order_relaxed);
     const int rate = s.rateHz.load(std::memory_order_relaxed);
     return static_cast<double>(ahead) / std::max(rate > 0 ? rate : s.fileRate(), 1);
 }
@@ -57,28 +57,21 @@ double secondsAhead(const StreamState& s)
 // The ring has room and the file has frames left for it.
 bool canFill(const StreamState& s)
 {
-    const std::int64_t end = s.windowEnd.load(std::memory_order_relaxed);
-    const std::int64_t floor = s.readFloor.load(std::memory_order_acquire);
-    return s.decoder && s.decodeFrame == end &&
-           end < std::min(floor + s.ringFrames, s.dataEnd.load(std::memory_order_relaxed));
+    float* dst = nullptr;
+    return s.decoder && s.decodeFrame == s.ring.windowEnd() &&
+           s.ring.writable(dst, kDecodeChunkFrames) > 0;
 }
 
 // Decodes one chunk into the ring; false when the ring is as full as it may be.
 bool fillChunk(StreamState& s)
 {
-    const std::int64_t end = s.windowEnd.load(std::memory_order_relaxed);
-    const std::int64_t floor = s.readFloor.load(std::memory_order_acquire);
-    const std::int64_t limit =
-        std::min(floor + s.ringFrames, s.dataEnd.load(std::memory_order_relaxed));
-    if (end >= limit || s.decodeFrame != end)
+    float* dst = nullptr;
+    const std::int64_t wanted = s.ring.writable(dst, kDecodeChunkFrames);
+    if (wanted == 0 || s.decodeFrame != s.ring.windowEnd())
         return false;
-    const std::int64_t slot = end % s.ringFrames;
-    const std::int64_t wanted = std::min({limit - end, kDecodeChunkFrames, s.ringFrames - slot});
-    const std::int64_t got = s.decoder->read(s.ring.get() + slot * 2, wanted);
-    s.decodeFrame = end + std::max<std::int64_t>(got, 0);
-    if (got < wanted)
-        s.dataEnd.store(s.decodeFrame, std::memory_order_relaxed); // decoding failed here
-    s.windowEnd.store(s.decodeFrame, std::memory_order_release);
+    const std::int64_t got = std::max<std::int64_t>(s.decoder->read(dst, wanted), 0);
+    s.decodeFrame += got;
+    s.ring.commit(got, got < wanted); // decoding failed where it stopped short
     return got > 0;
 }
 
@@ -114,11 +107,10 @@ std::shared_ptr<const DecodedHead> decodeHead(Decoder& decoder, const FileMeasur
 
 void StreamState::allocateRing()
 {
-    if (ring || !streamed())
+    if (ring.allocated() || !streamed())
         return;
-    ringFrames = static_cast<std::int64_t>(std::ceil((kRingSeconds + 0.1) * fileRate())) +
-                 kRingHistoryFrames;
-    ring.reset(new float[static_cast<std::size_t>(ringFrames * 2)]);
+    ring.allocate(static_cast<std::int64_t>(std::ceil((kRingSeconds + 0.1) * fileRate())) +
+                  kRingHistoryFrames);
 }
 
 Streamer::Streamer(bool ownThread)
@@ -159,6 +151,15 @@ void Streamer::wake()
     wakeUp_.notify_all();
 }
 
+void Streamer::expectRequest()
+{
+    {
+        std::lock_guard lock(mutex_);
+        expectUntil_ = std::chrono::steady_clock::now() + kExpectFor;
+    }
+    wakeUp_.notify_all();
+}
+
 void Streamer::serviceNow()
 {
     while (serviceOnce())
@@ -179,9 +180,10 @@ bool Streamer::serviceOnce()
     for (const auto& stream : streams)
     {
         StreamState& s = *stream;
-        const std::uint32_t wanted = s.wantedEpoch.load(std::memory_order_acquire);
-        if (wanted != s.servedEpoch.load(std::memory_order_relaxed))
-            resetWindow(s, wanted);
+        std::uint32_t epoch = 0;
+        std::int64_t start = 0;
+        if (s.ring.pendingRequest(epoch, start))
+            serveRequest(s, epoch, start);
         if (!s.playing.load(std::memory_order_relaxed) || s.ended.load(std::memory_order_relaxed))
             continue;
         const double ahead = secondsAhead(s);
@@ -210,8 +212,10 @@ void Streamer::run()
         lock.unlock();
         const bool busy = serviceOnce();
         lock.lock();
-        if (!busy && !quit_)
-            wakeUp_.wait_for(lock, kIdlePoll);
+        if (busy || quit_)
+            continue;
+        const auto now = std::chrono::steady_clock::now();
+        wakeUp_.wait_for(lock, now < expectUntil_ ? kExpectPoll : kIdlePoll);
     }
 }
 

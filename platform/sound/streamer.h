@@ -3,8 +3,10 @@
 #pragma once
 
 #include "decoder.h"
+#include "stream_ring.h"
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
@@ -16,11 +18,10 @@
 namespace sonarello::sound
 {
 
-constexpr std::int64_t kHeadFrames = 65536;      // decoded start of every file kept in memory
-constexpr double kWholeFileSeconds = 10.0;       // shorter files are decoded whole
-constexpr double kRingSeconds = 3.0;             // the streamer keeps a voice this far ahead
-constexpr double kRefillBelowSeconds = 1.0;      // and tops the ring up when less is left
-constexpr std::int64_t kRingHistoryFrames = 256; // kept behind a voice for ramps and switches
+constexpr std::int64_t kHeadFrames = 65536; // decoded start of every file kept in memory
+constexpr double kWholeFileSeconds = 10.0;  // shorter files are decoded whole
+constexpr double kRingSeconds = 3.0;        // the streamer keeps a voice this far ahead
+constexpr double kRefillBelowSeconds = 1.0; // and tops the ring up when less is left
 
 // The decoded start of a file (all of it when short) with its measure. Immutable once
 // built, shared by every stream of the file.
@@ -45,19 +46,7 @@ struct StreamState
     std::string path;
     std::shared_ptr<const DecodedHead> head;
 
-    // Ring of file frames addressed by frame % ringFrames (streamed files only). The voice
-    // asks for a window starting at wantedFrame by bumping wantedEpoch; the streamer seeks,
-    // answers with servedEpoch and fills [windowStart, windowEnd), never writing a frame at
-    // or beyond readFloor + ringFrames.
-    std::unique_ptr<float[]> ring;
-    std::int64_t ringFrames = 0;
-    std::atomic<std::int64_t> windowStart{0};
-    std::atomic<std::int64_t> windowEnd{0};
-    std::atomic<std::int64_t> dataEnd{0}; // where decoding stopped early, else the length
-    std::atomic<std::uint32_t> wantedEpoch{0};
-    std::atomic<std::uint32_t> servedEpoch{0};
-    std::atomic<std::int64_t> wantedFrame{0};
-    std::atomic<std::int64_t> readFloor{0};
+    StreamRing ring; // streamed files only
 
     // Published by the voice while it plays; set by the control side while none does.
     std::atomic<std::int64_t> position{0};
@@ -93,6 +82,10 @@ class Streamer
     void add(std::shared_ptr<StreamState> stream);
     void remove(const StreamState* stream);
     void wake();
+    // A voice is about to ask for a window (a play or a seek was posted): the request is made
+    // on the audio thread, which cannot wake us, so the streamer looks for it closely for a
+    // while instead of at its idle poll.
+    void expectRequest();
     // Fills every ring that needs it until none does; for tests and benchmarks that drive
     // the mixer without the thread. Any thread but the streamer's own.
     void serviceNow();
@@ -106,6 +99,7 @@ class Streamer
     std::vector<std::shared_ptr<StreamState>> streams_;
     std::mutex serviceMutex_;
     bool quit_ = false;
+    std::chrono::steady_clock::time_point expectUntil_;
     std::thread thread_;
 };
 

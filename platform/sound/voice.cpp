@@ -1,0 +1,265 @@
+#include "voice.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace sonarello::sound
+{
+
+namespace
+{
+
+constexpr double kFadeSeconds = 0.003; // stops, seeks, holding at rate 0
+
+void raisePeak(std::atomic<float>& peak, float value) noexcept
+{
+    float seen = peak.load(std::memory_order_relaxed);
+    while (value > seen && !peak.compare_exchange_weak(seen, value, std::memory_order_relaxed))
+    {
+    }
+}
+
+} // namespace
+
+// ---- source ----
+
+void StreamSource::attach(StreamState& stream) noexcept
+{
+    stream_ = &stream;
+    reader_.attach(stream.ring);
+}
+
+void StreamSource::restart(std::int64_t frame) noexcept
+{
+    done_ = false;
+    wrapLength_ = 0;
+    request(frame);
+}
+
+void StreamSource::request(std::int64_t frame) noexcept
+{
+    const StreamState& s = *stream_;
+    if (s.streamed())
+        reader_.request(std::clamp(frame, s.head->headFrames, s.totalFrames()));
+}
+
+std::int64_t StreamSource::endFrame() const noexcept
+{
+    const StreamState& s = *stream_;
+    if (!s.streamed())
+        return s.head->headFrames;
+    if (!reader_.served())
+        return s.totalFrames();
+    return std::max(reader_.dataEnd(), s.head->headFrames);
+}
+
+int StreamSource::fetch(std::int64_t at, float* dst, int n) const noexcept
+{
+    const StreamState& s = *stream_;
+    const DecodedHead& head = *s.head;
+    if (at < 0)
+        return 0;
+    if (at < head.headFrames)
+    {
+        const int m = static_cast<int>(std::min<std::int64_t>(n, head.headFrames - at));
+        std::memcpy(dst, head.frames.data() + at * 2, sizeof(float) * 2 * std::size_t(m));
+        return m;
+    }
+    return s.streamed() ? reader_.fetch(at, dst, n) : 0;
+}
+
+int StreamSource::pull(std::int64_t& at, float* dst, int n) noexcept
+{
+    int got = 0;
+    while (got < n)
+    {
+        const std::int64_t end = endFrame();
+        if (at >= end)
+        {
+            if (stream_->loop.load(std::memory_order_relaxed) && end > 0)
+            {
+                wrapLength_ = end;
+                at = 0;
+                request(0);
+                continue;
+            }
+            done_ = true;
+            break;
+        }
+        const int m =
+            fetch(at, dst + 2 * got, static_cast<int>(std::min<std::int64_t>(n - got, end - at)));
+        if (m == 0)
+            break;
+        at += m;
+        got += m;
+    }
+    return got;
+}
+
+// ---- commands ----
+
+void Voice::play(StreamState& stream, std::uint32_t serial_, std::int64_t frame, float gain_,
+                 int rate, int outputRate) noexcept
+{
+    source.attach(stream);
+    serial = serial_;
+    phase = Phase::Playing;
+    cursor = std::clamp<std::int64_t>(frame, 0, stream.totalFrames());
+    started = false;
+    rateHz = std::max(rate, 0);
+    heldRate = rateHz;
+    gain = gainTarget = gain_;
+    gainLeft = 0;
+    fade = rateHz > 0 ? 1.0f : 0.0f;
+    pendingSeek = -1;
+    varispeed.cancelCrossfade();
+    varispeed.stop();
+    source.restart(cursor);
+    const double step = Varispeed::stepFor(rateHz, outputRate);
+    if (rateHz > 0 && step != 1.0)
+        varispeed.start(source, cursor, step, false);
+    peakLeft.store(0, std::memory_order_relaxed);
+    peakRight.store(0, std::memory_order_relaxed);
+    played.store(serial, std::memory_order_release);
+    running.store(serial, std::memory_order_release);
+}
+
+void Voice::stop() noexcept
+{
+    phase = Phase::Stopping;
+    if (!started)
+        fade = 0;
+}
+
+void Voice::seek(std::int64_t frame, int outputRate) noexcept
+{
+    if (started && fade > 0)
+        pendingSeek = std::max<std::int64_t>(frame, 0);
+    else
+        seekNow(frame, outputRate);
+}
+
+void Voice::seekNow(std::int64_t frame, int outputRate) noexcept
+{
+    StreamState& s = source.stream();
+    cursor = std::clamp<std::int64_t>(frame, 0, s.totalFrames());
+    varispeed.cancelCrossfade();
+    s.ended.store(false, std::memory_order_relaxed);
+    source.restart(cursor);
+    if (varispeed.active())
+        varispeed.start(source, cursor, Varispeed::stepFor(heldRate, outputRate), started);
+    s.position.store(cursor, std::memory_order_relaxed);
+}
+
+void Voice::setVolume(float g, int rampFrames) noexcept
+{
+    gainTarget = g;
+    gainLeft = started ? rampFrames : 0;
+    if (gainLeft == 0)
+        gain = g;
+    else
+        gainStep = (gainTarget - gain) / static_cast<float>(gainLeft);
+}
+
+void Voice::setRate(int rate) noexcept
+{
+    rateHz = std::max(rate, 0);
+    if (rateHz > 0)
+        heldRate = rateHz;
+    if (!started && rateHz > 0)
+        fade = 1;
+}
+
+void Voice::release() noexcept
+{
+    phase = Phase::Idle;
+    running.store(0, std::memory_order_release);
+}
+
+// ---- one block ----
+
+void Voice::render(float* mix, int n, int outputRate) noexcept
+{
+    const float fadeStep = 1.0f / static_cast<float>(std::max(1.0, kFadeSeconds * outputRate));
+    if (fade == 0.0f)
+    {
+        if (phase == Phase::Stopping)
+        {
+            release();
+            return;
+        }
+        if (pendingSeek >= 0)
+        {
+            seekNow(pendingSeek, outputRate);
+            pendingSeek = -1;
+        }
+    }
+    const bool fadingOut = phase == Phase::Stopping || pendingSeek >= 0 || rateHz == 0;
+    if (fadingOut && fade == 0.0f)
+        return; // held silent where it is
+    const int rate = rateHz > 0 ? rateHz : heldRate;
+    const double step = Varispeed::stepFor(rate, outputRate);
+
+    int produced = 0;
+    bool drained = false;
+    if (varispeed.active() && varispeed.settledAtOne(step) && !source.done())
+        cursor = varispeed.handBack();
+    else if (!varispeed.active() && step != 1.0)
+    {
+        varispeed.cancelCrossfade();
+        varispeed.start(source, cursor, step, started);
+    }
+    if (varispeed.active())
+        produced = varispeed.resample(source, buffer.data(), n, step, drained);
+    else
+    {
+        produced = source.pull(cursor, buffer.data(), n);
+        drained = source.done() && produced < n;
+        varispeed.crossfade(source, buffer.data(), produced);
+    }
+    if (produced > 0)
+        started = true;
+    else if (fadingOut)
+        fade = 0; // nothing sounds that could click: stop or seek at once
+
+    float peakL = 0, peakR = 0;
+    for (int i = 0; i < produced; ++i)
+    {
+        if (gainLeft > 0 && --gainLeft == 0)
+            gain = gainTarget;
+        else if (gainLeft > 0)
+            gain += gainStep;
+        if (fadingOut)
+            fade = std::max(0.0f, fade - fadeStep);
+        else if (fade < 1.0f)
+            fade = std::min(1.0f, fade + fadeStep);
+        const float g = gain * fade;
+        const float l = buffer[2 * i] * g;
+        const float r = buffer[2 * i + 1] * g;
+        mix[2 * i] += l;
+        mix[2 * i + 1] += r;
+        peakL = std::max(peakL, std::fabs(l));
+        peakR = std::max(peakR, std::fabs(r));
+    }
+    raisePeak(peakLeft, peakL);
+    raisePeak(peakRight, peakR);
+
+    StreamState& s = source.stream();
+    const bool resampling = varispeed.active();
+    const std::int64_t heard = resampling ? varispeed.heard() : cursor;
+    if (s.streamed())
+        source.release(resampling ? std::min<std::int64_t>(heard, varispeed.lowestNeeded())
+                                  : cursor);
+    if (phase == Phase::Playing && pendingSeek < 0)
+        s.position.store(std::clamp<std::int64_t>(heard, 0, s.totalFrames()),
+                         std::memory_order_relaxed);
+    if (drained && phase == Phase::Playing)
+    {
+        s.position.store(source.endFrame(), std::memory_order_relaxed);
+        s.ended.store(true, std::memory_order_release);
+        release();
+    }
+}
+
+} // namespace sonarello::sound

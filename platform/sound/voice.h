@@ -1,0 +1,93 @@
+// One sounding stream: reads its head or ring in play order, varispeeds it, ramps volume and
+// fades, and publishes position and peaks. Audio thread; the published atomics any thread.
+#pragma once
+
+#include "stream_ring.h"
+#include "streamer.h"
+#include "varispeed.h"
+
+#include <atomic>
+#include <cstdint>
+#include <vector>
+
+namespace sonarello::sound
+{
+
+// A stream's frames in play order: the head, then the ring, back to the start where it loops.
+class StreamSource final : public FrameSource
+{
+  public:
+    void attach(StreamState& stream) noexcept;
+    StreamState& stream() const noexcept { return *stream_; }
+    // Moves to `frame` and asks the streamer for what follows it.
+    void restart(std::int64_t frame) noexcept;
+    // Where the frames at hand end: the head, the decoded part or the file.
+    std::int64_t endFrame() const noexcept;
+    // Lets the streamer overwrite the ring behind `lowest`.
+    void release(std::int64_t lowest) noexcept { reader_.release(lowest); }
+
+    int pull(std::int64_t& at, float* dst, int n) noexcept override;
+    int fetch(std::int64_t at, float* dst, int n) const noexcept override;
+    bool done() const noexcept override { return done_; }
+    std::int64_t wrapLength() const noexcept override { return wrapLength_; }
+
+  private:
+    void request(std::int64_t frame) noexcept;
+
+    StreamState* stream_ = nullptr;
+    StreamRing::Reader reader_;
+    bool done_ = false;
+    std::int64_t wrapLength_ = 0;
+};
+
+class Voice
+{
+  public:
+    enum class Phase
+    {
+        Idle,
+        Playing,
+        Stopping
+    };
+
+    // commands, audio thread
+    void play(StreamState& stream, std::uint32_t serial, std::int64_t frame, float gain, int rateHz,
+              int outputRate) noexcept;
+    void stop() noexcept;
+    void seek(std::int64_t frame, int outputRate) noexcept;
+    void setVolume(float g, int rampFrames) noexcept;
+    void setRate(int rate) noexcept;
+    void release() noexcept;
+    // Adds one block of at most kMaxRenderBlock frames to mix.
+    void render(float* mix, int n, int outputRate) noexcept;
+
+    bool idle() const noexcept { return phase == Phase::Idle; }
+    const StreamState* playing() const noexcept { return idle() ? nullptr : &source.stream(); }
+
+    // audio thread
+    Phase phase = Phase::Idle;
+    std::uint32_t serial = 0;
+
+    // published
+    std::atomic<std::uint32_t> played{0}; // serial of the last sound started here
+    std::atomic<std::uint32_t> running{0};
+    std::atomic<float> peakLeft{0};
+    std::atomic<float> peakRight{0};
+
+  private:
+    void seekNow(std::int64_t frame, int outputRate) noexcept;
+
+    StreamSource source;
+    Varispeed varispeed;
+    std::int64_t cursor = 0; // next file frame of the plain copy
+    bool started = false;    // some sound has been produced
+    int rateHz = 0;
+    int heldRate = 0; // the last rate above 0, used while fading into a hold
+    float gain = 1, gainTarget = 1, gainStep = 0;
+    int gainLeft = 0;
+    float fade = 1; // stop, seek and hold ramp
+    std::int64_t pendingSeek = -1;
+    std::vector<float> buffer = std::vector<float>(kMaxRenderBlock * 2);
+};
+
+} // namespace sonarello::sound
