@@ -16,8 +16,12 @@ fi
 work=$(mktemp -d)
 server="sonarello-e2e-$$-$RANDOM"
 export JACK_DEFAULT_SERVER=$server XDG_RUNTIME_DIR=$work
+# JACK_REALTIME=1: the server and its clients' process threads run at real-time priority,
+# as on a stage machine (where the system allows it).
+realtime=--no-realtime
+[[ -n "${JACK_REALTIME:-}" ]] && chrt -f 1 true 2>/dev/null && realtime="-R -P 70"
 startServer() {
-    jackd -n "$server" --no-realtime -d dummy -r 48000 -p "${PERIOD:-128}" >>"$work/jackd.log" 2>&1 &
+    jackd -n "$server" $realtime -d dummy -r 48000 -p "${PERIOD:-128}" >>"$work/jackd.log" 2>&1 &
     jackd=$!
     for _ in $(seq 100); do
         /usr/bin/python3 -c 'import jack; jack.Client("probe", no_start_server=True)' 2>/dev/null && return

@@ -196,6 +196,11 @@ def endurance(tester, seconds):
             first = tester.first_sound_after(notes[checked])
             if first is None or first >= notes[checked] + step // 2:
                 lost += 1
+                if lost <= 5:
+                    at = notes[checked]
+                    covered = [f for f, b in tester.blocks if at - tester.period <= f < at + step // 2]
+                    print(f"lost note at {at}: first sound {None if first is None else first - at}, "
+                          f"recorded blocks from {[f - at for f in covered]}")
             else:
                 results.append(first - notes[checked])
             checked += 1
