@@ -7,10 +7,14 @@
 #include <RtMidi.h>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <map>
 #include <mutex>
 #include <string>
+#include <string_view>
+#include <thread>
 #include <unistd.h>
 #include <utility>
 #include <vector>
@@ -107,10 +111,21 @@ class RtMidiService final : public MidiService
         dispatcher_.setStarted(virtual_.slot, true);
         std::lock_guard lock(mutex_);
         openVirtualPort();
+        if (available())
+            watcher_ = std::thread([this] { watch(); });
     }
 
     ~RtMidiService() override
     {
+        if (watcher_.joinable())
+        {
+            {
+                std::lock_guard lock(mutex_);
+                stopping_ = true;
+            }
+            wake_.notify_one();
+            watcher_.join();
+        }
         dispatcher_.setHandler(nullptr);
         std::lock_guard lock(mutex_);
         virtualIn_.reset();
@@ -194,6 +209,75 @@ class RtMidiService final : public MidiService
     std::string apiName() const override { return apiName_; }
 
   private:
+    // The sequencer names a port "client:port N:M", its numbers given anew when the device
+    // is plugged in again.
+    static std::string_view withoutNumbers(std::string_view name)
+    {
+        const auto blank = name.rfind(' ');
+        return blank != std::string_view::npos &&
+                       name.find_first_not_of("0123456789:", blank + 1) == std::string_view::npos
+                   ? name.substr(0, blank)
+                   : name;
+    }
+
+    // The present name of the port once called `name`; empty when it is gone.
+    static std::string presentName(const std::vector<std::pair<unsigned, std::string>>& ports,
+                                   const std::string& name)
+    {
+        for (const auto& [index, present] : ports)
+            if (withoutNumbers(present) == withoutNumbers(name))
+                return present;
+        return {};
+    }
+
+    static void say(const std::string& name, bool back)
+    {
+        std::fprintf(stderr,
+                     back ? "Sonarello: MIDI device \"%s\" is back\n"
+                          : "Sonarello: MIDI device \"%s\" is gone; it is connected again when it "
+                            "returns\n",
+                     std::string(withoutNumbers(name)).c_str());
+    }
+
+    // Watcher thread: a chosen device unplugged is closed, and opened again by its name
+    // when it returns.
+    void watch()
+    {
+        std::unique_lock lock(mutex_);
+        while (!stopping_)
+        {
+            wake_.wait_for(lock, std::chrono::milliseconds(500));
+            if (stopping_ || !available())
+                continue;
+            const auto sources = systemPorts<RtMidiIn>();
+            for (auto& [handle, input] : inputs_)
+            {
+                const std::string present = presentName(sources, input->portName);
+                if (input->in && present.empty())
+                {
+                    input->in.reset();
+                    say(input->portName, false);
+                }
+                else if (!input->in && !present.empty() &&
+                         connectInput(*input, input->number, present))
+                    say(present, true);
+            }
+            const auto destinations = systemPorts<RtMidiOut>();
+            for (auto& [handle, output] : outputs_)
+            {
+                const std::string present = presentName(destinations, output->portName);
+                if (output->out && present.empty())
+                {
+                    output->out.reset();
+                    say(output->portName, false);
+                }
+                else if (!output->out && !present.empty() &&
+                         connectOutput(*output, output->number, present))
+                    say(present, true);
+            }
+        }
+    }
+
     struct Input
     {
         Route route;
@@ -340,6 +424,9 @@ class RtMidiService final : public MidiService
     std::map<PortHandle, std::unique_ptr<Input>> inputs_;
     std::map<PortHandle, std::unique_ptr<Output>> outputs_;
     PortHandle lastHandle_ = kNoPort;
+    bool stopping_ = false;
+    std::condition_variable wake_;
+    std::thread watcher_;
 };
 
 } // namespace
