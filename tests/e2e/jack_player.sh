@@ -55,6 +55,15 @@ if [[ "$1" == restart ]]; then
     startServer
     tester after
     kill -0 "$player" || { echo "the player died"; exit 1; }
+elif [[ "$1" == sequenced ]]; then
+    # a note 36 every 2400 frames (50 ms), held 1200 frames, to the player and the floor
+    jack_midiseq seq 2400 0 36 1200 >/dev/null 2>&1 &
+    sequencer=$!
+    jack_midisine >/dev/null 2>&1 &
+    synth=$!
+    sleep 1
+    tester sequenced "${2:-600}"
+    kill "$sequencer" "$synth"
 elif [[ "$1" == latency ]]; then
     tester latency "${2:-50}" Sonarello
     if command -v jack_midisine >/dev/null; then

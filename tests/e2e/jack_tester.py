@@ -7,9 +7,11 @@ clients (a sender and a recorder), as a controller and a mixing desk would.
                            N notes at random offsets within the period, sent to CLIENT
                            (Sonarello, or a synth such as midisine): note-to-sound latency
                            in frames, min / median / max
-  jack_tester.py endurance SECONDS
-                           a note every 50 ms at a random offset for that long: notes lost
-                           and the latency of the rest (exit 1 when one was lost)
+  jack_tester.py sequenced SECONDS
+                           jack_midiseq plays a note every 50 ms into Sonarello:midi_in and
+                           into jack_midisine (the floor) at once; every note of the floor
+                           must sound in the player too, and how much later (exit 1 when a
+                           note the floor played was lost)
   jack_tester.py before    before a server restart: note 36 starts row 1
   jack_tester.py after     after it: row 1 sounds again, and a new note plays row 2
 """
@@ -177,41 +179,60 @@ def heard_tones(tester, seconds, tones):
     return faults
 
 
-def endurance(tester, seconds):
-    """A note every 50 ms, its Note Off 25 ms later; every note must be heard."""
-    random.seed(2)
-    step = tester.rate // 20
-    start = tester.now() + tester.period * 8
-    notes = [start + i * step + random.randrange(tester.period) for i in range(int(seconds * 20))]
-    with tester.lock:
-        for at in notes:
-            tester.pending.append((at, bytes([NOTE_ON, 36, 100])))
-            tester.pending.append((at + step // 2, bytes([NOTE_OFF, 36, 0])))
-        tester.pending.sort(key=lambda e: e[0])
-    results, lost, checked = [], 0, 0
-    while checked < len(notes):
-        time.sleep(1.0)
-        heard_until = tester.blocks[-1][0] if tester.blocks else 0
-        while checked < len(notes) and notes[checked] + step // 2 <= heard_until:
-            first = tester.first_sound_after(notes[checked])
-            if first is None or first >= notes[checked] + step // 2:
-                lost += 1
-                if lost <= 5:
-                    at = notes[checked]
-                    covered = [f for f, b in tester.blocks if at - tester.period <= f < at + step // 2]
-                    print(f"lost note at {at}: first sound {None if first is None else first - at}, "
-                          f"recorded blocks from {[f - at for f in covered]}")
-            else:
-                results.append(first - notes[checked])
-            checked += 1
-        # keep only what later notes still need
-        keep_from = notes[checked] - tester.period if checked < len(notes) else heard_until
-        tester.blocks = [b for b in tester.blocks if b[0] + len(b[1]) > keep_from]
-    r = np.array(results) if results else np.zeros(1, dtype=int)
-    print(f"{tester.target}: {len(notes)} notes in {seconds} s, one every 50 ms at a {tester.period}-frame "
-          f"period: {lost} lost; latency min {r.min()}, median {int(np.median(r))}, max {r.max()} frames")
-    if lost:
-        sys.exit(f"{lost} notes were not heard")
+def onsets(blocks, channel, threshold=1e-3, quiet=600):
+    """Frames where a channel starts to sound after at least `quiet` silent frames, within
+    each stretch the recorder took without a gap."""
+    found, parts, start, expected = [], [], None, None
+
+    def take():
+        if not parts:
+            return
+        idx = np.nonzero(np.abs(np.concatenate(parts)) > threshold)[0]
+        if len(idx) and idx[0] >= quiet:
+            found.append(start + int(idx[0]))
+        found.extend(start + int(idx[k + 1]) for k in np.nonzero(np.diff(idx) > quiet)[0])
+
+    for frame, arrays in blocks:
+        if frame != expected:
+            take()
+            parts, start = [], frame
+        parts.append(arrays[channel])
+        expected = frame + len(arrays[channel])
+    take()
+    return found
+
+
+def sequenced(tester, seconds):
+    """The player against the floor, both played by jack_midiseq in the same cycles."""
+    blocks = []
+
+    @tester.recorder.set_process_callback
+    def listen(frames):
+        blocks.append((tester.recorder.last_frame_time,
+                       (tester.ins[0].get_array().copy(), tester.ins[1].get_array().copy())))
+
+    tester.recorder.activate()
+    for port, ear in (("Sonarello:out_1", tester.ins[0]), ("midisine:audio_out", tester.ins[1])):
+        tester.recorder.connect(port, ear)
+    for synth in ("Sonarello:midi_in", "midisine:midi_in"):
+        if "seq:out" not in [p.name for p in tester.recorder.get_all_connections(synth)]:
+            tester.recorder.connect("seq:out", synth)  # the player may have taken it already
+    time.sleep(seconds)
+    tester.recorder.deactivate()
+    player, floor = onsets(blocks, 0), onsets(blocks, 1)
+    lost, delays = 0, []
+    for f in floor[1:]:  # the first may have been cut by the start of the recording
+        later = [p - f for p in player if -16 <= p - f < 1200]
+        if later:
+            delays.append(later[0])
+        else:
+            lost += 1
+    d = np.array(delays) if delays else np.zeros(1, dtype=int)
+    print(f"Sonarello against jack_midisine, {len(floor)} notes in {seconds} s at a "
+          f"{tester.period}-frame period: {lost} lost; player minus floor min {d.min()}, "
+          f"median {int(np.median(d))}, max {d.max()} frames")
+    if lost or len(floor) < seconds * 15:
+        sys.exit(f"{lost} notes lost, {len(floor)} heard from the floor")
 
 
 PLAYER_PORTS = ["Sonarello:midi_in", "Sonarello:midi_out", "Sonarello:out_1", "Sonarello:out_2"]
@@ -245,6 +266,9 @@ def after_restart(tester):
 
 def main():
     tester = Tester(sys.argv[3] if sys.argv[1] == "latency" and len(sys.argv) > 3 else "Sonarello")
+    if sys.argv[1] == "sequenced":
+        sequenced(tester, float(sys.argv[2]))
+        return
     tester.connect()
     if sys.argv[1] == "check":
         check(tester)
@@ -252,8 +276,6 @@ def main():
         before_restart(tester)
     elif sys.argv[1] == "after":
         after_restart(tester)
-    elif sys.argv[1] == "endurance":
-        endurance(tester, float(sys.argv[2]))
     else:
         latency(tester, int(sys.argv[2]) if len(sys.argv) > 2 else 50)
     tester.sender.deactivate()
