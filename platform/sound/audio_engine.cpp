@@ -47,11 +47,7 @@ std::optional<OpenedFile> openFile(const std::string& path)
     file.decoder = openDecoder(path);
     if (!file.decoder)
         return std::nullopt;
-    std::error_code ec;
-    const auto size = std::filesystem::file_size(path, ec);
-    file.measure.format = file.decoder->format();
-    file.measure.sizeBytes = ec ? 0 : size;
-    file.measure.lengthMs = framesToMs(file.measure.format.frames, file.measure.format.sampleRate);
+    file.measure = measureOf(*file.decoder, path);
     return file;
 }
 

@@ -271,18 +271,23 @@ std::uint32_t framesToMs(std::int64_t frames, int rate)
     return ms >= 4294967295.0 ? UINT32_MAX : static_cast<std::uint32_t>(ms);
 }
 
-std::optional<FileMeasure> measureFile(const std::string& path)
+FileMeasure measureOf(const Decoder& decoder, const std::string& path)
 {
-    auto decoder = openDecoder(path);
-    if (!decoder)
-        return std::nullopt;
     std::error_code ec;
     const auto size = std::filesystem::file_size(path, ec);
     FileMeasure m;
-    m.format = decoder->format();
+    m.format = decoder.format();
     m.sizeBytes = ec ? 0 : size;
     m.lengthMs = framesToMs(m.format.frames, m.format.sampleRate);
     return m;
+}
+
+std::optional<FileMeasure> measureFile(const std::string& path)
+{
+    const auto decoder = openDecoder(path);
+    if (!decoder)
+        return std::nullopt;
+    return measureOf(*decoder, path);
 }
 
 } // namespace sonarello::sound

@@ -48,6 +48,8 @@ struct FileMeasure
 // The file's format, exact length in milliseconds and size, without decoding its audio
 // where the file's headers give the length.
 std::optional<FileMeasure> measureFile(const std::string& path);
+// The same from a decoder opened on the file.
+FileMeasure measureOf(const Decoder& decoder, const std::string& path);
 
 // Milliseconds of `frames` at `rate`, rounded to nearest.
 std::uint32_t framesToMs(std::int64_t frames, int rate);
