@@ -54,7 +54,9 @@ TEST(Program, ExitCodes)
         EXPECT_EQ(r.exitCode, c.exitCode) << c.name << ": " << r.err;
         EXPECT_NE((r.out + r.err).find(c.output), std::string::npos) << c.name << ": " << r.err;
         if (c.output.empty())
+        {
             EXPECT_EQ(r.out + r.err, "") << c.name << " ends silently";
+        }
     }
 }
 
