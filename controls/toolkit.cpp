@@ -120,7 +120,7 @@ void drawControl(Toolkit& toolkit, gui::Window& window, int id, const DrawnContr
         drawTicks(canvas, style, record.bevelWidth, record.divisions);
     if (!shown.empty())
     {
-        canvas.selectFont(kCaptionFont, kCaptionPoints);
+        canvas.selectFont(gui::kDefaultFontFamily, gui::kDefaultFontPoints);
         drawCaption(canvas, shown, static_cast<gui::Colour>(record.captionColour), 0);
     }
     window.showControl(*control);
@@ -160,27 +160,27 @@ const gui::Image* imageForHandle(const Toolkit& toolkit, std::int32_t handle)
     return &toolkit.images[static_cast<std::size_t>(handle) - 1];
 }
 
-void createControl(Toolkit& toolkit, gui::Window& window, int id, int x, int y, int width,
-                   int height, std::string_view text, int bevelWidth, std::string_view bevelColour,
-                   float value, int divisions, std::string_view caption, std::int32_t captionColour,
-                   std::string_view style, std::string_view faceColour, int faceMode)
+void createControl(Toolkit& toolkit, gui::Window& window, const ControlSpec& spec)
 {
+    const int id = spec.id;
     if (!validControlId(id))
         return;
     std::lock_guard guard(toolkit.lock);
-    gui::Control& control = window.createControl(id, x, y, width, height, id > 0);
-    const bool drawnSwitch = !text.empty() && setUpControlText(toolkit, control, window, text);
+    gui::Control& control =
+        window.createControl(id, spec.x, spec.y, spec.width, spec.height, id > 0);
+    const bool drawnSwitch =
+        !spec.text.empty() && setUpControlText(toolkit, control, window, spec.text);
     DrawnControl& record = toolkit.controls[static_cast<std::size_t>(id)];
-    record.bevelWidth = bevelWidth;
-    record.bevelColour.assign(bevelColour);
-    record.value = value;
-    record.divisions = toDivisions(divisions);
-    record.caption.assign(caption);
-    record.captionColour = captionColour;
-    record.style.assign(style);
-    record.faceColour.assign(faceColour);
-    record.faceMode = faceMode;
-    setControlValue(toolkit, window, id, value, {});
+    record.bevelWidth = spec.bevelWidth;
+    record.bevelColour.assign(spec.bevelColour);
+    record.value = spec.value;
+    record.divisions = toDivisions(spec.divisions);
+    record.caption.assign(spec.caption);
+    record.captionColour = spec.captionColour;
+    record.style.assign(spec.style);
+    record.faceColour.assign(spec.faceColour);
+    record.faceMode = spec.faceMode;
+    setControlValue(toolkit, window, id, spec.value, {});
     // Switched on, then off: the switch ends off, with its caption and red lamp over the
     // first paint rather than under it, in the look this call gives it.
     if (drawnSwitch)

@@ -2,8 +2,8 @@
 // calls. Each takes the program lock; create on the GUI thread, update from any thread.
 #pragma once
 
-#include "controls/program_lock.h"
 #include "platform/gui/window.h"
+#include "platform/program_lock.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -22,9 +22,6 @@ inline constexpr int kAuxSwitchState = 1;
 inline constexpr int kAuxImageOff = 2;
 inline constexpr int kAuxImageOn = 3;
 inline constexpr int kAuxBackgroundMarker = 8;
-
-inline constexpr std::string_view kCaptionFont = "Arial";
-inline constexpr int kCaptionPoints = 7;
 
 // A text field of a fixed number of characters: the first Width characters of what is
 // assigned (never a cut UTF-8 sequence), padded with blanks.
@@ -62,15 +59,32 @@ struct Toolkit
 
 bool validControlId(int id);
 
-// Creates the control and paints it. A non-empty text makes an image face ("name") or a
-// switch ("off/on" pictures, or "/" for the drawn OFF/ON switch, which ends off with its
-// red lamp in the look of this call's arguments); as "/" splits the two
-// pictures, a picture is named relative to the current folder (a name holding ".") or is an
-// image compiled into the program. Ids outside 0..10000 are refused. GUI thread.
-void createControl(Toolkit& toolkit, gui::Window& window, int id, int x, int y, int width,
-                   int height, std::string_view text, int bevelWidth, std::string_view bevelColour,
-                   float value, int divisions, std::string_view caption, std::int32_t captionColour,
-                   std::string_view style, std::string_view faceColour, int faceMode);
+// How a control is created: its place, then its look, as the control record keeps it.
+struct ControlSpec
+{
+    int id = 0;
+    int x = 0;
+    int y = 0;
+    int width = 0;
+    int height = 0;
+    // Non-empty: an image face ("name") or a switch ("off/on" pictures, or "/" for the drawn
+    // OFF/ON switch, which ends off with its red lamp in this spec's look). As "/" splits the
+    // two pictures, a picture is named relative to the current folder (a name holding ".") or
+    // is an image compiled into the program.
+    std::string_view text = {};
+    int bevelWidth = 0;
+    std::string_view bevelColour = {};
+    float value = 0.0f;
+    int divisions = 0;
+    std::string_view caption = {};
+    std::int32_t captionColour = 0;
+    std::string_view style = {};
+    std::string_view faceColour = {};
+    int faceMode = 0;
+};
+
+// Creates the control and paints it; ids outside 0..10000 are refused. GUI thread.
+void createControl(Toolkit& toolkit, gui::Window& window, const ControlSpec& spec);
 
 // Stores a value (a negative one keeps the stored value) and a caption (an empty one keeps the
 // stored caption), then repaints the control from its cached background.

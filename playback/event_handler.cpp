@@ -4,7 +4,6 @@
 #include "platform/text.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <mutex>
 
 namespace sonarello
@@ -52,10 +51,7 @@ void handleCommand(Player& p, WindowServices& s, int command)
 void showVolume(Player& p, int id, int row)
 {
     const float value = static_cast<float>(p.rows.RowVolume[at(row)]) / kVolumeScale;
-    char caption[16];
-    std::snprintf(caption, sizeof caption, "%3lld",
-                  static_cast<long long>(text::roundToInt(value)));
-    controls::setControlValue(p.toolkit, p.window, id, value, caption);
+    controls::setControlValue(p.toolkit, p.window, id, value, volumeCaption(value));
     p.engine.setVolume(p.rows.RowChannel[at(row)], clampedVolume(p.rows.RowVolume[at(row)]));
 }
 
@@ -120,21 +116,21 @@ void stepFile(Player& p, int id, int row, int step)
 std::chrono::milliseconds handlePointer(Player& p, WindowServices& s, int id)
 {
     std::scoped_lock lock(p.lock);
-    s.buttonState(kLeftButton);
-    s.buttonState(kRightButton);
+    s.buttonState(gui::kLeftMouseButton);
+    s.buttonState(gui::kRightMouseButton);
     auto pressed = [&](int button) { return s.buttonState(button) != 0; };
-    auto held = [&](int button) { return s.buttonState(button) == kButtonHeld; };
+    auto held = [&](int button) { return s.buttonState(button) == gui::kButtonDown; };
     std::chrono::milliseconds pause{0};
     if (const int row = rowInColumn(p, id, kPlayBase))
     {
-        if (pressed(kRightButton))
+        if (pressed(gui::kRightMouseButton))
             startRow(p, row);
     }
     else if (const int position = rowInColumn(p, id, kPositionBase))
     {
-        if (pressed(kLeftButton))
+        if (pressed(gui::kLeftMouseButton))
             seek(p, id, position);
-        if (pressed(kRightButton) && p.rows.RowPlaying[at(position)] == 1)
+        if (pressed(gui::kRightMouseButton) && p.rows.RowPlaying[at(position)] == 1)
         {
             rewind(p, position);
             pause = kRewindPause;
@@ -142,13 +138,13 @@ std::chrono::milliseconds handlePointer(Player& p, WindowServices& s, int id)
     }
     else if (const int volume = rowInColumn(p, id, kVolumeBase))
     {
-        if (held(kLeftButton))
+        if (held(gui::kLeftMouseButton))
         {
             p.rows.RowVolume[at(volume)] =
                 volumeFromSlider(controls::readSliderValue(p.toolkit, p.window, id));
             showVolume(p, id, volume);
         }
-        if (held(kRightButton))
+        if (held(gui::kRightMouseButton))
         {
             p.rows.RowVolume[at(volume)] = sound::kMaxVolume;
             showVolume(p, id, volume);
@@ -156,13 +152,13 @@ std::chrono::milliseconds handlePointer(Player& p, WindowServices& s, int id)
     }
     else if (const int speed = rowInColumn(p, id, kSpeedBase))
     {
-        if (held(kLeftButton))
+        if (held(gui::kLeftMouseButton))
         {
             const float v = controls::readSliderValue(p.toolkit, p.window, id);
             p.rows.RowSpeed[at(speed)] = static_cast<std::int32_t>(text::roundToInt(v));
             showSpeed(p, id, speed);
         }
-        if (held(kRightButton))
+        if (held(gui::kRightMouseButton))
         {
             p.rows.RowSpeed[at(speed)] = kNormalSpeed;
             showSpeed(p, id, speed);
@@ -170,10 +166,10 @@ std::chrono::milliseconds handlePointer(Player& p, WindowServices& s, int id)
     }
     else if (const int file = rowInColumn(p, id, kFileBase))
     {
-        const bool next = held(kRightButton);
+        const bool next = held(gui::kRightMouseButton);
         if (next)
             stepFile(p, id, file, +1);
-        const bool previous = held(kLeftButton);
+        const bool previous = held(gui::kLeftMouseButton);
         if (previous)
             stepFile(p, id, file, -1);
         if (next || previous)

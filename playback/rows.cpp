@@ -3,6 +3,7 @@
 #include "platform/text.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <mutex>
 
 namespace sonarello
@@ -49,6 +50,14 @@ int clampedSpeed(std::int32_t speed)
 int clampedVolume(std::int32_t volume)
 {
     return std::clamp(volume, 0, sound::kMaxVolume);
+}
+
+std::string volumeCaption(float percent)
+{
+    char caption[16];
+    std::snprintf(caption, sizeof caption, "%3lld",
+                  static_cast<long long>(text::roundToInt(percent)));
+    return caption;
 }
 
 int rowRateHz(int speed, int fileRate)

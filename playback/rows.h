@@ -3,10 +3,10 @@
 // lock for its whole run, so the GUI thread and the MIDI thread take turns row by row.
 #pragma once
 
-#include "controls/program_lock.h"
 #include "controls/toolkit.h"
 #include "library/catalogue.h"
 #include "platform/gui/window.h"
+#include "platform/program_lock.h"
 #include "platform/sound/sound_engine.h"
 
 #include <cstdint>
@@ -100,6 +100,8 @@ void showMidiText(Player& player, std::string_view text);
 int rowRateHz(int speed, int fileRate);
 int clampedSpeed(std::int32_t speed);
 int clampedVolume(std::int32_t volume);
+// A volume cell's caption: the slider percent, rounded, right-aligned in three places.
+std::string volumeCaption(float percent);
 // Switches the row's loop and tells its stream at once.
 void setRowLoop(Player& player, int row, bool loop);
 

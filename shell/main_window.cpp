@@ -3,7 +3,6 @@
 #include "platform/gui/canvas.h"
 #include "platform/text.h"
 
-#include <cstdio>
 #include <mutex>
 
 namespace sonarello
@@ -35,21 +34,26 @@ constexpr Column kPosition{kPositionBase, 376, 50, "Posizione", 0};
 constexpr Column kSpeed{kSpeedBase, 427, 50, "Velocità", 1};
 constexpr Column kKeys{kKeyBase, 4, 40, "", 1};
 
-void createCell(Player& p, int id, int x, int y, int width, std::string_view style,
-                std::string_view face, float value, int divisions, std::string_view caption,
-                std::int32_t captionColour, int faceMode)
+// A cell one row high.
+void createCell(Player& p, controls::ControlSpec spec)
 {
-    controls::createControl(p.toolkit, p.window, id, x, y, width, kRowHeight, "", 0, "", value,
-                            divisions, caption, captionColour, style, face, faceMode);
+    spec.height = kRowHeight;
+    controls::createControl(p.toolkit, p.window, spec);
 }
 
 void buildHeaders(Player& p, const Column& c, std::string_view leftCaption,
                   std::string_view rightCaption)
 {
-    createCell(p, c.base, c.x, kHeaderTop, c.width, "ori_ago", "pulsanteoro", 0, 0, leftCaption, 0,
-               c.headerFaceMode);
-    createCell(p, c.base, c.x + kRightBlockOffset, kHeaderTop, c.width, "ori_ago", "pulsanteoro", 0,
-               0, rightCaption, 0, c.headerFaceMode);
+    for (const auto& [x, caption] :
+         {std::pair{c.x, leftCaption}, std::pair{c.x + kRightBlockOffset, rightCaption}})
+        createCell(p, {.id = c.base,
+                       .x = x,
+                       .y = kHeaderTop,
+                       .width = c.width,
+                       .caption = caption,
+                       .style = "ori_ago",
+                       .faceColour = "pulsanteoro",
+                       .faceMode = c.headerFaceMode});
 }
 
 // Row cells of one column: style, face, value, divisions and caption per row.
@@ -60,14 +64,6 @@ template <typename MakeCell> void buildRows(Player& p, const Column& c, MakeCell
         const gui::Point at = cellPosition(p.RowCount, c.x, row);
         makeCell(c.base + row, at, row);
     }
-}
-
-std::string volumeCaption(float value)
-{
-    char caption[16];
-    std::snprintf(caption, sizeof caption, "%3lld",
-                  static_cast<long long>(text::roundToInt(value)));
-    return caption;
 }
 
 void drawPianoKey(gui::Image& image, int row)
@@ -118,8 +114,15 @@ void buildSwitchColumn(Player& p, const Column& c, bool loop)
     buildRows(p, c,
               [&](int id, gui::Point at, int row)
               {
-                  createCell(p, id, at.x, at.y, c.width, "ori_rosso", "verde", 100, 0, "OFF",
-                             kWhiteCaption, 0);
+                  createCell(p, {.id = id,
+                                 .x = at.x,
+                                 .y = at.y,
+                                 .width = c.width,
+                                 .value = 100,
+                                 .caption = "OFF",
+                                 .captionColour = kWhiteCaption,
+                                 .style = "ori_rosso",
+                                 .faceColour = "verde"});
                   if (loop && p.rows.RowLoop[static_cast<std::size_t>(row)] == 1)
                       setOnOff(p, id, "ON");
               });
@@ -132,8 +135,13 @@ void buildFileColumn(Player& p, const std::string& workFolder)
     buildRows(p, kFile,
               [&](int id, gui::Point at, int row)
               {
-                  createCell(p, id, at.x, at.y, kFile.width, "ori_rosso", "grigio", 0, 0, "",
-                             kWhiteCaption, 0);
+                  createCell(p, {.id = id,
+                                 .x = at.x,
+                                 .y = at.y,
+                                 .width = kFile.width,
+                                 .captionColour = kWhiteCaption,
+                                 .style = "ori_rosso",
+                                 .faceColour = "grigio"});
                   const std::int32_t index = p.rows.RowFile[static_cast<std::size_t>(row)];
                   if (gui::Control* cell = p.window.findControl(id))
                       cell->setAuxValue(1, index);
@@ -158,8 +166,16 @@ void buildBarColumn(Player& p, const Column& c, int divisions)
                   }
                   else if (c.base == kSpeedBase)
                       value = static_cast<float>(p.rows.RowSpeed[static_cast<std::size_t>(row)]);
-                  createCell(p, id, at.x, at.y, c.width, "ori_blurosso", "grigio", value, divisions,
-                             caption, kWhiteCaption, 0);
+                  createCell(p, {.id = id,
+                                 .x = at.x,
+                                 .y = at.y,
+                                 .width = c.width,
+                                 .value = value,
+                                 .divisions = divisions,
+                                 .caption = caption,
+                                 .captionColour = kWhiteCaption,
+                                 .style = "ori_blurosso",
+                                 .faceColour = "grigio"});
               });
 }
 
@@ -187,8 +203,16 @@ gui::Point cellPosition(int rowCount, int x, int row)
 void createMidiDisplay(Player& p)
 {
     std::scoped_lock lock(p.lock);
-    controls::createControl(p.toolkit, p.window, kMidiDisplayId, 4, 4, 284, 24, "", 0, "", 0, 0,
-                            "*.mp3,*.wav", 0, "ori_ago", "pulsanteoro", 3);
+    controls::createControl(p.toolkit, p.window,
+                            {.id = kMidiDisplayId,
+                             .x = 4,
+                             .y = 4,
+                             .width = 284,
+                             .height = 24,
+                             .caption = "*.mp3,*.wav",
+                             .style = "ori_ago",
+                             .faceColour = "pulsanteoro",
+                             .faceMode = 3});
 }
 
 void buildColumns(Player& p, const std::string& workFolder)

@@ -41,9 +41,9 @@ std::size_t at(int row)
 void applySettings(Program& program)
 {
     const Settings settings =
-        loadSettings(program.WorkFolder + kSettingsFileName, program.RowCount);
+        loadSettings(program.WorkFolder + kSettingsFileName, program.player->RowCount);
     auto& rows = program.player->rows;
-    for (int row = 1; row <= program.RowCount; ++row)
+    for (int row = 1; row <= program.player->RowCount; ++row)
     {
         const RowSettings& r = settings.rows[at(row)];
         rows.RowSpeed[at(row)] = r.RowSpeed;
@@ -56,10 +56,10 @@ void applySettings(Program& program)
     program.settingsLinesBeyond = settings.linesBeyond;
 }
 
-void buildWindow(Program& program)
+void buildWindow(Program& program, int rowCount)
 {
     program.window =
-        std::make_unique<gui::Window>(kClientWidth, clientHeight(program.RowCount), program.lock);
+        std::make_unique<gui::Window>(kClientWidth, clientHeight(rowCount), program.lock);
     program.window->setTitle(windowTitle(program.engine->version()));
     program.window->setColours(kWindowBackground, kWindowText);
     program.toolkit = std::make_unique<controls::Toolkit>(program.lock);
@@ -68,11 +68,11 @@ void buildWindow(Program& program)
                                     *program.window,
                                     *program.engine,
                                     program.catalogue,
-                                    program.RowCount,
+                                    rowCount,
                                     {},
                                     {}});
-    program.player->rows.resize(program.RowCount);
-    program.player->cues.resize(static_cast<std::size_t>(program.RowCount) + 1);
+    program.player->rows.resize(rowCount);
+    program.player->cues.resize(at(rowCount) + 1);
     createMidiDisplay(*program.player);
     applySettings(program);
     buildColumns(*program.player, program.WorkFolder);
@@ -86,7 +86,7 @@ void buildWindow(Program& program)
 // Keeps every row's first seconds decoded, so the first note of a row sounds at once.
 void preloadRowFiles(Program& program)
 {
-    for (int row = 1; row <= program.RowCount; ++row)
+    for (int row = 1; row <= program.player->RowCount; ++row)
         program.engine->preload(program.catalogue.path(program.player->rows.RowFile[at(row)]));
 }
 
@@ -122,7 +122,7 @@ void shutdown(Program& program)
     detachMidi(program);
     {
         std::scoped_lock lock(program.lock);
-        for (int row = 1; row <= program.RowCount; ++row)
+        for (int row = 1; row <= program.player->RowCount; ++row)
             program.engine->closeStream(program.player->rows.RowStream[at(row)]);
     }
     closeMidi(program);
@@ -133,9 +133,9 @@ void shutdown(Program& program)
 Settings currentSettings(Program& program)
 {
     Settings settings;
-    settings.rows.resize(at(program.RowCount) + 1);
+    settings.rows.resize(at(program.player->RowCount) + 1);
     const auto& rows = program.player->rows;
-    for (int row = 1; row <= program.RowCount; ++row)
+    for (int row = 1; row <= program.player->RowCount; ++row)
         settings.rows[at(row)] = {rows.RowSpeed[at(row)], rows.RowVolume[at(row)],
                                   rows.RowLoop[at(row)], rowFileIndex(*program.player, row)};
     settings.linesBeyond = program.settingsLinesBeyond;
@@ -173,10 +173,9 @@ int runProgram(const CommandLine& line, const StartupServices& services)
         services.showMessage(kNoAudioFileMessage);
         return kExitNoAudioFile;
     }
-    program.RowCount = std::min(program.catalogue.FileCount, kMaxRows);
     moveWantedFileFirst(program.catalogue, line.wantedName);
 
-    buildWindow(program);
+    buildWindow(program, std::min(program.catalogue.FileCount, kMaxRows));
     preloadRowFiles(program);
     connectEventHandler(program);
     program.midi.service = services.makeMidiService ? services.makeMidiService(line.midi)

@@ -2,12 +2,12 @@
 // settings, main window, and the exit codes. Main thread, which is also the GUI thread.
 #pragma once
 
-#include "controls/program_lock.h"
 #include "controls/toolkit.h"
 #include "library/catalogue.h"
 #include "library/settings.h"
 #include "midi/midi_devices.h"
 #include "platform/gui/window.h"
+#include "platform/program_lock.h"
 #include "platform/sound/sound_engine.h"
 #include "playback/event_handler.h"
 #include "playback/rows.h"
@@ -54,7 +54,6 @@ struct Program
     ProgramLock lock;
     std::string WorkFolder;
     TrackCatalogue catalogue;
-    int RowCount = 0;
     std::unique_ptr<sound::SoundEngine> engine;
     std::unique_ptr<gui::Window> window;
     std::unique_ptr<controls::Toolkit> toolkit;

@@ -49,24 +49,46 @@ constexpr Column kColumns[] = {
 int buildGrid(controls::Toolkit& toolkit, gui::Window& window)
 {
     int created = 0;
-    controls::createControl(toolkit, window, 4400, 4, 4, 284, 24, "", 0, "", 0.0f, 0, "*.mp3,*.wav",
-                            0, "ori_ago", "pulsanteoro", 3);
+    controls::createControl(toolkit, window,
+                            {.id = 4400,
+                             .x = 4,
+                             .y = 4,
+                             .width = 284,
+                             .height = 24,
+                             .caption = "*.mp3,*.wav",
+                             .style = "ori_ago",
+                             .faceColour = "pulsanteoro",
+                             .faceMode = 3});
     ++created;
     // The row-number keys are plain surfaces; only their headers are drawn controls.
     for (int block = 0; block < 2; ++block)
     {
-        controls::createControl(toolkit, window, 2900, 4 + block * kBlockOffset,
-                                kFirstRowTop - kRowHeight, 40, kRowHeight, "", 0, "", 0.0f, 0,
-                                block == 0 ? "" : ".", 0, "ori_ago", "pulsanteoro", 1);
+        controls::createControl(toolkit, window,
+                                {.id = 2900,
+                                 .x = 4 + block * kBlockOffset,
+                                 .y = kFirstRowTop - kRowHeight,
+                                 .width = 40,
+                                 .height = kRowHeight,
+                                 .caption = block == 0 ? "" : ".",
+                                 .style = "ori_ago",
+                                 .faceColour = "pulsanteoro",
+                                 .faceMode = 1});
         ++created;
     }
     for (const Column& c : kColumns)
     {
         for (int block = 0; block < 2; ++block)
         {
-            controls::createControl(toolkit, window, c.base, c.x + block * kBlockOffset,
-                                    kFirstRowTop - kRowHeight, c.width, kRowHeight, "", 0, "", 0.0f,
-                                    0, c.header, 0, "ori_ago", "pulsanteoro", c.headerFace);
+            controls::createControl(toolkit, window,
+                                    {.id = c.base,
+                                     .x = c.x + block * kBlockOffset,
+                                     .y = kFirstRowTop - kRowHeight,
+                                     .width = c.width,
+                                     .height = kRowHeight,
+                                     .caption = c.header,
+                                     .style = "ori_ago",
+                                     .faceColour = "pulsanteoro",
+                                     .faceMode = c.headerFace});
             ++created;
         }
         for (int row = 1; row <= kRows; ++row)
@@ -75,9 +97,18 @@ int buildGrid(controls::Toolkit& toolkit, gui::Window& window)
             const int k = row - block * (kRows / 2) - 1;
             const std::string caption =
                 c.base == 3800 ? "[<]" + std::to_string(row) + " titolo del brano.mp3" : c.caption;
-            controls::createControl(toolkit, window, c.base + row, c.x + block * kBlockOffset,
-                                    kFirstRowTop + k * kRowPitch, c.width, kRowHeight, "", 0, "",
-                                    c.value, c.divisions, caption, kWhite, c.style, c.face, 0);
+            controls::createControl(toolkit, window,
+                                    {.id = c.base + row,
+                                     .x = c.x + block * kBlockOffset,
+                                     .y = kFirstRowTop + k * kRowPitch,
+                                     .width = c.width,
+                                     .height = kRowHeight,
+                                     .value = c.value,
+                                     .divisions = c.divisions,
+                                     .caption = caption,
+                                     .captionColour = kWhite,
+                                     .style = c.style,
+                                     .faceColour = c.face});
             ++created;
         }
     }

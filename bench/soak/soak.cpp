@@ -2,12 +2,12 @@
 // of looping files for a long time while speeds and volumes change and MIDI floods arrive;
 // it reports a late output, voices that waited for decoded audio, memory growth and the rows
 // still playing.
-#include "smoke.h"
 #include "midi/midi_message.h"
 #include "platform/midi/loopback_midi_service.h"
 #include "platform/sound/audio_engine.h"
 #include "platform/text.h"
 #include "shell/startup.h"
+#include "smoke.h"
 #include "soundgen.h"
 
 #include <QTimer>
@@ -177,7 +177,7 @@ class Soak
     bool passed() const
     {
         return stalls_ == 0 && lateChecks_ == 0 && silentChecks_ == 0 &&
-               playingAtEnd_ == p_.RowCount &&
+               playingAtEnd_ == p_.player->RowCount &&
                (bench::smoke() || // seconds long: memory is still warming up
                 static_cast<double>(endKb_) <=
                     static_cast<double>(baselineKb_) * (1 + kAllowedGrowth));
@@ -196,7 +196,7 @@ class Soak
     void setWatchedSpeeds()
     {
         std::scoped_lock lock(p_.lock);
-        for (int row = 1; row <= p_.RowCount; ++row)
+        for (int row = 1; row <= p_.player->RowCount; ++row)
             p_.player->rows.RowSpeed[at(row)] =
                 watched(row) ? kWatchedSpeeds[at(row / 2) % kWatchedSpeeds.size()] : kNormalSpeed;
     }
@@ -218,7 +218,7 @@ class Soak
     {
         std::scoped_lock lock(p_.lock);
         int silent = 0;
-        for (int row = 1; row <= p_.RowCount; ++row)
+        for (int row = 1; row <= p_.player->RowCount; ++row)
             silent += p_.player->rows.RowPlaying[at(row)] == 1 &&
                       p_.player->rows.RowChannel[at(row)] == sound::kNoChannel;
         return silent;
@@ -228,7 +228,7 @@ class Soak
     // MIDI thread has handled everything sent before it.
     void startEveryRow()
     {
-        for (int row = 1; row <= p_.RowCount; ++row)
+        for (int row = 1; row <= p_.player->RowCount; ++row)
             push(0x90, kFirstNote - 1 + row, 100);
         const int marker = ++markers_;
         push(0xC0 | marker % 16, marker / 16 % 128, 0);
@@ -279,14 +279,14 @@ class Soak
     // One odd row's speed and any row's volume, as dragging their cells does.
     void changeSpeedAndVolume()
     {
-        std::uniform_int_distribution<int> row(1, p_.RowCount);
+        std::uniform_int_distribution<int> row(1, p_.player->RowCount);
         std::uniform_int_distribution<int> speed(1, kMaxSpeed);
         std::uniform_int_distribution<int> volume(0, sound::kMaxVolume);
         std::scoped_lock lock(p_.lock);
         auto& rows = p_.player->rows;
         auto& engine = p_.player->engine;
         const int fast = row(random_) | 1;
-        if (fast <= p_.RowCount)
+        if (fast <= p_.player->RowCount)
         {
             rows.RowSpeed[at(fast)] = speed(random_);
             engine.setFrequency(
@@ -303,7 +303,7 @@ class Soak
     {
         std::scoped_lock lock(p_.lock);
         out.when = Clock::now();
-        for (int row = 1; row <= p_.RowCount; ++row)
+        for (int row = 1; row <= p_.player->RowCount; ++row)
             out.ms[at(row)] = p_.engine->timeMs(p_.player->rows.RowStream[at(row)]);
     }
 
@@ -318,7 +318,7 @@ class Soak
         std::scoped_lock lock(p_.lock);
         const auto& rows = p_.player->rows;
         std::vector<std::pair<int, double>> shares; // row, moved / expected
-        for (int row = 2; row <= p_.RowCount; row += 2)
+        for (int row = 2; row <= p_.player->RowCount; row += 2)
         {
             if (rows.RowChannel[at(row)] == sound::kNoChannel)
             {
@@ -366,7 +366,7 @@ class Soak
         const double growth = 100.0 * static_cast<double>(endKb_ - baselineKb_) /
                               static_cast<double>(std::max(baselineKb_, 1L));
         std::printf("Soak: %.0f s, %d rows of looping files, null output at 256-frame periods\n",
-                    ranSeconds, p_.RowCount);
+                    ranSeconds, p_.player->RowCount);
         std::printf("  MIDI: %ld messages in %d floods; %ld speed and volume changes\n",
                     midiMessages_, floods_, changes_);
         std::printf("  Output late by more than %.0f ms (xruns on a device): %ld of %ld checks, "
@@ -384,7 +384,7 @@ class Soak
                     silentChecks_, silentAtEnd_);
         std::printf("  Heap in use: %ld kB after warm-up, %ld kB at the end\n", baselineHeapKb_,
                     endHeapKb_);
-        std::printf("  Rows playing at the end: %d of %d\n", playingAtEnd_, p_.RowCount);
+        std::printf("  Rows playing at the end: %d of %d\n", playingAtEnd_, p_.player->RowCount);
         std::ifstream loadavg("/proc/loadavg");
         double load = 0;
         loadavg >> load;

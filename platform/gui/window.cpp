@@ -16,12 +16,8 @@
 #include <QPainter>
 #include <QPointer>
 #include <QScreen>
-#include <QSocketNotifier>
 #include <QTimer>
 #include <QWidget>
-
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <mutex>
 #include <thread>
@@ -162,9 +158,6 @@ struct ButtonTracker : QObject
     bool rightPressed = false;
 };
 
-// Repaints asked for by other threads travel on a list under our own mutex; a pipe wakes the
-// GUI thread, which then updates the widgets. Nothing is allocated on one thread and freed on
-// the other, and the GUI thread never waits for a painting thread.
 struct Window::Impl
 {
     std::recursive_mutex& paintLock;
@@ -172,10 +165,6 @@ struct Window::Impl
     std::vector<std::unique_ptr<Control>> controls;
     std::unordered_map<int, Control*> lastById;
     std::thread::id guiThread = std::this_thread::get_id();
-    std::mutex pendingMutex;
-    std::vector<Control*> pending;
-    int wakeRead = -1;
-    int wakeWrite = -1;
     // Declared after the controls so that the widgets go first.
     std::unique_ptr<Frame> frame;
     QWidget* background = nullptr;
@@ -187,64 +176,7 @@ struct Window::Impl
     int result = 0;
 
     explicit Impl(std::recursive_mutex& lock) : paintLock(lock) {}
-
-    ~Impl()
-    {
-        frame.reset();
-        if (wakeRead >= 0)
-            ::close(wakeRead);
-        if (wakeWrite >= 0)
-            ::close(wakeWrite);
-    }
-
-    void openWakePipe()
-    {
-        int fds[2];
-        if (::pipe(fds) != 0)
-            return;
-        for (int fd : fds)
-        {
-            ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
-            ::fcntl(fd, F_SETFD, FD_CLOEXEC);
-        }
-        wakeRead = fds[0];
-        wakeWrite = fds[1];
-        auto* notifier = new QSocketNotifier(wakeRead, QSocketNotifier::Read, frame.get());
-        QObject::connect(notifier, &QSocketNotifier::activated, frame.get(),
-                         [this] { showPending(); });
-    }
-
-    // GUI thread. The pipe is emptied before the list is taken, so a wake written after
-    // this point always finds its control still on the list.
-    void showPending()
-    {
-        char buffer[64];
-        while (::read(wakeRead, buffer, sizeof buffer) > 0)
-        {
-        }
-        std::vector<Control*> due;
-        {
-            std::lock_guard guard(pendingMutex);
-            due.swap(pending);
-        }
-        for (Control* control : due)
-            control->widget->update();
-    }
-
-    void queueShow(Control& control)
-    {
-        bool wake = false;
-        {
-            std::lock_guard guard(pendingMutex);
-            wake = pending.empty();
-            pending.push_back(&control);
-        }
-        if (wake && wakeWrite >= 0)
-        {
-            const char byte = 1;
-            [[maybe_unused]] const auto written = ::write(wakeWrite, &byte, 1);
-        }
-    }
+    ~Impl() { frame.reset(); }
 };
 
 Window::Window(int clientWidth, int clientHeight, std::recursive_mutex& paintLock)
@@ -260,7 +192,6 @@ Window::Window(int clientWidth, int clientHeight, std::recursive_mutex& paintLoc
     impl_->background->setMinimumSize(impl_->clientArea->size());
     impl_->frame->resize(impl_->clientArea->size());
     qApp->installEventFilter(&impl_->buttons);
-    impl_->openWakePipe();
 }
 
 Window::~Window() = default;
@@ -378,16 +309,6 @@ Control* Window::controlAtCursor()
     return widget ? &widget->control : nullptr;
 }
 
-Image Window::grabClientArea()
-{
-    const QImage shot = impl_->background->grab().toImage().convertToFormat(QImage::Format_RGB32);
-    Image image(shot.width(), shot.height());
-    for (int y = 0; y < shot.height(); ++y)
-        std::copy_n(reinterpret_cast<const std::uint32_t*>(shot.constScanLine(y)), shot.width(),
-                    image.pixels.begin() + static_cast<std::ptrdiff_t>(y) * shot.width());
-    return image;
-}
-
 void showMessageBox(std::string_view title, std::string_view text)
 {
     QMessageBox box(
@@ -479,8 +400,9 @@ void Window::showControl(Control& control)
         return;
     if (std::this_thread::get_id() == impl_->guiThread)
         control.widget->update();
-    else
-        impl_->queueShow(control);
+    else // queued to the GUI thread; dropped if the widget is gone by then
+        QMetaObject::invokeMethod(
+            control.widget, [widget = control.widget] { widget->update(); }, Qt::QueuedConnection);
 }
 
 Point Window::cursorPosition() const

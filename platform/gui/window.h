@@ -127,8 +127,6 @@ class Window
     std::int16_t buttonState(int button);
     // The control under the pointer, or nothing.
     Control* controlAtCursor();
-    // Pixels of the whole window as shown (client area and controls). GUI thread.
-    Image grabClientArea();
     void setEventHandler(EventHandler handler);
     // Calls the event handler at once, on the calling thread; 0 without a handler.
     std::intptr_t sendMessage(std::uint32_t message, std::intptr_t p1, std::intptr_t p2);

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <memory>
 #include <thread>
+#include <tuple>
 
 namespace sonarello::controls
 {
@@ -24,10 +25,18 @@ TEST(ToolkitThreads, TwoThreadsPaintAtOnce)
     constexpr int kRows = 8;
     for (int row = 1; row <= kRows; ++row)
     {
-        createControl(*toolkit, window, 4000 + row, 376, 48 + 17 * row, 50, 16, "", 0, "", 0.0f, 10,
-                      "", 0xFFFFFF, "ori_blurosso", "grigio", 0);
-        createControl(*toolkit, window, 4200 + row, 345, 48 + 17 * row, 30, 16, "", 0, "", 0.0f, 4,
-                      "", 0xFFFFFF, "ori_blurosso", "grigio", 0);
+        for (const auto& [id, x, divisions] :
+             {std::tuple{4000 + row, 376, 10}, {4200 + row, 345, 4}})
+            createControl(*toolkit, window,
+                          {.id = id,
+                           .x = x,
+                           .y = 48 + 17 * row,
+                           .width = 50,
+                           .height = 16,
+                           .divisions = divisions,
+                           .captionColour = 0xFFFFFF,
+                           .style = "ori_blurosso",
+                           .faceColour = "grigio"});
     }
     std::atomic<int> running{2};
     const auto painter = [&](int base)

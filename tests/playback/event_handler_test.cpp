@@ -17,7 +17,8 @@ class EventHandler : public test::PlayerFixture
         services.setTimer = [this](int id, int ms)
         { log.push_back("timer " + std::to_string(id) + " " + std::to_string(ms)); };
         services.killTimer = [this](int id) { log.push_back("kill " + std::to_string(id)); };
-        services.buttonState = [this](int button) { return button == kLeftButton ? left : right; };
+        services.buttonState = [this](int button)
+        { return button == gui::kLeftMouseButton ? left : right; };
         services.endWindow = [this](int result) { log.push_back("end " + std::to_string(result)); };
         services.saveSettings = [this] { log.push_back("save"); };
         services.pause = [this](std::chrono::milliseconds ms)
@@ -77,7 +78,7 @@ TEST_F(EventHandler, RightButtonOnPlayRestartsEvenAPlayingRow)
 {
     command(kPlayBase + 1);
     const auto first = player->rows.RowStream[1];
-    right = kButtonHeld;
+    right = gui::kButtonDown;
     pointer(kPlayBase + 1);
     EXPECT_EQ(player->rows.RowPlaying[1], 1);
     EXPECT_NE(player->rows.RowStream[1], first);
@@ -93,7 +94,7 @@ TEST_F(EventHandler, RightButtonGivesFullVolumeAndNormalSpeed)
     player->rows.RowSpeed[3] = 90;
     command(kPlayBase + 3);
     engine.takeCalls();
-    right = kButtonHeld;
+    right = gui::kButtonDown;
     pointer(kVolumeBase + 3);
     EXPECT_EQ(player->rows.RowVolume[3], 255);
     EXPECT_EQ(caption(kVolumeBase + 3), "100");
@@ -121,7 +122,7 @@ TEST_F(EventHandler, NoButtonMeansNoAdjustment)
 TEST_F(EventHandler, FileStepsStopTheRowAndStayWithinTheCatalogue)
 {
     command(kPlayBase + 4);
-    right = kButtonHeld;
+    right = gui::kButtonDown;
     pointer(kFileBase + 4);
     EXPECT_EQ(aux1(kFileBase + 4), 4) << "already the last entry";
     EXPECT_EQ(player->rows.RowPlaying[4], 0);
@@ -129,7 +130,7 @@ TEST_F(EventHandler, FileStepsStopTheRowAndStayWithinTheCatalogue)
     EXPECT_EQ(caption(kFileBase + 4), "[<]" + catalogue.title(4));
     EXPECT_EQ(log, std::vector<std::string>{"pause 200"});
     right = 0;
-    left = kButtonHeld;
+    left = gui::kButtonDown;
     pointer(kFileBase + 4);
     pointer(kFileBase + 4);
     EXPECT_EQ(aux1(kFileBase + 4), 2);
@@ -138,7 +139,7 @@ TEST_F(EventHandler, FileStepsStopTheRowAndStayWithinTheCatalogue)
 
     // An index read from "file=" at the top of the int range steps to the last entry.
     left = 0;
-    right = kButtonHeld;
+    right = gui::kButtonDown;
     window->findControl(kFileBase + 1)->setAuxValue(1, INT32_MAX);
     pointer(kFileBase + 1);
     EXPECT_EQ(aux1(kFileBase + 1), 4);
@@ -159,7 +160,7 @@ TEST_F(EventHandler, RightButtonOnPositionRewindsOneSecondOfAPlayingRow)
 {
     command(kPlayBase + 1);
     engine.takeCalls();
-    right = kButtonHeld;
+    right = gui::kButtonDown;
     engine.reportedTimeMs = 500;
     pointer(kPositionBase + 1);
     EXPECT_TRUE(engine.takeCalls().empty());

@@ -54,17 +54,21 @@ TEST_F(Grid, CellsShowTheRowsSettings)
 TEST_F(Grid, KeysAreDrawnAsAPianoKeyboard)
 {
     makePlayer(24, 24);
-    auto keyPixel = [&](int row, int x, int y)
-    { return window->findControl(kKeyBase + row)->image.at(x, y); };
-    const gui::Colour black = gui::rgb(0, 0, 0);
-    const gui::Colour white = gui::rgb(255, 255, 255);
-    for (int row : {1, 3, 6, 8, 10, 13})
-        EXPECT_EQ(keyPixel(row, 30, 12), black) << "row " << row;
-    for (int row : {4, 11, 16})
-        EXPECT_EQ(keyPixel(row, 30, 15), black) << "row " << row;
-    for (int row : {12, 24, 2})
+    constexpr gui::Colour kBlack = gui::rgb(0, 0, 0);
+    constexpr gui::Colour kWhite = gui::rgb(255, 255, 255);
+    const struct
     {
-        EXPECT_EQ(keyPixel(row, 30, 12), white) << "row " << row;
-        EXPECT_EQ(keyPixel(row, 30, 15), white) << "row " << row;
+        int row;
+        gui::Colour upper; // at (30, 12): a black key's body
+        gui::Colour lower; // at (30, 15): the line under E and B
+    } keys[] = {{1, kBlack, kBlack},  {3, kBlack, kBlack},  {6, kBlack, kBlack},
+                {13, kBlack, kBlack}, {4, kWhite, kBlack},  {11, kWhite, kBlack},
+                {16, kWhite, kBlack}, {12, kWhite, kWhite}, {24, kWhite, kWhite},
+                {2, kWhite, kWhite}};
+    for (const auto& k : keys)
+    {
+        const gui::Image& key = window->findControl(kKeyBase + k.row)->image;
+        EXPECT_EQ(key.at(30, 12), k.upper) << "row " << k.row;
+        EXPECT_EQ(key.at(30, 15), k.lower) << "row " << k.row;
     }
 }

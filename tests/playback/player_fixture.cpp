@@ -1,7 +1,7 @@
 #include "player_fixture.h"
 
+#include "platform/gui/gui_application.h"
 #include "shell/main_window.h"
-#include "shell/program_fixture.h"
 
 namespace sonarello::test
 {

@@ -1,13 +1,8 @@
 // MIDI into the running player through a loopback service: notes start and stop rows, the
 // display follows, a flood from two threads leaves every row in the state of its last note,
 // and a device chosen in the Setup dialog takes over from the previous one.
-#include "platform/midi/loopback_midi_service.h"
 #include "platform/text.h"
 #include "program_fixture.h"
-#include "shell/startup.h"
-#include "soundgen.h"
-#include "support/fake_sound_engine.h"
-#include "support/temp_folder.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -23,40 +18,17 @@ using midi::packShortMessage;
 namespace
 {
 
-class MidiPlayer : public test::ProgramFolderTest
+class MidiPlayer : public test::ProgramTest
 {
   protected:
     void SetUp() override
     {
-        ProgramFolderTest::SetUp();
-        for (int i = 1; i <= 6; ++i)
-            soundgen::writeSound(folder.file("t" + std::to_string(i) + ".wav"),
-                                 {soundgen::Sound::Sine, 100.0 * i, 0.3},
-                                 soundgen::Container::Wav16);
+        ProgramTest::SetUp();
+        writeTones(6, 100, 0.3, "t");
     }
-
     void runWith(std::function<void(Program&)> drive)
     {
-        StartupServices services;
-        services.makeEngine = [] { return std::make_unique<test::FakeSoundEngine>(); };
-        services.showMessage = [this](const std::string& text) { messages.push_back(text); };
-        services.makeMidiService = [this](const std::string&)
-        {
-            auto service = std::make_unique<midi::LoopbackMidiService>(
-                std::vector<std::string>{"Pads", "Keys"}, std::vector<std::string>{"Synth"});
-            loopback = service.get();
-            return service;
-        };
-        services.onWindowReady = [&](Program& program)
-        {
-            QTimer::singleShot(0,
-                               [&]
-                               {
-                                   drive(program);
-                                   program.window->end(0);
-                               });
-        };
-        ASSERT_EQ(runProgram(parseCommandLine({"--audio=null"}), services), kExitNormal);
+        EXPECT_EQ(run({"--audio=null"}, std::move(drive)), kExitNormal);
     }
 
     // Waits until the MIDI thread has handled what was pushed.
@@ -83,9 +55,6 @@ class MidiPlayer : public test::ProgramFolderTest
         std::scoped_lock lock(p.lock);
         return std::string(p.toolkit->controls[kMidiDisplayId].caption.trimmed());
     }
-
-    midi::LoopbackMidiService* loopback = nullptr;
-    std::vector<std::string> messages;
 };
 
 TEST_F(MidiPlayer, NotesStartAndStopRowsAndTheDisplayFollows)

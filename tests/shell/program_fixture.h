@@ -1,32 +1,39 @@
-// Tests that run the player's start-up in this process: one application object for the
-// whole test program, and each test in a folder and runtime folder of its own. Test thread.
+// The player's whole start-up run in this process, each test in a folder and runtime folder
+// of its own, over the real engine and a loopback MIDI service. Test thread, which is also
+// the GUI thread.
 #pragma once
 
 #include "platform/gui/gui_application.h"
+#include "platform/midi/loopback_midi_service.h"
+#include "shell/startup.h"
+#include "soundgen.h"
 #include "support/temp_folder.h"
 
-#include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <gtest/gtest.h>
 
 namespace sonarello::test
 {
 
-class ProgramFolderTest : public ::testing::Test
+class ProgramTest : public ::testing::Test
 {
   protected:
     static void SetUpTestSuite() { ensureGuiApplication(); }
-
-    void SetUp() override
-    {
-        setenv("XDG_RUNTIME_DIR", runtime.path().c_str(), 1);
-        previous = std::filesystem::current_path();
-        std::filesystem::current_path(folder.path());
-    }
+    void SetUp() override;
     void TearDown() override { std::filesystem::current_path(previous); }
+
+    // Runs the player with these arguments; `drive` runs inside its window's event loop,
+    // which is then closed as its close box closes it (the settings are saved).
+    int run(std::vector<std::string> args, std::function<void(Program&)> drive = {});
+    // `count` tones, the i-th at i x `hertz`, named by `prefix` and their number.
+    void writeTones(int count, double hertz, double seconds = 0.3, const char* prefix = "tone ");
 
     TempFolder folder;
     TempFolder runtime;
+    std::function<std::unique_ptr<sound::SoundEngine>()> makeEngine;
+    midi::LoopbackMidiService* loopback = nullptr; // inputs "Pads", "Keys"; output "Synth"
+    std::vector<std::string> messages;             // the message boxes shown
 
   private:
     std::filesystem::path previous;

@@ -1,114 +1,86 @@
+// Start-up and shutdown in this process: the catalogue and settings files the player leaves,
+// the grid it builds from them, and its messages.
 #include "program_fixture.h"
-#include "shell/startup.h"
-#include "soundgen.h"
-#include "support/fake_sound_engine.h"
-#include "support/temp_folder.h"
 
-#include <cstdlib>
-#include <fcntl.h>
+#include <algorithm>
+#include <cmath>
 #include <fstream>
-#include <gtest/gtest.h>
-#include <sys/file.h>
-#include <unistd.h>
 
 using namespace sonarello;
 
-class Startup : public test::ProgramFolderTest
+class Startup : public test::ProgramTest
 {
   protected:
-    std::vector<std::string> messages;
-    test::FakeSoundEngine* engine = nullptr; // valid while the program runs
-    std::vector<std::string> engineCalls;    // everything the program asked of its engine
-    bool engineStarts = true;
-    std::function<void(Program&)> onReady;
-
-    void SetUp() override { ProgramFolderTest::SetUp(); }
-
-    int run(const std::vector<std::string>& args = {})
-    {
-        StartupServices services;
-        services.makeEngine = [this]
-        {
-            auto e = std::make_unique<test::FakeSoundEngine>();
-            e->startSucceeds = engineStarts;
-            e->onDestroy = [this](const std::vector<std::string>& calls) { engineCalls = calls; };
-            engine = e.get();
-            return e;
-        };
-        services.showMessage = [this](const std::string& text) { messages.push_back(text); };
-        services.onWindowReady = [this](Program& program)
-        {
-            if (onReady)
-                onReady(program);
-            program.window->sendMessage(gui::message::kCommand, gui::message::kCancelCommand, 0);
-        };
-        return runProgram(parseCommandLine(args), services);
-    }
+    std::string list() { return test::readWholeFile(folder.file("lista mp3.txt")); }
+    std::string settings() { return test::readWholeFile(folder.file("impostazioni.ini")); }
 };
 
-TEST_F(Startup, EndsWithItsMessageWhenTheEngineCannotStart)
+TEST_F(Startup, EndsWithItsMessageWithoutAnEngineOrAFile)
 {
-    engineStarts = false;
+    const auto realEngine = makeEngine;
+    makeEngine = [] { return nullptr; };
     EXPECT_EQ(run({"--audio=null"}), kExitNoSoundEngine);
-    EXPECT_EQ(messages, std::vector<std::string>{"FSOUND_Init fallimento! Errore!"});
     EXPECT_FALSE(std::filesystem::exists(folder.file("lista mp3.txt")));
-}
-
-TEST_F(Startup, EmptyFolderWritesTheListThenEndsWithItsMessage)
-{
-    EXPECT_EQ(run(), kExitNoAudioFile);
-    EXPECT_EQ(messages, std::vector<std::string>{"Non ci sono mp3 o wav! fine..."});
-    EXPECT_EQ(test::readWholeFile(folder.file("lista mp3.txt")),
-              "Dormelto: 0 files. *" + folder.path().string() + "/*\r\n");
-}
-
-TEST_F(Startup, TheRecordingIsNoTrack)
-{
-    // The engine creates the file it records into before the folder is scanned.
-    ASSERT_TRUE(soundgen::writeSound(folder.file("take.wav"), {}, soundgen::Container::Wav16));
+    makeEngine = realEngine;
+    EXPECT_EQ(run({"--audio=null"}), kExitNoAudioFile);
+    // The engine creates the file it records into before the folder is scanned: no track.
     EXPECT_EQ(run({"--audio=wav:./take.wav"}), kExitNoAudioFile);
-    EXPECT_EQ(test::readWholeFile(folder.file("lista mp3.txt")),
-              "Dormelto: 0 files. *" + folder.path().string() + "/*\r\n");
+    EXPECT_EQ(messages, (std::vector<std::string>{"FSOUND_Init fallimento! Errore!",
+                                                  "Non ci sono mp3 o wav! fine...",
+                                                  "Non ci sono mp3 o wav! fine..."}));
+    EXPECT_EQ(list(), "Dormelto: 0 files. *" + folder.path().string() + "/*\r\n");
 }
 
-TEST_F(Startup, SecondCopyEndsSilently)
+TEST_F(Startup, WritesTheCatalogueOfTheFolder)
 {
-    const int fd = ::open((runtime.path() / "Sonarello.exe").c_str(), O_RDWR | O_CREAT, 0600);
-    ASSERT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
-    EXPECT_EQ(run(), kExitAlreadyRunning);
-    EXPECT_TRUE(messages.empty());
-    EXPECT_FALSE(std::filesystem::exists(folder.file("lista mp3.txt")));
-    ::close(fd);
-    // The lock dies with its holder: the next start goes ahead.
-    EXPECT_EQ(run(), kExitNoAudioFile);
+    namespace sg = soundgen;
+    ASSERT_TRUE(sg::writeSound(folder.file("b.wav"), {sg::Sound::Sine, 441, 1.0, 44100, 1, 0.5f},
+                               sg::Container::Wav16));
+    ASSERT_TRUE(sg::writeSound(folder.file("A.mp3"), {sg::Sound::Kick, 0, 2.0, 44100, 2, 0.5f},
+                               sg::Container::Mp3Cbr));
+    std::ofstream(folder.file("broken.mp3")) << "not audio";
+    EXPECT_EQ(run({"--audio=null"}), kExitNormal);
+    const auto aSize = std::filesystem::file_size(folder.file("A.mp3"));
+    EXPECT_EQ(list(),
+              "Dormelto: 3 files. *" + folder.path().string() + "/*\r\n" + "001 A (" +
+                  std::to_string(std::llround(static_cast<double>(aSize) / 2.0 / 1000 * 8)) +
+                  " kbps, " + std::to_string(aSize) + " Bytes,   2.0 s)\r\n" +
+                  "002 b (706 kbps, 88244 Bytes,   1.0 s)\r\n" +
+                  "003 broken (0 kbps, 0 Bytes,   0.0 s)\r\n");
 }
 
 TEST_F(Startup, BuildsTheGridFromSettingsAndSavesThemOnClose)
 {
-    for (const char* name : {"a.wav", "b.wav", "c.wav"})
-        ASSERT_TRUE(soundgen::writeSound(folder.file(name), {}, soundgen::Container::Wav16));
+    writeTones(3, 441, 1.0);
     std::ofstream(folder.file("impostazioni.ini")) << "riga=2,velo=80,vol=100,loop=0,file=3\n"
                                                       "riga=9,velo=1\n";
     int rows = 0;
-    std::string fileCaption;
-    onReady = [&](Program& program)
-    {
-        rows = program.RowCount;
-        fileCaption = std::string(program.toolkit->controls[kFileBase + 2].caption.trimmed());
-        startRow(*program.player, 2);
-    };
-    EXPECT_EQ(run({"--audio=null", "b.wav"}), kExitNormal);
+    std::string firstFile, secondFile;
+    run({"--audio=null", "tone", "2.wav"},
+        [&](Program& program)
+        {
+            rows = program.player->RowCount;
+            firstFile = program.toolkit->controls[kFileBase + 1].caption.trimmed();
+            secondFile = program.toolkit->controls[kFileBase + 2].caption.trimmed();
+        });
     EXPECT_TRUE(messages.empty());
     EXPECT_EQ(rows, 3);
-    EXPECT_EQ(fileCaption, "[<]c (1.0 s)");
-    ASSERT_FALSE(engineCalls.empty());
-    EXPECT_EQ(engineCalls.front(), "start null");
-    EXPECT_EQ(test::readWholeFile(folder.file("impostazioni.ini")),
-              "riga=  1 ,velo= 50 ,vol= 255 ,loop= 1 ,file= 1 \r\n"
-              "riga=  2 ,velo= 80 ,vol= 100 ,loop= 0 ,file= 3 \r\n"
-              "riga=  3 ,velo= 50 ,vol= 255 ,loop= 1 ,file= 3 \r\n"
-              "riga=9,velo=1\r\n");
-    // Row 1 holds b.wav, named on the command line; shutdown closed the stream row 2 opened.
-    EXPECT_EQ(engineCalls.at(7), "preload " + folder.file("b.wav"));
-    EXPECT_EQ(engineCalls.back().substr(0, 6), "close ");
+    EXPECT_EQ(firstFile, "[<]tone 2 (1.0 s)") << "the file named on the command line";
+    EXPECT_EQ(secondFile, "[<]tone 3 (1.0 s)");
+    EXPECT_EQ(settings(), "riga=  1 ,velo= 50 ,vol= 255 ,loop= 1 ,file= 1 \r\n"
+                          "riga=  2 ,velo= 80 ,vol= 100 ,loop= 0 ,file= 3 \r\n"
+                          "riga=  3 ,velo= 50 ,vol= 255 ,loop= 1 ,file= 3 \r\n"
+                          "riga=9,velo=1\r\n");
+}
+
+TEST_F(Startup, AHundredFilesMakeSeventyTwoRows)
+{
+    for (int i = 0; i < 100; ++i)
+        std::ofstream(folder.file("f" + std::to_string(100 + i) + ".mp3")) << "not audio";
+    std::ofstream(folder.file("impostazioni.ini")) << "riga=99,velo=1\r\nriga=72,file=100\r\n";
+    EXPECT_EQ(run({"--audio=null"}), kExitNormal);
+    const std::string saved = settings();
+    EXPECT_EQ(std::count(saved.begin(), saved.end(), '\n'), 73);
+    EXPECT_NE(saved.find("riga= 72 ,velo= 0 ,vol= 0 ,loop= 0 ,file= 100 \r\nriga=99,velo=1\r\n"),
+              std::string::npos);
 }

@@ -41,8 +41,9 @@ struct Gallery
             int faceMode, std::string_view text = "")
     {
         const int id = nextId++;
-        controls::createControl(toolkit, window, id, x, y, w, h, text, bevel, bevelColour, value,
-                                divisions, caption, captionColour, style, faceColour, faceMode);
+        controls::createControl(toolkit, window,
+                                {id, x, y, w, h, text, bevel, bevelColour, value, divisions,
+                                 caption, captionColour, style, faceColour, faceMode});
         if (!label.empty())
             labels.push_back({x, y + h + 2, std::string(label)});
         return id;
@@ -51,8 +52,18 @@ struct Gallery
     int addSwitch(int x, int y, std::string_view label, bool on)
     {
         const int id = nextId++;
-        controls::createControl(toolkit, window, id, x, y, 70, 20, "/", 2, "grigio", 0.0f, 0, "",
-                                kWhite, "switch", "grigio", 0);
+        controls::createControl(toolkit, window,
+                                {.id = id,
+                                 .x = x,
+                                 .y = y,
+                                 .width = 70,
+                                 .height = 20,
+                                 .text = "/",
+                                 .bevelWidth = 2,
+                                 .bevelColour = "grigio",
+                                 .captionColour = kWhite,
+                                 .style = "switch",
+                                 .faceColour = "grigio"});
         if (on)
             controls::toggleSwitch(toolkit, window, id, "OFF/ON");
         labels.push_back({x, y + 22, std::string(label)});

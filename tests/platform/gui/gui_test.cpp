@@ -1,5 +1,8 @@
+// The window's controls, clicks, lookups and repaints, and images loaded from files and
+// resources.
 #include "gui_application.h"
 #include "platform/gui/window.h"
+#include "support/temp_folder.h"
 
 #include <QApplication>
 #include <QTest>
@@ -80,11 +83,10 @@ TEST_F(WindowTest, LeftPressOnNotifyControlSendsItsIdAsCommand)
     EXPECT_TRUE(pointerOverSilent);
 }
 
-TEST_F(WindowTest, ControlsKeepPlaceImageAndAuxiliaryValues)
+TEST_F(WindowTest, ControlsKeepPlaceImageAndAuxiliaryValuesAndTheLastIdWins)
 {
     Control& c = window.createControl(5, 12, 34, 30, 16, true);
     EXPECT_EQ(c.image.width, 30);
-    EXPECT_EQ(c.image.height, 16);
     EXPECT_EQ(c.image.at(0, 0), kInitialImageColour);
     c.setAuxValue(8, 99);
     c.setAuxValue(0, 5);
@@ -92,18 +94,12 @@ TEST_F(WindowTest, ControlsKeepPlaceImageAndAuxiliaryValues)
     EXPECT_EQ(c.auxValue(8), 99);
     EXPECT_EQ(c.auxValue(0), 0);
     EXPECT_EQ(c.auxValue(9), 0);
-    QWidget* w = widgetOf(5);
-    ASSERT_NE(w, nullptr);
-    EXPECT_EQ(w->geometry(), QRect(12, 34, 30, 16));
-}
+    ASSERT_NE(widgetOf(5), nullptr);
+    EXPECT_EQ(widgetOf(5)->geometry(), QRect(12, 34, 30, 16));
 
-TEST_F(WindowTest, LookupFindsTheControlCreatedLastWithAnId)
-{
-    Control& left = window.createControl(3000, 4, 32, 50, 16, true);
-    EXPECT_EQ(window.findControl(3000), &left);
-    Control& right = window.createControl(3000, 504, 32, 50, 16, true);
-    EXPECT_EQ(window.findControl(3000), &right);
-    EXPECT_EQ(window.findControl(3001), nullptr);
+    Control& right = window.createControl(5, 504, 32, 50, 16, true);
+    EXPECT_EQ(window.findControl(5), &right);
+    EXPECT_EQ(window.findControl(6), nullptr);
 }
 
 // Counts the paint events a widget receives.
@@ -139,6 +135,31 @@ TEST_F(WindowTest, ShowingFromAnotherThreadRepaintsOnTheGuiThread)
         QApplication::processEvents(QEventLoop::AllEvents, 10);
     EXPECT_GT(counter.paints, 0);
     EXPECT_EQ(w->grab().toImage().pixelColor(5, 5), QColor(1, 2, 3));
+}
+
+TEST(ImageFiles, LoadFilesAndResourcesAtTheAskedSize)
+{
+    test::ensureGuiApplication();
+    test::TempFolder folder;
+    Image picture(2, 1);
+    picture.set(0, 0, rgb(255, 0, 0));
+    picture.set(1, 0, rgb(0, 0, 255));
+    for (const char* name : {"face.png", "face.bmp"})
+    {
+        ASSERT_TRUE(saveImage(picture, folder.file(name)));
+        const auto loaded = loadImage(folder.file(name), 8, 3);
+        ASSERT_TRUE(loaded) << name;
+        EXPECT_EQ(loaded->width, 8);
+        EXPECT_EQ(loaded->at(0, 2), rgb(255, 0, 0));
+        EXPECT_EQ(loaded->at(7, 0), rgb(0, 0, 255));
+    }
+    const auto resource = loadImage("checker", 4, 4); // compiled into this test program
+    ASSERT_TRUE(resource);
+    EXPECT_EQ(resource->at(0, 0), rgb(0xE0, 0x20, 0x20));
+    EXPECT_EQ(resource->at(3, 3), rgb(0x10, 0xA0, 0x40));
+    EXPECT_FALSE(loadImage(folder.file("missing.png"), 8, 8));
+    EXPECT_FALSE(loadImage("no-such-resource", 8, 8));
+    EXPECT_FALSE(loadImage(folder.file("face.png"), 0, 8));
 }
 
 } // namespace

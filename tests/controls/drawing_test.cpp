@@ -1,0 +1,358 @@
+// The drawing rules as tables: colour names and palettes, then pixel cases of the canvas, the
+// bevels, faces, indicators and ticks, each a few probes of the image it draws.
+#include "controls/colours.h"
+#include "controls/indicators.h"
+#include "controls/painting.h"
+#include "platform/gui/gui_application.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <limits>
+
+namespace sonarello::controls
+{
+namespace
+{
+
+using gui::Colour;
+using gui::rgb;
+
+constexpr Colour kPaper = rgb(255, 0, 255); // no case draws it, so untouched pixels show
+constexpr Colour kInked = 0xFFFFFFFF;       // a probe that wants anything but paper
+constexpr int kWholeRow = -1;               // a probe's x for every pixel of its row
+
+Colour grey(int darkening)
+{
+    return resolveColourName("grigio", darkening);
+}
+
+TEST(Colours, NamesResolveWithTheirDarkening)
+{
+    const struct
+    {
+        const char* name;
+        int darkening;
+        Colour expected;
+    } cases[] = {
+        {"#80FF00", 0, rgb(128, 255, 0)},
+        {"#80FF00", 100, rgb(28, 155, 0)},
+        {"#80ff00", 200, rgb(0, 55, 0)},
+        {"#FF0000 and more", 0, rgb(255, 0, 0)},
+        {" #FF0000", 0, rgb(0, 0, 0)},
+        {"#FF", 0, rgb(255, 0, 0)},
+        {"#102030", -300, rgb(255, 255, 255)},
+        {"#GG8040", 0, rgb(0, 128, 64)},
+        {"#80 040", 0, rgb(128, 0, 64)},
+        {"", 0, rgb(0, 0, 0)},
+        {"", -300, rgb(0, 0, 0)},
+        {"  ROSSO ", 0, rgb(255, 155, 155)},
+        {"rosso", 200, rgb(55, 0, 0)},
+        {"verde", 55, rgb(100, 200, 100)},
+        {"oro", 0, rgb(255, 255, 155)},
+        {"grigio", 128, rgb(127, 127, 127)},
+        {"blu", 0, rgb(0, 0, 0)},
+        {"rosso\t", 0, rgb(0, 0, 0)},
+        {"pulsanteoro", 0, rgb(255, 255, 55)},
+        {"pulsanteoro", 128, rgb(255, 182, 55)},
+        {"pulsanteoro", 255, rgb(155, 55, 55)},
+        {"pulsantegrigio", 200, rgb(210, 210, 210)},
+        {"pulsanterosso", 100, rgb(255, 110, 110)},
+        {"pulsanteverde", 0, rgb(210, 255, 210)},
+        {"pulsanteblu", 0, rgb(0, 0, 0)},
+        {"pulsanteblu", 255, rgb(55, 155, 155)},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(resolveColourName(c.name, c.darkening), c.expected)
+            << '"' << c.name << "\" " << c.darkening;
+}
+
+TEST(Colours, PalettesGiveTheLampAndMeterGradients)
+{
+    const struct
+    {
+        const char* palette;
+        int step;
+        int index;
+        float peak;
+        Colour expected;
+    } cases[] = {
+        {"verdino", 13, -5, 100, rgb(0, 135, 0)},
+        {"", 13, -5, 100, rgb(0, 135, 0)},
+        {"rosso", 13, 0, 100, rgb(200, 0, 0)},
+        {"ROSSO", 13, -5, 100, rgb(135, 0, 0)},
+        {" rosso", 13, 0, 100, rgb(0, 0, 0)},
+        {"giallo", 13, 0, 100, rgb(0, 0, 0)},
+        {"blu-scuro", 2, 10, 50, rgb(20, 20, 120)},
+        {"rosso-arancio", 2, 10, 5, rgb(50, 60, 20)},
+        {"blu-bianco", 2, 3, 10, rgb(20, 30, 60)},
+        {"semaforo", 2, 5, 10, rgb(255, 50, 1)},
+        {"semaforo", 2, 0, 10, rgb(0, 0, 0)},
+        {"semaforo", 2, 5, 0, rgb(0, 0, 0)},
+        {"verdino", 2147483647, 2147483647, 1e30f, rgb(1, 255, 1)},
+        {"rosso", -2147483647 - 1, -1, -1e30f, rgb(0, 0, 0)},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(paletteColour(c.palette, c.step, c.index, c.peak), c.expected)
+            << '"' << c.palette << "\" " << c.step << ' ' << c.index << ' ' << c.peak;
+}
+
+TEST(Colours, CaptionDirectivesFormatTheValue)
+{
+    const struct
+    {
+        const char* caption;
+        float value;
+        int divisions;
+        const char* shown;
+    } cases[] = {{"%", 57.4f, 0, "57%"}, {"%", 5, 0, "5%"},       {"%", 100, 0, "100%"},
+                 {"%", 0, 0, "0%"},      {"%", 99.5f, 0, "100%"}, {"%", 2.5f, 0, "2%"},
+                 {"!", 50, 10, "5"},     {"!", 50, 0, "0"},       {" %", 50, 0, " %"},
+                 {"%%", 50, 0, "%%"},    {"Play", 50, 0, "Play"}};
+    for (const auto& c : cases)
+        EXPECT_EQ(applyCaptionDirective(c.caption, c.value, c.divisions), c.shown) << c.caption;
+}
+
+struct Probe
+{
+    int x; // kWholeRow: every pixel of row y
+    int y;
+    Colour colour;
+};
+
+struct PixelCase
+{
+    const char* name;
+    int width;
+    int height;
+    std::function<void(gui::Canvas&)> draw;
+    std::vector<Probe> probes;
+    std::vector<std::pair<Colour, int>> counts = {}; // how many pixels hold a colour
+};
+
+gui::Image drawn(const PixelCase& c)
+{
+    gui::Image image(c.width, c.height, kPaper);
+    gui::Canvas canvas(image);
+    c.draw(canvas);
+    return image;
+}
+
+int countOf(const gui::Image& image, Colour colour)
+{
+    return static_cast<int>(
+        std::count(image.pixels.begin(), image.pixels.end(), gui::Image(1, 1, colour).pixels[0]));
+}
+
+constexpr Colour kInk = rgb(10, 20, 30);
+constexpr Colour kFill = rgb(200, 100, 50);
+constexpr Colour kTick = rgb(107, 205, 107);
+constexpr Colour kRed = rgb(255, 0, 0);
+
+// One case a few lines; probes as {x, y, colour}, counts as {colour, pixels}.
+// clang-format off
+const PixelCase kPixelCases[] = {
+    {"line leaves out its end pixel, the next starts there", 10, 10, [](gui::Canvas& c) {
+         c.moveTo(2, 3); c.lineBy(4, 0, kInk); c.lineBy(0, -3, kFill);
+         c.moveTo(0, 5); c.lineBy(3, 3, kInk); },
+     {{2, 3, kInk}, {5, 3, kInk}, {6, 3, kFill}, {6, 1, kFill}, {6, 0, kPaper}, {2, 7, kInk},
+      {3, 8, kPaper}}, {{kInk, 7}}},
+    {"box leaves out its right and bottom edges", 10, 10,
+     [](gui::Canvas& c) { c.box(1, 2, 6, 8, kInk, kFill); },
+     {{1, 2, kInk}, {5, 7, kInk}, {6, 5, kPaper}, {3, 8, kPaper}, {3, 5, kFill}}, {{kPaper, 70}}},
+    {"ellipse is inscribed in its box", 20, 20,
+     [](gui::Canvas& c) { c.ellipse(2, 4, 12, 14, kInk, kFill); },
+     {{7, 9, kFill}, {2, 9, kInk}, {11, 9, kInk}, {12, 9, kPaper}, {2, 4, kPaper}, {7, 4, kInk},
+      {7, 14, kPaper}}},
+    {"empty ellipse marks its corner", 5, 5,
+     [](gui::Canvas& c) { c.ellipse(2, 2, 2, 2, kInk, kInk); },
+     {{2, 2, kInk}}, {{kInk, 1}}},
+    {"two-tone bevel is lit from the top left", 12, 10,
+     [](gui::Canvas& c) { drawBevel(c, 2, "grigio", true); },
+     {{0, 5, grey(0)}, {5, 0, grey(0)}, {1, 5, grey(128)}, {5, 1, grey(128)}, {11, 5, grey(128)},
+      {5, 9, grey(128)}, {10, 5, grey(0)}, {5, 8, grey(0)}, {5, 5, kPaper}}},
+    {"single-colour bevel", 10, 8, [](gui::Canvas& c) { drawBevel(c, 1, "grigio", false); },
+     {{kWholeRow, 0, grey(0)}, {kWholeRow, 7, grey(0)}, {9, 4, grey(0)}, {1, 1, kPaper}}},
+    {"bevels of no width", 10, 8, [](gui::Canvas& c) {
+         for (bool twoTone : {false, true})
+             for (int width : {0, -3}) drawBevel(c, width, "grigio", twoTone); },
+     {}, {{kPaper, 80}}},
+    {"horizontal cylinder, even height", 30, 20,
+     [](gui::Canvas& c) { fillFace(c, 0, "grigio", face::kHorizontalCylinder, nullptr); },
+     {{kWholeRow, 0, grey(242)}, {kWholeRow, 19, grey(242)}, {kWholeRow, 9, grey(128)},
+      {kWholeRow, 10, grey(128)}}, {{kPaper, 0}}},
+    {"horizontal cylinder, odd height leaves its middle row", 30, 21,
+     [](gui::Canvas& c) { fillFace(c, 0, "grigio", face::kHorizontalCylinder, nullptr); },
+     {{kWholeRow, 10, kPaper}, {kWholeRow, 9, grey(134)}, {kWholeRow, 11, grey(134)}},
+     {{kPaper, 30}}},
+    {"horizontal cylinder paints row 11 of 23 from both sides", 30, 23,
+     [](gui::Canvas& c) { fillFace(c, 0, "grigio", face::kHorizontalCylinder, nullptr); },
+     {{kWholeRow, 11, grey(122)}, {kWholeRow, 10, grey(133)}}, {{kPaper, 0}}},
+    {"cushion without colour is greenish grey", 40, 20,
+     [](gui::Canvas& c) { fillFace(c, 0, "", face::kCushion, nullptr); },
+     {{0, 0, rgb(0, 45, 0)}, {39, 0, rgb(0, 45, 0)}, {1, 1, rgb(30, 75, 30)},
+      {0, 19, rgb(0, 45, 0)}, {2, 2, rgb(60, 105, 60)}, {39, 19, rgb(60, 105, 60)}},
+     {{kPaper, 0}}},
+    {"grey cushion", 40, 20,
+     [](gui::Canvas& c) { fillFace(c, 0, "grigio", face::kCushion, nullptr); },
+     {{0, 0, grey(205)}, {2, 2, grey(145)}}},
+    {"unknown face modes paint nothing", 20, 16, [](gui::Canvas& c) {
+         for (int mode : {-1, 7, 1000}) fillFace(c, 0, "grigio", mode, nullptr); },
+     {}, {{kPaper, 320}}},
+    {"image face is stretched inside the margin", 20, 10, [](gui::Canvas& c) {
+         const gui::Image picture(20, 10, rgb(1, 2, 3));
+         fillFace(c, 2, "", face::kImage, &picture); },
+     {{1, 5, kPaper}, {2, 2, rgb(1, 2, 3)}, {17, 7, rgb(1, 2, 3)}, {18, 7, kPaper}}},
+    {"blue-to-red bar ends in its ramp", 101, 12,
+     [](gui::Canvas& c) { drawIndicator(c, "ori_blurosso", 0, 100, 0, ""); },
+     {{0, 6, rgb(0, 15, 255)}, {100, 0, rgb(252, 15, 3)}, {100, 11, rgb(252, 15, 3)}}},
+    {"blue-to-red bar at half", 101, 12,
+     [](gui::Canvas& c) { drawIndicator(c, "ori_blurosso", 0, 50, 0, ""); },
+     {{50, 6, rgb(126, 15, 129)}, {51, 6, kPaper}}},
+    {"red bar draws its middle rows twice", 30, 10,
+     [](gui::Canvas& c) { drawIndicator(c, "ori_rosso", 0, 100, 0, ""); },
+     {{kWholeRow, 0, rgb(155, 0, 0)}, {kWholeRow, 9, rgb(155, 0, 0)},
+      {kWholeRow, 1, rgb(180, 26, 26)}, {kWholeRow, 4, rgb(255, 128, 128)},
+      {kWholeRow, 5, rgb(255, 128, 128)}}},
+    {"red bar at half", 30, 10, [](gui::Canvas& c) { drawIndicator(c, "ori_rosso", 0, 50, 0, ""); },
+     {{14, 0, rgb(155, 0, 0)}, {15, 0, kPaper}}},
+    {"needle", 50, 16, [](gui::Canvas& c) { drawIndicator(c, "ori_ago", 0, 50, 0, ""); },
+     {{25, 0, kRed}, {25, 15, kRed}}, {{kRed, 16}}},
+    {"needle at 100 lies outside", 50, 16,
+     [](gui::Canvas& c) { drawIndicator(c, "ori_ago", 0, 100, 0, ""); }, {}, {{kPaper, 800}}},
+    {"needle block", 50, 16,
+     [](gui::Canvas& c) { drawIndicator(c, "ori_agone", 1, 50, 0, "grigio"); },
+     {{18, 8, kPaper}, {19, 8, rgb(0, 0, 0)}, {31, 8, rgb(0, 0, 0)}, {22, 8, grey(127)},
+      {25, 8, kRed}}},
+    {"segmented meter lights rounded segments", 100, 10,
+     [](gui::Canvas& c) { drawIndicator(c, "ori_vmeter", 0, 50, 10, ""); },
+     {{0, 5, rgb(0, 0, 255)}, {49, 5, rgb(102, 0, 153)}, {50, 5, kPaper}}},
+    {"vertical segmented meter", 10, 100,
+     [](gui::Canvas& c) { drawIndicator(c, "ver_vmeter", 0, 100, 10, ""); },
+     {{5, 99, rgb(0, 0, 255)}, {5, 1, kInked}}},
+    {"meters without segments draw nothing", 40, 40, [](gui::Canvas& c) {
+         for (std::string_view style : {"ori_vmeter", "ver_vmeter"})
+             for (int divisions : {0, -3}) drawIndicator(c, style, 0, 50, divisions, ""); },
+     {}, {{kPaper, 1600}}},
+    {"unknown styles draw nothing", 40, 16, [](gui::Canvas& c) {
+         for (std::string_view style : {"ORI_AGO", "ori_ago ", "nessuno", ""}) {
+             drawIndicator(c, style, 0, 50, 4, "");
+             drawTicks(c, style, 0, 4); } },
+     {}, {{kPaper, 640}}},
+    {"ticks divide the inner width", 40, 20,
+     [](gui::Canvas& c) { drawTicks(c, "ori_blurosso", 0, 4); },
+     {{10, 19, kTick}, {20, 16, kTick}, {30, 19, kTick}, {10, 15, kPaper}, {30, 15, kPaper}},
+     {{kTick, 12}}},
+    {"ticks divide the inner height", 20, 40, [](gui::Canvas& c) { drawTicks(c, "ver_ago", 0, 4); },
+     {{1, 10, kTick}, {4, 10, kTick}, {5, 10, kPaper}}, {{kTick, 12}}},
+    {"meters have no ticks", 40, 20, [](gui::Canvas& c) { drawTicks(c, "ori_vmeter", 0, 4); },
+     {}, {{kTick, 0}}},
+};
+// clang-format on
+
+TEST(Drawing, PixelCases)
+{
+    for (const PixelCase& c : kPixelCases)
+    {
+        const gui::Image image = drawn(c);
+        for (const Probe& p : c.probes)
+            for (int x = p.x == kWholeRow ? 0 : p.x; x < (p.x == kWholeRow ? c.width : p.x + 1);
+                 ++x)
+            {
+                const bool ok =
+                    p.colour == kInked ? image.at(x, p.y) != kPaper : image.at(x, p.y) == p.colour;
+                EXPECT_TRUE(ok) << c.name << ": pixel (" << x << ", " << p.y << ") is "
+                                << image.at(x, p.y) << ", not " << p.colour;
+            }
+        for (const auto& [colour, count] : c.counts)
+            EXPECT_EQ(countOf(image, colour), count) << c.name << ": pixels of " << colour;
+    }
+}
+
+TEST(Drawing, RampsAndCylindersShadeTheRightWay)
+{
+    const auto red = [](int mode, int x, int y)
+    {
+        gui::Image image(20, 16, kPaper);
+        gui::Canvas canvas(image);
+        fillFace(canvas, 0, "grigio", mode, nullptr);
+        EXPECT_EQ(countOf(image, kPaper), 0) << mode;
+        return gui::redOf(image.at(x, y));
+    };
+    EXPECT_GT(red(face::kRampLightTop, 5, 0), red(face::kRampLightTop, 5, 15));
+    EXPECT_LT(red(face::kRampLightBottom, 5, 0), red(face::kRampLightBottom, 5, 15));
+    EXPECT_GT(red(face::kVerticalCylinder, 10, 5), red(face::kVerticalCylinder, 0, 5));
+    EXPECT_EQ(red(face::kVerticalCylinder, 0, 5), red(face::kVerticalCylinder, 19, 5));
+    EXPECT_LT(red(face::kInvertedVerticalCylinder, 10, 5),
+              red(face::kInvertedVerticalCylinder, 0, 5));
+}
+
+TEST(Drawing, WildIndicatorValuesStayInsideTheImage)
+{
+    for (std::string_view style :
+         {"ori_ago", "ori_agone", "ori_rosso", "ori_blurosso", "ori_vmeter", "ver_ago", "ver_agone",
+          "ver_blurosso", "ver_vmeter"})
+        for (float v : {1e9f, 1e30f, std::numeric_limits<float>::infinity()})
+            for (int margin : {0, 1000000, -1000000})
+            {
+                gui::Image image(40, 16, kPaper);
+                gui::Canvas canvas(image);
+                drawIndicator(canvas, style, margin, v, 10, "grigio");
+            }
+    gui::Image empty(0, 0);
+    gui::Canvas canvas(empty);
+    drawIndicator(canvas, "ori_blurosso", 0, 100, 4, "");
+    drawTicks(canvas, "ori_blurosso", 0, 4);
+}
+
+// Columns that hold anything but paper, as [first, last].
+std::pair<int, int> inkColumns(const gui::Image& image)
+{
+    int first = image.width;
+    int last = -1;
+    for (int y = 0; y < image.height; ++y)
+        for (int x = 0; x < image.width; ++x)
+            if (image.at(x, y) != kPaper)
+            {
+                first = std::min(first, x);
+                last = std::max(last, x);
+            }
+    return {first, last};
+}
+
+TEST(Drawing, CaptionsArePlacedByTheirMeasuredExtent)
+{
+    test::ensureGuiApplication();
+    gui::Image image(100, 16, kPaper);
+    gui::Canvas canvas(image);
+    canvas.selectFont(gui::kDefaultFontFamily, gui::kDefaultFontPoints);
+    const int ok = canvas.textExtent("OK").width;
+    const int whole = canvas.textExtent("[>]OK").width;
+    const int prefix = canvas.textExtent("[>]").width;
+    ASSERT_GT(ok, 0);
+    EXPECT_EQ(canvas.textExtent("OKOK").width, 2 * ok);
+    EXPECT_LE(canvas.lineHeight(), 14); // 7 points at 96 dpi: a small face
+    EXPECT_GT(canvas.textExtent("Velocità").width, canvas.textExtent("Velocit").width);
+
+    drawCaption(canvas, "OK", 0, 0);
+    auto [left, right] = inkColumns(image);
+    const int centred = nearest((100 - ok) / 2.0);
+    EXPECT_GE(left, centred);
+    EXPECT_LE(left, centred + 2);
+    EXPECT_LE(right, centred + ok);
+
+    canvas.fill(kPaper);
+    drawCaption(canvas, "[<]OK", 0, 0);
+    EXPECT_LE(inkColumns(image).first, 2);
+
+    canvas.fill(kPaper);
+    drawCaption(canvas, "[>]OK", 0, 0);
+    std::tie(left, right) = inkColumns(image);
+    const int x = 2 * nearest((100 - whole) / 2.0);
+    EXPECT_GE(left, x);
+    EXPECT_LE(right, x + ok);
+    EXPECT_GE(100 - right - 1, prefix - 2); // the prefix's width stays free at the right
+}
+
+} // namespace
+} // namespace sonarello::controls
