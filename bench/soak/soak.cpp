@@ -45,6 +45,13 @@ constexpr auto kCheckEvery = milliseconds(500);
 constexpr auto kProgressEvery = std::chrono::seconds(10);
 constexpr double kToleranceMs = 40.0; // a few periods of scheduling noise
 constexpr double kAllowedGrowth = 0.10;
+
+// The output the rows play through: null, or another in SOAK_AUDIO (e.g. pulse).
+std::string outputName()
+{
+    const char* audio = std::getenv("SOAK_AUDIO");
+    return audio != nullptr && *audio != '\0' ? audio : "null";
+}
 constexpr std::array<int, 3> kWatchedSpeeds = {25, 50, 75};
 constexpr std::size_t kMidiDisplayWidth = 20; // characters
 
@@ -171,13 +178,14 @@ class Soak
         endHeapKb_ = heapInUseKb();
         playingAtEnd_ = playingRows();
         silentAtEnd_ = silentRows();
+        underrunsAtEnd_ = p_.player->engine.underruns();
         report(seconds(Clock::now() - start));
     }
 
     bool passed() const
     {
         return stalls_ == 0 && lateChecks_ == 0 && silentChecks_ == 0 &&
-               playingAtEnd_ == p_.player->RowCount &&
+               playingAtEnd_ == p_.player->RowCount && underrunsAtEnd_ == 0 &&
                (bench::smoke() || // seconds long: memory is still warming up
                 static_cast<double>(endKb_) <=
                     static_cast<double>(baselineKb_) * (1 + kAllowedGrowth));
@@ -365,8 +373,8 @@ class Soak
     {
         const double growth = 100.0 * static_cast<double>(endKb_ - baselineKb_) /
                               static_cast<double>(std::max(baselineKb_, 1L));
-        std::printf("Soak: %.0f s, %d rows of looping files, null output at 256-frame periods\n",
-                    ranSeconds, p_.player->RowCount);
+        std::printf("Soak: %.0f s, %d rows of looping files, %s output at 256-frame periods\n",
+                    ranSeconds, p_.player->RowCount, outputName().c_str());
         std::printf("  MIDI: %ld messages in %d floods; %ld speed and volume changes\n",
                     midiMessages_, floods_, changes_);
         std::printf("  Output late by more than %.0f ms (xruns on a device): %ld of %ld checks, "
@@ -385,6 +393,7 @@ class Soak
         std::printf("  Heap in use: %ld kB after warm-up, %ld kB at the end\n", baselineHeapKb_,
                     endHeapKb_);
         std::printf("  Rows playing at the end: %d of %d\n", playingAtEnd_, p_.player->RowCount);
+        std::printf("  Gaps where the device's buffer ran dry: %u\n", underrunsAtEnd_);
         std::ifstream loadavg("/proc/loadavg");
         double load = 0;
         loadavg >> load;
@@ -414,6 +423,7 @@ class Soak
     int floods_ = 0;
     int playingAtEnd_ = 0;
     int silentAtEnd_ = 0;
+    unsigned underrunsAtEnd_ = 0;
     int markers_ = 0;
     long silentChecks_ = 0;
 };
@@ -472,7 +482,7 @@ int main(int argc, char** argv)
                          });
         poll->start(100);
     };
-    const int code = runProgram(parseCommandLine({"--audio=null"}), services);
+    const int code = runProgram(parseCommandLine({"--audio=" + outputName()}), services);
     if (code != kExitNormal)
         return code;
     return soak && soak->passed() ? 0 : 1;

@@ -517,6 +517,12 @@ class Engine final : public SoundEngine, public ManualEngine
 
     NoteStarter* noteStarter() override { return mixer_.get(); }
 
+    unsigned underruns() override
+    {
+        std::lock_guard lock(outputMutex_);
+        return output_ ? output_->underruns() : 0;
+    }
+
   private:
     struct CueEntry
     {

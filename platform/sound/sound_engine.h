@@ -95,6 +95,8 @@ class SoundEngine
     virtual bool takeStartedCue(int, StreamHandle&, ChannelHandle&) { return false; }
     // Where MIDI arriving off the audio thread starts cues; nullptr when the engine has none.
     virtual NoteStarter* noteStarter() { return nullptr; }
+    // The gaps a device's buffer ran dry since the output opened (PulseAudio, ALSA).
+    virtual unsigned underruns() { return 0; }
 };
 
 } // namespace sonarello::sound
