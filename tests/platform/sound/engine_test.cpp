@@ -49,29 +49,6 @@ TEST_F(SoundEngineOutputs, NullOutputKeepsRealTimeAndStreamsLongFiles)
     EXPECT_FALSE(engine->ended(longStream));
 }
 
-TEST_F(SoundEngineOutputs, WavOutputWritesWhatIsHeard)
-{
-    const std::string recording = folder.file("heard.wav");
-    const auto before = std::chrono::steady_clock::now();
-    ASSERT_TRUE(engine->start(withOutput("wav:" + recording)));
-    ASSERT_TRUE(test::writeSine(folder.file("a.wav"), 441, 3, 44100));
-    engine->playStream(engine->openStream(folder.file("a.wav")), 127);
-    std::this_thread::sleep_for(800ms);
-    engine.reset();
-    const double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - before).count();
-
-    auto decoder = openDecoder(recording);
-    ASSERT_NE(decoder, nullptr);
-    // Paced in real time: never ahead of the clock, and not far behind it.
-    EXPECT_LE(decoder->format().frames, seconds * 44100 + 256);
-    EXPECT_GT(decoder->format().frames, 0.6 * 44100);
-    std::vector<float> heard(static_cast<std::size_t>(decoder->format().frames) * 2);
-    decoder->read(heard.data(), decoder->format().frames);
-    EXPECT_NEAR(test::measureFrequency(heard, 44100), 441.0, 0.5);
-    EXPECT_NEAR(test::peakOf(heard), 0.25f, 0.01f);
-}
-
 TEST_F(SoundEngineOutputs, ExplicitOutputsThatCannotOpenFailAndAutoNeverDoes)
 {
     EXPECT_FALSE(engine->start(withOutput("telepathy")));
