@@ -160,27 +160,27 @@ const gui::Image* imageForHandle(const Toolkit& toolkit, std::int32_t handle)
     return &toolkit.images[static_cast<std::size_t>(handle) - 1];
 }
 
-void createControl(Toolkit& toolkit, gui::Window& window, const ControlSpec& spec)
+void createControl(Toolkit& toolkit, gui::Window& window, const ControlSetup& setup)
 {
-    const int id = spec.id;
+    const int id = setup.id;
     if (!validControlId(id))
         return;
     std::lock_guard guard(toolkit.lock);
     gui::Control& control =
-        window.createControl(id, spec.x, spec.y, spec.width, spec.height, id > 0);
+        window.createControl(id, setup.x, setup.y, setup.width, setup.height, id > 0);
     const bool drawnSwitch =
-        !spec.text.empty() && setUpControlText(toolkit, control, window, spec.text);
+        !setup.text.empty() && setUpControlText(toolkit, control, window, setup.text);
     DrawnControl& record = toolkit.controls[static_cast<std::size_t>(id)];
-    record.bevelWidth = spec.bevelWidth;
-    record.bevelColour.assign(spec.bevelColour);
-    record.value = spec.value;
-    record.divisions = toDivisions(spec.divisions);
-    record.caption.assign(spec.caption);
-    record.captionColour = spec.captionColour;
-    record.style.assign(spec.style);
-    record.faceColour.assign(spec.faceColour);
-    record.faceMode = spec.faceMode;
-    setControlValue(toolkit, window, id, spec.value, {});
+    record.bevelWidth = setup.bevelWidth;
+    record.bevelColour.assign(setup.bevelColour);
+    record.value = setup.value;
+    record.divisions = toDivisions(setup.divisions);
+    record.caption.assign(setup.caption);
+    record.captionColour = setup.captionColour;
+    record.style.assign(setup.style);
+    record.faceColour.assign(setup.faceColour);
+    record.faceMode = setup.faceMode;
+    setControlValue(toolkit, window, id, setup.value, {});
     // Switched on, then off: the switch ends off, with its caption and red lamp over the
     // first paint rather than under it, in the look this call gives it.
     if (drawnSwitch)

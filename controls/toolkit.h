@@ -60,7 +60,7 @@ struct Toolkit
 bool validControlId(int id);
 
 // How a control is created: its place, then its look, as the control record keeps it.
-struct ControlSpec
+struct ControlSetup
 {
     int id = 0;
     int x = 0;
@@ -68,7 +68,7 @@ struct ControlSpec
     int width = 0;
     int height = 0;
     // Non-empty: an image face ("name") or a switch ("off/on" pictures, or "/" for the drawn
-    // OFF/ON switch, which ends off with its red lamp in this spec's look). As "/" splits the
+    // OFF/ON switch, which ends off with its red lamp in the look it was given). As "/" splits the
     // two pictures, a picture is named relative to the current folder (a name holding ".") or
     // is an image compiled into the program.
     std::string_view text = {};
@@ -84,7 +84,7 @@ struct ControlSpec
 };
 
 // Creates the control and paints it; ids outside 0..10000 are refused. GUI thread.
-void createControl(Toolkit& toolkit, gui::Window& window, const ControlSpec& spec);
+void createControl(Toolkit& toolkit, gui::Window& window, const ControlSetup& setup);
 
 // Stores a value (a negative one keeps the stored value) and a caption (an empty one keeps the
 // stored caption), then repaints the control from its cached background.

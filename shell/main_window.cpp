@@ -35,10 +35,10 @@ constexpr Column kSpeed{kSpeedBase, 427, 50, "Velocità", 1};
 constexpr Column kKeys{kKeyBase, 4, 40, "", 1};
 
 // A cell one row high.
-void createCell(Player& p, controls::ControlSpec spec)
+void createCell(Player& p, controls::ControlSetup setup)
 {
-    spec.height = kRowHeight;
-    controls::createControl(p.toolkit, p.window, spec);
+    setup.height = kRowHeight;
+    controls::createControl(p.toolkit, p.window, setup);
 }
 
 void buildHeaders(Player& p, const Column& c, std::string_view leftCaption,

@@ -43,12 +43,12 @@ class Recorder
   public:
     bool open()
     {
-        const pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, kRate, 2};
+        const pa_sample_spec format{PA_SAMPLE_FLOAT32LE, kRate, 2};
         pa_buffer_attr attr{};
         attr.maxlength = static_cast<std::uint32_t>(-1);
         attr.fragsize = kChunkFrames * 2 * sizeof(float);
         stream_ = pa_simple_new(nullptr, "pulse_latency", PA_STREAM_RECORD, "test.monitor",
-                                "monitor", &spec, nullptr, &attr, nullptr);
+                                "monitor", &format, nullptr, &attr, nullptr);
         if (!stream_)
             return false;
         thread_ = std::thread([this] { run(); });

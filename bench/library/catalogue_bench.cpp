@@ -1,8 +1,8 @@
 // Start-up's catalogue work on 200 MP3s of about three minutes: scanning the folder,
 // measuring every file through the sound engine and writing the list. Prints its figures.
-#include "smoke.h"
 #include "library/catalogue.h"
 #include "platform/sound/audio_engine.h"
+#include "smoke.h"
 #include "soundgen.h"
 
 #include <algorithm>

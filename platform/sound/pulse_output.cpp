@@ -144,8 +144,8 @@ class PulseOutput final : public Output
         mixer.setOutputRate(rate_);
         mixer.setNoteDelayFrames(periodFrames);
 
-        const pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, static_cast<std::uint32_t>(rate_), 2};
-        stream_.reset(pa_stream_new(context_.get(), kClientName, &spec, nullptr));
+        const pa_sample_spec format{PA_SAMPLE_FLOAT32LE, static_cast<std::uint32_t>(rate_), 2};
+        stream_.reset(pa_stream_new(context_.get(), kClientName, &format, nullptr));
         if (!stream_)
             return fail(pa_strerror(pa_context_errno(context_.get())), error);
         pa_stream_set_state_callback(stream_.get(), &PulseOutput::onStreamState, this);

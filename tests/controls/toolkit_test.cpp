@@ -122,9 +122,9 @@ TEST_F(ToolkitTest, BadIdsSizesAndValuesAreHarmless)
 
 TEST_F(ToolkitTest, DrawnSwitchStartsOffWithARedLampOverItsFace)
 {
-    const ControlSpec plain{
+    const ControlSetup plain{
         .id = 3402, .width = 40, .height = 20, .style = "ori_ago", .faceColour = "grigio"};
-    ControlSpec drawnSwitch = plain;
+    ControlSetup drawnSwitch = plain;
     drawnSwitch.id = 3401;
     drawnSwitch.text = "/";
     createControl(toolkit, window, drawnSwitch);
