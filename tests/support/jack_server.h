@@ -3,8 +3,9 @@
 // Test thread.
 #pragma once
 
+#include "process.h"
+
 #include <string>
-#include <sys/types.h>
 
 namespace sonarello::test
 {
@@ -28,7 +29,7 @@ class JackServer
   private:
     std::string name_;
     int periodFrames_;
-    pid_t pid_ = 0;
+    Daemon daemon_;
 };
 
 } // namespace sonarello::test

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -103,6 +104,55 @@ ProcessResult runProcess(const std::vector<std::string>& argv, const std::string
     if (!result.timedOut && WIFEXITED(status))
         result.exitCode = WEXITSTATUS(status);
     return result;
+}
+
+std::string installedProgram(const std::string& name)
+{
+    for (const char* dir : {"/usr/bin", "/usr/local/bin", "/bin"})
+        if (::access((std::string(dir) + "/" + name).c_str(), X_OK) == 0)
+            return std::string(dir) + "/" + name;
+    return {};
+}
+
+bool Daemon::start(const std::vector<std::string>& argv,
+                   const std::map<std::string, std::string>& env)
+{
+    std::vector<char*> args;
+    for (const auto& a : argv)
+        args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    const pid_t parent = ::getpid();
+    pid_ = ::fork();
+    if (pid_ == 0)
+    {
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+        const int quiet = ::open("/dev/null", O_WRONLY);
+        if (::getppid() != parent || quiet < 0)
+            ::_exit(127);
+        ::dup2(quiet, 1);
+        ::dup2(quiet, 2);
+        for (const auto& [name, value] : env)
+            value.empty() ? ::unsetenv(name.c_str()) : ::setenv(name.c_str(), value.c_str(), 1);
+        ::execv(args[0], args.data());
+        ::_exit(127);
+    }
+    return pid_ > 0;
+}
+
+void Daemon::stop()
+{
+    if (pid_ <= 0)
+        return;
+    ::kill(pid_, SIGTERM);
+    int status = 0;
+    for (int i = 0; i < 100 && ::waitpid(pid_, &status, WNOHANG) == 0; ++i)
+        ::usleep(50'000);
+    if (::waitpid(pid_, &status, WNOHANG) == 0)
+    {
+        ::kill(pid_, SIGKILL);
+        ::waitpid(pid_, &status, 0);
+    }
+    pid_ = 0;
 }
 
 } // namespace sonarello::test

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <map>
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 namespace sonarello::test
@@ -23,5 +24,27 @@ ProcessResult runProcess(const std::vector<std::string>& argv, const std::string
                          const std::map<std::string, std::string>& env = {},
                          std::chrono::milliseconds limit = std::chrono::seconds(30),
                          std::chrono::milliseconds terminateAfter = std::chrono::milliseconds(0));
+
+// The path of an installed program (/usr/bin, /usr/local/bin, /bin), empty when there is none.
+std::string installedProgram(const std::string& name);
+
+// A sound server of a test's own: quiet, started with its environment (an empty value unsets
+// a variable), ended with this process even when a failing test takes the process down, and
+// stopped with SIGTERM, then SIGKILL.
+class Daemon
+{
+  public:
+    Daemon() = default;
+    ~Daemon() { stop(); }
+    Daemon(const Daemon&) = delete;
+    Daemon& operator=(const Daemon&) = delete;
+
+    bool start(const std::vector<std::string>& argv,
+               const std::map<std::string, std::string>& env = {});
+    void stop();
+
+  private:
+    pid_t pid_ = 0;
+};
 
 } // namespace sonarello::test

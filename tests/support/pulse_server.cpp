@@ -3,15 +3,9 @@
 #include <pulse/pulseaudio.h>
 
 #include <chrono>
-#include <csignal>
 #include <cstdlib>
-#include <fcntl.h>
 #include <filesystem>
-#include <sys/prctl.h>
-#include <sys/wait.h>
 #include <thread>
-#include <unistd.h>
-#include <vector>
 
 namespace sonarello::test
 {
@@ -34,10 +28,7 @@ PulseServer::~PulseServer()
 
 std::string PulseServer::program()
 {
-    for (const char* dir : {"/usr/bin", "/usr/local/bin", "/bin"})
-        if (::access((std::string(dir) + "/pulseaudio").c_str(), X_OK) == 0)
-            return std::string(dir) + "/pulseaudio";
-    return {};
+    return installedProgram("pulseaudio");
 }
 
 namespace
@@ -90,42 +81,14 @@ bool answers(bool* settled)
 
 bool PulseServer::start()
 {
-    std::string path = program();
-    const std::string runtime = folder_.file("run");
-    const std::string home = folder_.file("home");
-    std::vector<std::string> words = {
-        path,
-        "-n",
-        "--daemonize=no",
-        "--exit-idle-time=-1",
-        "--use-pid-file=no",
-        "--disallow-exit",
-        "-L",
-        "module-native-protocol-unix auth-anonymous=1 socket=" + runtime + "/native",
-        "-L",
-        "module-null-sink sink_name=test",
-    };
-    std::vector<char*> argv;
-    for (auto& w : words)
-        argv.push_back(w.data());
-    argv.push_back(nullptr);
-    const pid_t parent = ::getpid();
-    pid_ = ::fork();
-    if (pid_ == 0)
-    {
-        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
-        const int quiet = ::open("/dev/null", O_WRONLY);
-        if (::getppid() != parent || quiet < 0)
-            ::_exit(127);
-        ::dup2(quiet, 1);
-        ::dup2(quiet, 2);
-        ::setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
-        ::setenv("HOME", home.c_str(), 1);
-        ::unsetenv("PULSE_SERVER");
-        ::execv(path.c_str(), argv.data());
-        ::_exit(127);
-    }
-    if (pid_ < 0)
+    if (!daemon_.start({program(), "-n", "--daemonize=no", "--exit-idle-time=-1",
+                        "--use-pid-file=no", "--disallow-exit", "-L",
+                        "module-native-protocol-unix auth-anonymous=1 socket=" +
+                            folder_.file("run") + "/native",
+                        "-L", "module-null-sink sink_name=test"},
+                       {{"XDG_RUNTIME_DIR", folder_.file("run")},
+                        {"HOME", folder_.file("home")},
+                        {"PULSE_SERVER", ""}}))
         return false;
     const auto deadline = std::chrono::steady_clock::now() + 10s;
     while (std::chrono::steady_clock::now() < deadline)
@@ -152,18 +115,7 @@ bool PulseServer::settle()
 
 void PulseServer::stop()
 {
-    if (pid_ <= 0)
-        return;
-    ::kill(pid_, SIGTERM);
-    int status = 0;
-    for (int i = 0; i < 100 && ::waitpid(pid_, &status, WNOHANG) == 0; ++i)
-        std::this_thread::sleep_for(50ms);
-    if (::waitpid(pid_, &status, WNOHANG) == 0)
-    {
-        ::kill(pid_, SIGKILL);
-        ::waitpid(pid_, &status, 0);
-    }
-    pid_ = 0;
+    daemon_.stop();
 }
 
 } // namespace sonarello::test

@@ -3,10 +3,10 @@
 // the process is pointed at it. Test thread.
 #pragma once
 
+#include "process.h"
 #include "temp_folder.h"
 
 #include <string>
-#include <sys/types.h>
 
 namespace sonarello::test
 {
@@ -36,7 +36,7 @@ class PulseServer
   private:
     TempFolder folder_;
     std::string address_;
-    pid_t pid_ = 0;
+    Daemon daemon_;
 };
 
 } // namespace sonarello::test
