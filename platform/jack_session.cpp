@@ -330,7 +330,11 @@ struct Session::State
         bool complete = true;
         for (Link& l : links)
         {
-            if (l.made && jack_port_by_name(client.get(), l.device.c_str()) == nullptr)
+            // A device that left and came back between two looks has lost the connection
+            // all the same: the connection itself is what counts.
+            jack_port_t* source = jack_port_by_name(client.get(), l.source.c_str());
+            if (l.made &&
+                (source == nullptr || !jack_port_connected_to(source, l.destination.c_str())))
                 gone(l);
             if (l.made)
                 continue;
