@@ -12,7 +12,6 @@
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
-#include <regex>
 #include <thread>
 
 using namespace sonarello;
@@ -65,10 +64,11 @@ class PulseOutput : public ::testing::Test
         const std::string inputs = pactl("sink-inputs");
         if (inputs.find("application.name = \"Sonarello\"") == std::string::npos)
             return -1;
-        std::smatch match;
-        if (!std::regex_search(inputs, match, std::regex("Buffer Latency: ([0-9]+) usec")))
+        const std::string key = "Buffer Latency: ";
+        const auto at = inputs.find(key);
+        if (at == std::string::npos)
             return -1;
-        return std::stod(match[1]) / 1000.0;
+        return std::stod(inputs.substr(at + key.size())) / 1000.0;
     }
 
     bool waitForStream()
