@@ -99,6 +99,12 @@ int StreamSource::pull(std::int64_t& at, float* dst, int n) noexcept
 
 // ---- commands ----
 
+void Voice::prepare(int rate, int outputRate)
+{
+    if (rate > 0)
+        varispeed.prepare(Varispeed::stepFor(rate, outputRate));
+}
+
 void Voice::play(StreamState& stream, std::uint32_t serial_, std::int64_t frame, float gain_,
                  int rate, int outputRate) noexcept
 {
@@ -118,7 +124,7 @@ void Voice::play(StreamState& stream, std::uint32_t serial_, std::int64_t frame,
     source.restart(cursor);
     const double step = Varispeed::stepFor(rateHz, outputRate);
     if (rateHz > 0 && step != 1.0)
-        varispeed.start(source, cursor, step, false);
+        varispeed.start(source, cursor, step);
     peakLeft.store(0, std::memory_order_relaxed);
     peakRight.store(0, std::memory_order_relaxed);
     played.store(serial, std::memory_order_release);
@@ -148,7 +154,7 @@ void Voice::seekNow(std::int64_t frame, int outputRate) noexcept
     s.ended.store(false, std::memory_order_relaxed);
     source.restart(cursor);
     if (varispeed.active())
-        varispeed.start(source, cursor, Varispeed::stepFor(heldRate, outputRate), started);
+        varispeed.start(source, cursor, Varispeed::stepFor(heldRate, outputRate));
     s.position.store(cursor, std::memory_order_relaxed);
 }
 
@@ -204,11 +210,11 @@ void Voice::render(float* mix, int n, int outputRate) noexcept
     int produced = 0;
     bool drained = false;
     if (varispeed.active() && varispeed.settledAtOne(step) && !source.done())
-        cursor = varispeed.handBack();
+        cursor = varispeed.handBack(source);
     else if (!varispeed.active() && step != 1.0)
     {
         varispeed.cancelCrossfade();
-        varispeed.start(source, cursor, step, started);
+        varispeed.start(source, cursor, step);
     }
     if (varispeed.active())
         produced = varispeed.resample(source, buffer.data(), n, step, drained);
@@ -247,7 +253,7 @@ void Voice::render(float* mix, int n, int outputRate) noexcept
 
     StreamState& s = source.stream();
     const bool resampling = varispeed.active();
-    const std::int64_t heard = resampling ? varispeed.heard() : cursor;
+    const std::int64_t heard = resampling ? varispeed.heard(source) : cursor;
     if (s.streamed())
         source.release(resampling ? std::min<std::int64_t>(heard, varispeed.lowestNeeded())
                                   : cursor);
