@@ -20,6 +20,24 @@ void raisePeak(std::atomic<float>& peak, float value) noexcept
     }
 }
 
+// The steady case, most blocks of most voices: one gain, nothing ramps.
+void mixAtGain(float* __restrict mix, const float* __restrict in, int frames, float gain,
+               float& peakL, float& peakR) noexcept
+{
+    float left = 0, right = 0;
+    for (int i = 0; i < frames; ++i)
+    {
+        const float l = in[2 * i] * gain;
+        const float r = in[2 * i + 1] * gain;
+        mix[2 * i] += l;
+        mix[2 * i + 1] += r;
+        left = std::max(left, std::fabs(l));
+        right = std::max(right, std::fabs(r));
+    }
+    peakL = left;
+    peakR = right;
+}
+
 } // namespace
 
 // ---- source ----
@@ -230,24 +248,27 @@ void Voice::render(float* mix, int n, int outputRate) noexcept
         fade = 0; // nothing sounds that could click: stop or seek at once
 
     float peakL = 0, peakR = 0;
-    for (int i = 0; i < produced; ++i)
-    {
-        if (gainLeft > 0 && --gainLeft == 0)
-            gain = gainTarget;
-        else if (gainLeft > 0)
-            gain += gainStep;
-        if (fadingOut)
-            fade = std::max(0.0f, fade - fadeStep);
-        else if (fade < 1.0f)
-            fade = std::min(1.0f, fade + fadeStep);
-        const float g = gain * fade;
-        const float l = buffer[2 * i] * g;
-        const float r = buffer[2 * i + 1] * g;
-        mix[2 * i] += l;
-        mix[2 * i + 1] += r;
-        peakL = std::max(peakL, std::fabs(l));
-        peakR = std::max(peakR, std::fabs(r));
-    }
+    if (gainLeft == 0 && fade == 1.0f && !fadingOut)
+        mixAtGain(mix, buffer.data(), produced, gain, peakL, peakR);
+    else
+        for (int i = 0; i < produced; ++i)
+        {
+            if (gainLeft > 0 && --gainLeft == 0)
+                gain = gainTarget;
+            else if (gainLeft > 0)
+                gain += gainStep;
+            if (fadingOut)
+                fade = std::max(0.0f, fade - fadeStep);
+            else if (fade < 1.0f)
+                fade = std::min(1.0f, fade + fadeStep);
+            const float g = gain * fade;
+            const float l = buffer[2 * i] * g;
+            const float r = buffer[2 * i + 1] * g;
+            mix[2 * i] += l;
+            mix[2 * i + 1] += r;
+            peakL = std::max(peakL, std::fabs(l));
+            peakR = std::max(peakR, std::fabs(r));
+        }
     raisePeak(peakLeft, peakL);
     raisePeak(peakRight, peakR);
 
