@@ -86,9 +86,13 @@ void Mixer::setOutputRate(int rate)
     outputRate_.store(rate, std::memory_order_relaxed);
 }
 
-bool Mixer::post(const MixerCommand& command) noexcept
+bool Mixer::post(const MixerCommand& command)
 {
-    if (command.slot >= voices_.size() || !commands_.push(command))
+    if (command.slot >= voices_.size() || commands_.full())
+        return false;
+    if (command.kind == MixerCommand::Kind::Play || command.kind == MixerCommand::Kind::Rate)
+        voices_[command.slot]->prepare(command.rateHz, outputRate());
+    if (!commands_.push(command))
         return false;
     ++posted_;
     return true;
@@ -156,11 +160,15 @@ void Mixer::apply(const MixerCommand& c) noexcept
 
 // ---- cues ----
 
-bool Mixer::armCue(int key, Cue* cue, Cue*& replaced) noexcept
+bool Mixer::armCue(int key, Cue* cue, Cue*& replaced)
 {
     replaced = nullptr;
     if (key < 0 || key >= kCueKeys)
         return false;
+    if (cue != nullptr)
+        for (std::size_t slot = 0; slot < voices_.size(); ++slot)
+            if (spares_[slot].load(std::memory_order_relaxed) != 0)
+                voices_[slot]->prepare(cue->rateHz, outputRate());
     auto& entry = cues_[static_cast<std::size_t>(key)];
     std::uintptr_t seen = entry.load(std::memory_order_acquire);
     do
@@ -190,10 +198,16 @@ bool Mixer::cueFired(int key) const noexcept
            (cues_[static_cast<std::size_t>(key)].load(std::memory_order_acquire) & kFired) != 0;
 }
 
-void Mixer::offerSpare(int slot, std::uint32_t serial) noexcept
+void Mixer::offerSpare(int slot, std::uint32_t serial)
 {
-    if (slot >= 0 && slot < voiceCount())
-        spares_[static_cast<std::size_t>(slot)].store(serial, std::memory_order_release);
+    if (slot < 0 || slot >= voiceCount())
+        return;
+    Voice& voice = *voices_[static_cast<std::size_t>(slot)];
+    for (const auto& entry : cues_)
+        if (const auto* cue =
+                reinterpret_cast<const Cue*>(entry.load(std::memory_order_acquire) & ~kFired))
+            voice.prepare(cue->rateHz, outputRate());
+    spares_[static_cast<std::size_t>(slot)].store(serial, std::memory_order_release);
 }
 
 void Mixer::setSounding(int key, int slot, std::uint32_t serial) noexcept

@@ -77,8 +77,9 @@ class Mixer final : public NoteStarter
     int outputRate() const { return outputRate_.load(std::memory_order_relaxed); }
     int voiceCount() const { return static_cast<int>(voices_.size()); }
 
-    // control thread (one at a time); false when the queue is full
-    bool post(const MixerCommand& command) noexcept;
+    // control thread (one at a time); false when the queue is full. A Play or a Rate makes
+    // the voice's filter for its rate first.
+    bool post(const MixerCommand& command);
     std::uint64_t commandsPosted() const { return posted_; }
 
     // audio thread: adds nothing but the voices, writing exactly frames stereo frames.
@@ -91,13 +92,13 @@ class Mixer final : public NoteStarter
     // control thread: publishes the key's cue (nullptr: none). `replaced` is the cue it
     // replaces, which no note took, for the caller to free. False, with nothing changed, while
     // a fired cue waits for firedCue().
-    bool armCue(int key, Cue* cue, Cue*& replaced) noexcept;
+    bool armCue(int key, Cue* cue, Cue*& replaced);
     // control thread: the cue a note fired, now the caller's again; nullptr when none did.
     Cue* firedCue(int key) noexcept;
     bool cueFired(int key) const noexcept;
     // control thread: a free voice that a note may take, with the serial it will play under.
-    // It stays offered until a note takes it.
-    void offerSpare(int slot, std::uint32_t serial) noexcept;
+    // It stays offered until a note takes it. Spares are made ready for every armed cue's rate.
+    void offerSpare(int slot, std::uint32_t serial);
     // control thread: the voice that a Note Off of the key fades.
     void setSounding(int key, int slot, std::uint32_t serial) noexcept;
     // The serial of the last sound started on the slot.

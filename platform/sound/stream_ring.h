@@ -9,7 +9,7 @@
 namespace sonarello::sound
 {
 
-constexpr std::int64_t kRingHistoryFrames = 256; // kept behind a voice for ramps and switches
+constexpr std::int64_t kRingHistoryFrames = 512; // kept behind a voice for ramps and switches
 
 // The protocol. File frames live at frame % capacity. The reader asks for a window starting
 // at a frame by bumping wantedEpoch; the writer seeks, answers with servedEpoch and fills

@@ -20,7 +20,7 @@ namespace sonarello::sound
 
 constexpr std::int64_t kHeadFrames = 65536; // decoded start of every file kept in memory
 constexpr double kWholeFileSeconds = 10.0;  // shorter files are decoded whole
-constexpr double kRingSeconds = 3.0;        // the streamer keeps a voice this far ahead
+constexpr double kRingSeconds = 2.0;        // the streamer keeps a voice this far ahead
 constexpr double kRefillBelowSeconds = 1.0; // and tops the ring up when less is left
 
 // The decoded start of a file (all of it when short) with its measure. Immutable once

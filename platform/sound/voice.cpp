@@ -20,6 +20,24 @@ void raisePeak(std::atomic<float>& peak, float value) noexcept
     }
 }
 
+// The steady case, most blocks of most voices: one gain, nothing ramps.
+void mixAtGain(float* __restrict mix, const float* __restrict in, int frames, float gain,
+               float& peakL, float& peakR) noexcept
+{
+    float left = 0, right = 0;
+    for (int i = 0; i < frames; ++i)
+    {
+        const float l = in[2 * i] * gain;
+        const float r = in[2 * i + 1] * gain;
+        mix[2 * i] += l;
+        mix[2 * i + 1] += r;
+        left = std::max(left, std::fabs(l));
+        right = std::max(right, std::fabs(r));
+    }
+    peakL = left;
+    peakR = right;
+}
+
 } // namespace
 
 // ---- source ----
@@ -99,6 +117,12 @@ int StreamSource::pull(std::int64_t& at, float* dst, int n) noexcept
 
 // ---- commands ----
 
+void Voice::prepare(int rate, int outputRate)
+{
+    if (rate > 0)
+        varispeed.prepare(Varispeed::stepFor(rate, outputRate));
+}
+
 void Voice::play(StreamState& stream, std::uint32_t serial_, std::int64_t frame, float gain_,
                  int rate, int outputRate) noexcept
 {
@@ -118,7 +142,7 @@ void Voice::play(StreamState& stream, std::uint32_t serial_, std::int64_t frame,
     source.restart(cursor);
     const double step = Varispeed::stepFor(rateHz, outputRate);
     if (rateHz > 0 && step != 1.0)
-        varispeed.start(source, cursor, step, false);
+        varispeed.start(source, cursor, step);
     peakLeft.store(0, std::memory_order_relaxed);
     peakRight.store(0, std::memory_order_relaxed);
     played.store(serial, std::memory_order_release);
@@ -148,7 +172,7 @@ void Voice::seekNow(std::int64_t frame, int outputRate) noexcept
     s.ended.store(false, std::memory_order_relaxed);
     source.restart(cursor);
     if (varispeed.active())
-        varispeed.start(source, cursor, Varispeed::stepFor(heldRate, outputRate), started);
+        varispeed.start(source, cursor, Varispeed::stepFor(heldRate, outputRate));
     s.position.store(cursor, std::memory_order_relaxed);
 }
 
@@ -204,11 +228,11 @@ void Voice::render(float* mix, int n, int outputRate) noexcept
     int produced = 0;
     bool drained = false;
     if (varispeed.active() && varispeed.settledAtOne(step) && !source.done())
-        cursor = varispeed.handBack();
+        cursor = varispeed.handBack(source);
     else if (!varispeed.active() && step != 1.0)
     {
         varispeed.cancelCrossfade();
-        varispeed.start(source, cursor, step, started);
+        varispeed.start(source, cursor, step);
     }
     if (varispeed.active())
         produced = varispeed.resample(source, buffer.data(), n, step, drained);
@@ -224,30 +248,33 @@ void Voice::render(float* mix, int n, int outputRate) noexcept
         fade = 0; // nothing sounds that could click: stop or seek at once
 
     float peakL = 0, peakR = 0;
-    for (int i = 0; i < produced; ++i)
-    {
-        if (gainLeft > 0 && --gainLeft == 0)
-            gain = gainTarget;
-        else if (gainLeft > 0)
-            gain += gainStep;
-        if (fadingOut)
-            fade = std::max(0.0f, fade - fadeStep);
-        else if (fade < 1.0f)
-            fade = std::min(1.0f, fade + fadeStep);
-        const float g = gain * fade;
-        const float l = buffer[2 * i] * g;
-        const float r = buffer[2 * i + 1] * g;
-        mix[2 * i] += l;
-        mix[2 * i + 1] += r;
-        peakL = std::max(peakL, std::fabs(l));
-        peakR = std::max(peakR, std::fabs(r));
-    }
+    if (gainLeft == 0 && fade == 1.0f && !fadingOut)
+        mixAtGain(mix, buffer.data(), produced, gain, peakL, peakR);
+    else
+        for (int i = 0; i < produced; ++i)
+        {
+            if (gainLeft > 0 && --gainLeft == 0)
+                gain = gainTarget;
+            else if (gainLeft > 0)
+                gain += gainStep;
+            if (fadingOut)
+                fade = std::max(0.0f, fade - fadeStep);
+            else if (fade < 1.0f)
+                fade = std::min(1.0f, fade + fadeStep);
+            const float g = gain * fade;
+            const float l = buffer[2 * i] * g;
+            const float r = buffer[2 * i + 1] * g;
+            mix[2 * i] += l;
+            mix[2 * i + 1] += r;
+            peakL = std::max(peakL, std::fabs(l));
+            peakR = std::max(peakR, std::fabs(r));
+        }
     raisePeak(peakLeft, peakL);
     raisePeak(peakRight, peakR);
 
     StreamState& s = source.stream();
     const bool resampling = varispeed.active();
-    const std::int64_t heard = resampling ? varispeed.heard() : cursor;
+    const std::int64_t heard = resampling ? varispeed.heard(source) : cursor;
     if (s.streamed())
         source.release(resampling ? std::min<std::int64_t>(heard, varispeed.lowestNeeded())
                                   : cursor);

@@ -50,6 +50,10 @@ class Voice
         Stopping
     };
 
+    // control thread: makes what the voice needs to play at a rate, before a command or an
+    // offer that may start it there is published
+    void prepare(int rateHz, int outputRate);
+
     // commands, audio thread
     void play(StreamState& stream, std::uint32_t serial, std::int64_t frame, float gain, int rateHz,
               int outputRate) noexcept;
