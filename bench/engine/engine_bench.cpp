@@ -4,6 +4,7 @@
 // Usage: engine_bench [latency|cpu|memory|resampler]...
 #include "platform/sound/audio_engine.h"
 #include "platform/sound/mixer.h"
+#include "smoke.h"
 #include "soundgen.h"
 #include "support/temp_folder.h"
 
@@ -91,7 +92,7 @@ std::vector<std::string> rowFiles(const test::TempFolder& folder, double seconds
 void fileStep(const test::TempFolder& folder, SoundEngine& engine)
 {
     std::vector<double> cold, stepped;
-    for (int trial = 0; trial < 20; ++trial)
+    for (int trial = 0; trial < bench::sized(20, 2); ++trial)
     {
         const std::string name = folder.file("step" + std::to_string(trial) + ".mp3");
         soundgen::writeSound(name, {soundgen::Sound::Chord, 330, 20, 44100, 2, 0.3f},
@@ -129,7 +130,7 @@ void cuedNotes(const test::TempFolder& folder, ManualEngine& manual)
     std::mt19937 random(11);
     std::vector<int> delays;
     std::vector<float> block(kPeriod * 2);
-    for (int trial = 0; trial < 500; ++trial)
+    for (int trial = 0; trial < bench::sized(500, 4); ++trial)
     {
         engine.setCue(60, engine.openStream(folder.file("hit.wav")), 255, 48000, kNoChannel);
         NoteEvent note{std::uniform_int_distribution<int>(0, kPeriod - 1)(random), 60, true};
@@ -158,7 +159,8 @@ void latency()
     constexpr int kRate = 48000;
     test::TempFolder folder;
     writeCosine(folder.file("hit.wav"), 3, kRate);
-    const auto rows = rowFiles(folder, 20, 44100, soundgen::Container::Mp3Cbr, ".mp3");
+    const auto rows =
+        rowFiles(folder, bench::sized(20.0, 1.0), 44100, soundgen::Container::Mp3Cbr, ".mp3");
     auto manual = createManualEngine(kRate);
     SoundEngine& engine = manual->engine();
     engine.preload(folder.file("hit.wav"));
@@ -173,7 +175,7 @@ void latency()
     std::vector<double> calls;
     int late = 0; // frames of silence the engine leaves at the start of the next block
     StreamHandle hit = kNoStream;
-    for (int trial = 0; trial < 500; ++trial)
+    for (int trial = 0; trial < bench::sized(500, 4); ++trial)
     {
         engine.closeStream(hit);
         for (int i = 0; i < 8; ++i)
@@ -223,7 +225,7 @@ void latency()
 void cpu(const char* label, const std::vector<std::string>& rows, bool ratioOne, int rate)
 {
     constexpr int kPeriod = 256;
-    constexpr double kSeconds = 20;
+    const double kSeconds = bench::sized(20.0, 0.2);
     auto manual = createManualEngine(rate);
     SoundEngine& engine = manual->engine();
     for (std::size_t i = 0; i < rows.size(); ++i)
@@ -254,18 +256,22 @@ void cpu(const char* label, const std::vector<std::string>& rows, bool ratioOne,
 void cpu()
 {
     test::TempFolder folder;
-    const auto mp3 = rowFiles(folder, 120, 44100, soundgen::Container::Mp3Cbr, ".mp3");
+    const auto mp3 =
+        rowFiles(folder, bench::sized(120.0, 1.0), 44100, soundgen::Container::Mp3Cbr, ".mp3");
     cpu("CPU, 72 voices at rates 0.6x..1.6x, MP3 44.1 kHz -> 48 kHz", mp3, false, 48000);
-    const auto mp3at48 = rowFiles(folder, 120, 48000, soundgen::Container::Mp3Cbr, "48.mp3");
+    const auto mp3at48 =
+        rowFiles(folder, bench::sized(120.0, 1.0), 48000, soundgen::Container::Mp3Cbr, "48.mp3");
     cpu("CPU, 72 voices at ratio 1, MP3 48 kHz -> 48 kHz", mp3at48, true, 48000);
-    const auto wav = rowFiles(folder, 120, 48000, soundgen::Container::Wav16, ".wav");
+    const auto wav =
+        rowFiles(folder, bench::sized(120.0, 1.0), 48000, soundgen::Container::Wav16, ".wav");
     cpu("CPU, 72 voices at ratio 1, WAV 48 kHz -> 48 kHz", wav, true, 48000);
 }
 
 void memory(const char* label, double seconds)
 {
     test::TempFolder folder;
-    const auto rows = rowFiles(folder, seconds, 44100, soundgen::Container::Mp3Cbr, ".mp3");
+    const auto rows =
+        rowFiles(folder, bench::sized(seconds, 2.0), 44100, soundgen::Container::Mp3Cbr, ".mp3");
     malloc_trim(0); // what writing the files left in the heap is not ours to count
     const double before = residentMegabytes();
     auto manual = createManualEngine(48000);
@@ -279,7 +285,7 @@ void memory(const char* label, double seconds)
         engine.playStream(streams.back(), 200, 44100);
     }
     std::vector<float> block(256 * 2);
-    for (int b = 0; b < 48000 * 12 / 256; ++b) // long enough for every ring to wrap
+    for (int b = 0; b < bench::sized(48000 * 12 / 256, 8); ++b) // every ring wraps
         manual->render(block.data(), 256);
     double ms = 0;
     for (const StreamHandle s : streams)
@@ -400,7 +406,7 @@ std::unique_ptr<Resampling> makeResampling(unsigned zita, double step)
 double resamplerCpu(unsigned zita)
 {
     constexpr int kBlock = 256;
-    constexpr double kSeconds = 10;
+    const double kSeconds = bench::sized(10.0, 0.1);
     std::vector<float> in(static_cast<std::size_t>(kFileRate * 16.5) * 2);
     std::mt19937 random(3);
     std::uniform_real_distribution<float> noise(-0.3f, 0.3f);
