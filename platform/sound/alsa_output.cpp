@@ -32,6 +32,10 @@ constexpr auto kStall = std::chrono::milliseconds(200);
 constexpr snd_pcm_format_t kFormats[] = {SND_PCM_FORMAT_FLOAT_LE, SND_PCM_FORMAT_S32_LE,
                                          SND_PCM_FORMAT_S16_LE};
 
+// libasound's own account of a failure goes nowhere: the player says in one line what it
+// could not open, and the failure's text comes back through snd_strerror.
+void quietAlsa(const char*, int, const char*, int, const char*, ...) {}
+
 template <typename Sample> void convert(const float* in, Sample* out, std::size_t count) noexcept
 {
     constexpr double kScale = static_cast<double>(std::numeric_limits<Sample>::max());
@@ -47,6 +51,7 @@ class AlsaOutput final : public Output
               std::string& error)
     {
         // A PCM needs no control device: a default PCM without a mixer opens all the same.
+        snd_lib_error_set_handler(&quietAlsa);
         snd_pcm_t* raw = nullptr;
         if (const int err = snd_pcm_open(&raw, device.c_str(), SND_PCM_STREAM_PLAYBACK, 0); err < 0)
             return fail(err, error);
