@@ -187,11 +187,13 @@ void syncCue(Player& player, int row)
     const std::string& path = player.catalogue.path(wanted.file);
     if (path.empty() || !engine.preloaded(path))
     {
-        if (!path.empty())
+        // Asked once per file: a file that cannot be decoded is not tried at every tick.
+        if (!path.empty() && cue.file != wanted.file)
             engine.prefetch(path);
         if (cue.armed)
             engine.setCue(row + kMidiRowOffset, sound::kNoStream, 0, 0, wanted.sounding);
         cue.armed = false;
+        cue.file = wanted.file;
         return;
     }
     const sound::StreamHandle stream = engine.openStream(path);
