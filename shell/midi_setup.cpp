@@ -52,6 +52,7 @@ void startMidi(Program& program)
         return;
     program.midiTarget = std::make_unique<PlayerRows>(*program.player);
     midi.service->setNoteStarter(program.engine->noteStarter());
+    midi.service->setRunAhead(program.engine->midiMayRunAhead());
     midi.service->setHandler(
         [&program](midi::ShortMessage message)
         {

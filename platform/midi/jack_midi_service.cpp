@@ -34,6 +34,7 @@ class JackMidiService final : public MidiService
     {
         dispatcher_.setNoteStarter(starter);
     }
+    void setRunAhead(bool ahead) override { dispatcher_.setRunAhead(ahead); }
 
     std::vector<std::string> inputNames() override
     {

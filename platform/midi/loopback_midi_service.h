@@ -30,6 +30,7 @@ class LoopbackMidiService final : public MidiService
     {
         dispatcher_.setNoteStarter(starter);
     }
+    void setRunAhead(bool ahead) override { dispatcher_.setRunAhead(ahead); }
     std::vector<std::string> inputNames() override;
     std::vector<std::string> outputNames() override;
     PortHandle openInput(int number) override;

@@ -13,11 +13,14 @@ namespace sonarello::midi
 MidiDispatcher::MidiDispatcher()
     : slots_(std::make_unique<std::array<Slot, kMaxInputSlots>>()), thread_([this] { run(); })
 {
-    // A note waits for this thread to set its row's cue again: where the system allows it,
-    // the thread runs ahead of ordinary work (a busy machine) and below every audio thread.
-    sched_param lowest{};
-    lowest.sched_priority = sched_get_priority_min(SCHED_FIFO);
-    pthread_setschedparam(thread_.native_handle(), SCHED_FIFO, &lowest);
+    setRunAhead(true);
+}
+
+void MidiDispatcher::setRunAhead(bool ahead)
+{
+    sched_param param{};
+    param.sched_priority = ahead ? sched_get_priority_min(SCHED_FIFO) : 0;
+    pthread_setschedparam(thread_.native_handle(), ahead ? SCHED_FIFO : SCHED_OTHER, &param);
 }
 
 MidiDispatcher::~MidiDispatcher()

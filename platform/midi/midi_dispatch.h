@@ -41,6 +41,11 @@ class MidiDispatcher
     void setStarted(int slot, bool started);
     bool started(int slot) const;
 
+    // A note waits for this thread to set its row's cue again: where the system allows it,
+    // the thread runs ahead of ordinary work (a busy machine) and below every audio thread,
+    // unless told not to. It starts ahead.
+    void setRunAhead(bool ahead);
+
     // Where notes start cued sounds as they are posted (MIDI that arrives off the audio
     // thread); nullptr for none.
     void setNoteStarter(sound::NoteStarter* starter);

@@ -49,6 +49,9 @@ class MidiService
     // Where notes start cued sounds as they arrive, before they reach the handler; nullptr
     // for none. Set before the inputs start.
     virtual void setNoteStarter(sound::NoteStarter* starter) = 0;
+    // Whether the MIDI thread may run ahead of ordinary work where the system allows it (it
+    // does until told otherwise).
+    virtual void setRunAhead(bool ahead) = 0;
 
     // Every port of the system in the system's order, the player's own left out; the
     // position in the list is the port's number.

@@ -138,6 +138,7 @@ class RtMidiService final : public MidiService
     {
         dispatcher_.setNoteStarter(starter);
     }
+    void setRunAhead(bool ahead) override { dispatcher_.setRunAhead(ahead); }
 
     std::vector<std::string> inputNames() override { return names<RtMidiIn>(); }
     std::vector<std::string> outputNames() override { return names<RtMidiOut>(); }

@@ -517,6 +517,8 @@ class Engine final : public SoundEngine, public ManualEngine
 
     NoteStarter* noteStarter() override { return mixer_.get(); }
 
+    bool midiMayRunAhead() override { return choice_.kind != OutputKind::Pulse; }
+
     unsigned underruns() override
     {
         std::lock_guard lock(outputMutex_);

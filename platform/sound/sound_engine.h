@@ -95,6 +95,10 @@ class SoundEngine
     virtual bool takeStartedCue(int, StreamHandle&, ChannelHandle&) { return false; }
     // Where MIDI arriving off the audio thread starts cues; nullptr when the engine has none.
     virtual NoteStarter* noteStarter() { return nullptr; }
+    // False when the output's server carries the stream on a thread of ordinary priority
+    // (PulseAudio's main thread): a MIDI thread ahead of ordinary work would starve it in a
+    // flood, and the sound would drop out.
+    virtual bool midiMayRunAhead() { return true; }
     // The gaps a device's buffer ran dry since the output opened (PulseAudio, ALSA).
     virtual unsigned underruns() { return 0; }
 };
