@@ -138,7 +138,10 @@ void Mixer::apply(const MixerCommand& c) noexcept
         return;
     }
     if (v.idle() || v.serial != c.serial)
+    {
+        amendWaiting(c);
         return;
+    }
     switch (c.kind)
     {
     case MixerCommand::Kind::Stop:
@@ -155,6 +158,31 @@ void Mixer::apply(const MixerCommand& c) noexcept
         break;
     case MixerCommand::Kind::Play:
         break;
+    }
+}
+
+// A command for a voice that a note starts in a later block (a note from a MIDI thread waits
+// out the note delay) changes what the note starts: the control side takes such a voice over
+// as soon as the note reached it, and its volume, rate or stop must not be lost meanwhile.
+void Mixer::amendWaiting(const MixerCommand& c) noexcept
+{
+    Action note;
+    while (waiting_.size() < waiting_.capacity() && notes_.pop(note))
+        waiting_.push_back(note);
+    for (Action& n : waiting_)
+    {
+        MixerCommand& play = n.play;
+        if (play.kind != MixerCommand::Kind::Play || play.stream == nullptr ||
+            play.slot != c.slot || play.serial != c.serial)
+            continue;
+        if (c.kind == MixerCommand::Kind::Stop)
+            play.stream = nullptr;
+        else if (c.kind == MixerCommand::Kind::Seek)
+            play.frame = c.frame;
+        else if (c.kind == MixerCommand::Kind::Volume)
+            play.gain = c.gain;
+        else if (c.kind == MixerCommand::Kind::Rate)
+            play.rateHz = c.rateHz;
     }
 }
 

@@ -129,6 +129,7 @@ class Mixer final : public NoteStarter
     };
 
     void apply(const MixerCommand& command) noexcept;
+    void amendWaiting(const MixerCommand& command) noexcept;
     // Any thread: takes the key's cue and a spare voice; false leaves the action as it was.
     bool fire(int key, Action& action) noexcept;
     void gatherActions(int frames, std::int64_t now, NoteEvent* events, int eventCount) noexcept;
