@@ -45,6 +45,7 @@ constexpr auto kCheckEvery = milliseconds(500);
 constexpr auto kProgressEvery = std::chrono::seconds(10);
 constexpr double kToleranceMs = 40.0; // a few periods of scheduling noise
 constexpr double kAllowedGrowth = 0.10;
+constexpr auto kServerSettles = std::chrono::seconds(3);
 
 // The output the rows play through: null, or another in SOAK_AUDIO (e.g. pulse).
 std::string outputName()
@@ -132,6 +133,10 @@ class Soak
     void run()
     {
         startupKb_ = residentKb();
+        // A sound server's sink that sat idle has rendered ahead (PulseAudio's null sink: up
+        // to two seconds) and follows a new stream only after that: the rows start then.
+        if (outputName() != "null")
+            std::this_thread::sleep_for(kServerSettles);
         const auto start = Clock::now();
         setWatchedSpeeds();
         startEveryRow();
@@ -165,9 +170,9 @@ class Soak
             if (now >= nextProgress)
             {
                 std::printf("  %4.0f s: %ld kB resident, output late %ld times, %ld voice stalls, "
-                            "%ld silent\n",
-                            seconds(now - start), residentKb(), lateChecks_, stalls_,
-                            silentChecks_);
+                            "%ld silent, %u gaps\n",
+                            seconds(now - start), residentKb(), lateChecks_, stalls_, silentChecks_,
+                            p_.player->engine.underruns());
                 std::fflush(stdout);
                 nextProgress += kProgressEvery;
             }
