@@ -2,7 +2,8 @@
 // on it at a given period, notes that start a cued hit from a MIDI thread, and the sink's
 // monitor recorded with short fragments. The time from each note's arrival to its first
 // sample at the monitor, less the recording's own delay as the server reports it, is printed
-// as min, median and max. Usage: pulse_latency [NOTES] [PERIOD]
+// as min, median and max. Usage: pulse_latency [NOTES] [PERIOD] [--running]
+// --running: the server the environment points at (pipewire-pulse, say), its default sink.
 #include "platform/sound/audio_engine.h"
 #include "soundgen.h"
 #include "support/pulse_server.h"
@@ -14,8 +15,11 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
+#include <pulse/error.h>
 #include <pulse/simple.h>
 #include <random>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -44,13 +48,16 @@ class Recorder
     bool open()
     {
         const pa_sample_spec format{PA_SAMPLE_FLOAT32LE, kRate, 2};
-        pa_buffer_attr attr{};
-        attr.maxlength = static_cast<std::uint32_t>(-1);
-        attr.fragsize = kChunkFrames * 2 * sizeof(float);
-        stream_ = pa_simple_new(nullptr, "pulse_latency", PA_STREAM_RECORD, "test.monitor",
-                                "monitor", &format, nullptr, &attr, nullptr);
+        const auto any = static_cast<std::uint32_t>(-1);
+        const pa_buffer_attr attr{any, any, any, any, kChunkFrames * 2 * sizeof(float)};
+        int error = 0;
+        stream_ = pa_simple_new(nullptr, "pulse_latency", PA_STREAM_RECORD, nullptr, "monitor",
+                                &format, nullptr, &attr, &error);
         if (!stream_)
+        {
+            std::printf("pulse_latency: no recording: %s\n", pa_strerror(error));
             return false;
+        }
         thread_ = std::thread([this] { run(); });
         return true;
     }
@@ -111,19 +118,24 @@ int main(int argc, char** argv)
 {
     const int notes = argc > 1 ? std::atoi(argv[1]) : 50;
     const int period = argc > 2 ? std::atoi(argv[2]) : 256;
-    if (test::PulseServer::program().empty())
+    const bool running = argc > 3 && std::string(argv[3]) == "--running";
+    if (!running && test::PulseServer::program().empty())
     {
         std::puts("pulse_latency: pulseaudio is not installed; nothing measured");
         return 77;
     }
-    test::PulseServer server;
+    std::optional<test::PulseServer> server; // points every client of the process at it
+    if (!running)
+        server.emplace();
     test::TempFolder folder;
     Recorder recorder;
-    if (!server.start() || !recorder.open() || !server.settle())
+    if (!(running || server->start()) || !recorder.open() || !(running || server->settle()))
     {
-        std::puts("pulse_latency: the PulseAudio daemon did not come up");
+        std::puts("pulse_latency: the PulseAudio server did not come up");
         return 1;
     }
+    if (running) // a sink that sat idle renders ahead until a recorder brings it down
+        std::this_thread::sleep_for(std::chrono::seconds(2));
     const std::string hit = folder.file("hit.wav");
     soundgen::writeSound(hit, {soundgen::Sound::Sine, 441, 0.1, kRate, 2, 0.8f},
                          soundgen::Container::WavFloat);
@@ -160,9 +172,9 @@ int main(int argc, char** argv)
         std::puts("pulse_latency: no note was heard");
         return 1;
     }
-    std::printf("PulseAudio pad-to-sound, period %d at %d Hz, %zu of %d notes heard: "
+    std::printf("%s pad-to-sound, period %d at %d Hz, %zu of %d notes heard: "
                 "min %.1f ms, median %.1f ms, max %.1f ms\n",
-                period, engine->outputRate(), ms.size(), notes, ms.front(), ms[ms.size() / 2],
-                ms.back());
+                running ? "PulseAudio (the running server)" : "PulseAudio", period,
+                engine->outputRate(), ms.size(), notes, ms.front(), ms[ms.size() / 2], ms.back());
     return 0;
 }

@@ -50,6 +50,7 @@ class Tester:
 
         @self.recorder.set_process_callback
         def listen(frames):
+            self.period = frames  # the cycle of the graph it joined (PipeWire's quantum)
             self.blocks.append((self.recorder.last_frame_time, self.ins[0].get_array().copy()))
 
     def connect(self, wait=10.0):

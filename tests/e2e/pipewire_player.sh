@@ -3,10 +3,12 @@
 # wireplumber and pipewire-pulse in a private runtime folder and D-Bus session, a null sink,
 # no jackd): it must take PipeWire through its JACK library and say so, and notes sent by a
 # JACK client under pw-jack must sound at their own frame. Usage: pipewire_player.sh
-# SONARELLO SOUNDGEN [NOTES] (NOTES: also print the latency over that many notes).
+# SONARELLO SOUNDGEN [NOTES [PULSE_LATENCY]] (NOTES: also print the latency over that many
+# notes; PULSE_LATENCY: also measure pad-to-sound through pipewire-pulse with that program).
 set -euo pipefail
 sonarello=$(realpath "$1") soundgen=$(realpath "$2")
 notes=${3:-0}
+pulse_latency=${4:+$(realpath "$4")}
 here=$(cd "$(dirname "$0")" && pwd)
 for tool in pipewire wireplumber pipewire-pulse pw-jack pactl dbus-run-session; do
     if ! command -v "$tool" >/dev/null; then
@@ -41,6 +43,7 @@ grep -q "sound through PipeWire (JACK)" "$work/player.log" || { echo "the player
 pw-jack /usr/bin/python3 "$here/jack_tester.py" check || status=1
 if [ "$notes" -gt 0 ]; then pw-jack /usr/bin/python3 "$here/jack_tester.py" latency "$notes" || status=1; fi
 kill -TERM \$player; wait \$player || status=1
+if [ -n "$pulse_latency" ]; then "$pulse_latency" "$notes" 256 --running | sed 's/^PulseAudio (the running server)/pipewire-pulse/' || status=1; fi
 [ \$status -eq 0 ] || { echo "--- player:"; cat "$work/player.log"; }
 kill \$(jobs -p) 2>/dev/null
 exit \$status
