@@ -575,7 +575,7 @@ double beside(unsigned zita, double speed, double hz)
 
 void resamplers()
 {
-    for (const unsigned zita : {0u, 32u, 24u})
+    for (const unsigned zita : {0u, 32u, 24u, 20u})
     {
         char name[64];
         std::snprintf(name, sizeof name, "zita VResampler, filter length %u", zita);

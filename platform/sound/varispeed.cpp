@@ -11,7 +11,7 @@ namespace sonarello::sound
 namespace
 {
 
-constexpr unsigned kFilterHalfLength = 24; // taps each side at the file's rate
+constexpr unsigned kFilterHalfLength = 20; // taps each side at the file's rate
 constexpr double kBandStep = 0.9;          // below ratio 1, each band starts this far below
 constexpr double kTopBandFrom = 16;        // VResampler reaches 16 times its set-up ratio
 constexpr int kCrossfadeFrames = 64;       // from one filter to another or to the plain copy
