@@ -21,6 +21,10 @@ using Operation = std::unique_ptr<pa_operation, Deleter<pa_operation_unref>>;
 constexpr const char* kClientName = "Sonarello";
 constexpr std::size_t kFrameBytes = 2 * sizeof(float);
 constexpr int kRealtimePriority = 70;
+// The buffer starts at two periods and grows by one after each underrun, up to this many:
+// a server that ran dry once on a busy machine is given room instead of running dry again.
+constexpr std::uint32_t kFirstPeriods = 2;
+constexpr std::uint32_t kMostPeriods = 4;
 
 // Asks for the real-time class once, from the thread that renders; where the system refuses
 // it the stream plays at normal priority.
@@ -152,16 +156,11 @@ class PulseOutput final : public Output
         pa_stream_set_write_callback(stream_.get(), &PulseOutput::onWrite, this);
         pa_stream_set_underflow_callback(stream_.get(), &PulseOutput::onUnderflow, this);
 
-        // Two periods in all, from our buffer to the sink's output (adjust-latency mode);
+        // Two periods at first, from our buffer to the sink's output (adjust-latency mode);
         // the server asks for one period at a time. After an underrun it waits for the
         // whole buffer again before playing on, so a short stall is one gap, not a stutter.
-        const auto periodBytes = static_cast<std::uint32_t>(periodFrames * kFrameBytes);
-        pa_buffer_attr attr{};
-        attr.maxlength = static_cast<std::uint32_t>(-1);
-        attr.tlength = 2 * periodBytes;
-        attr.prebuf = static_cast<std::uint32_t>(-1);
-        attr.minreq = periodBytes;
-        attr.fragsize = static_cast<std::uint32_t>(-1);
+        periodBytes_ = static_cast<std::uint32_t>(periodFrames * kFrameBytes);
+        const pa_buffer_attr attr = bufferOf(kFirstPeriods);
         const auto flags = static_cast<pa_stream_flags_t>(
             PA_STREAM_ADJUST_LATENCY | PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_INTERPOLATE_TIMING);
         if (pa_stream_connect_playback(stream_.get(), nullptr, &attr, flags, nullptr, nullptr) <
@@ -187,9 +186,23 @@ class PulseOutput final : public Output
         pa_threaded_mainloop_signal(self->loop_.get(), 0);
     }
 
-    static void onUnderflow(pa_stream*, void* data) noexcept
+    // The buffer of `periods` periods, now the one in use.
+    pa_buffer_attr bufferOf(std::uint32_t periods)
     {
-        static_cast<PulseOutput*>(data)->underruns_.fetch_add(1, std::memory_order_relaxed);
+        const auto any = static_cast<std::uint32_t>(-1);
+        periods_ = periods;
+        return {any, periods * periodBytes_, any, periodBytes_, any};
+    }
+
+    static void onUnderflow(pa_stream* stream, void* data) noexcept
+    {
+        auto* self = static_cast<PulseOutput*>(data);
+        self->underruns_.fetch_add(1, std::memory_order_relaxed);
+        if (self->periods_ >= kMostPeriods)
+            return;
+        const pa_buffer_attr attr = self->bufferOf(self->periods_ + 1);
+        if (pa_operation* grown = pa_stream_set_buffer_attr(stream, &attr, nullptr, nullptr))
+            pa_operation_unref(grown);
     }
 
     // audio thread (the main loop's): renders what the server asks for into its own memory.
@@ -232,6 +245,8 @@ class PulseOutput final : public Output
     Stream stream_;
     Mixer* mixer_ = nullptr;
     int rate_ = 0;
+    std::uint32_t periodBytes_ = 0;
+    std::uint32_t periods_ = kFirstPeriods; // main loop thread
     bool prioritySet_ = false;
     std::atomic<bool> failed_{false};
     std::atomic<unsigned> underruns_{0};
