@@ -1,7 +1,7 @@
 #include "platform/sound/audio_engine.h"
 #include "platform/sound/decoder.h"
 #include "platform/sound/mixer.h"
-#include "sound_files.h"
+#include "support/sound_files.h"
 #include "support/temp_folder.h"
 
 #include <chrono>
