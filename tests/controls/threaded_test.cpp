@@ -1,6 +1,8 @@
 #include "controls/toolkit.h"
 #include "platform/gui/gui_application.h"
 
+#include <QApplication>
+#include <QWidget>
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -13,8 +15,19 @@ namespace sonarello::controls
 namespace
 {
 
+// Counts the paint events a widget receives.
+struct PaintCounter : QObject
+{
+    int paints = 0;
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        paints += event->type() == QEvent::Paint ? 1 : 0;
+        return false;
+    }
+};
+
 // Two threads repaint controls (as MIDI input and the timer do) while the GUI thread puts
-// them on screen; the program lock keeps every paint whole.
+// them on screen; the program lock keeps every paint whole, and every paint reaches the screen.
 TEST(ToolkitThreads, TwoThreadsPaintAtOnce)
 {
     test::ensureGuiApplication();
@@ -38,6 +51,12 @@ TEST(ToolkitThreads, TwoThreadsPaintAtOnce)
                            .style = "ori_blurosso",
                            .faceColour = "grigio"});
     }
+    for (int i = 0; i < 5; ++i)
+        gui::Application::processEvents();
+    PaintCounter counter;
+    for (QWidget* top : QApplication::topLevelWidgets())
+        if (auto* widget = top->findChild<QWidget*>("control4001"))
+            widget->installEventFilter(&counter);
     std::atomic<int> running{2};
     const auto painter = [&](int base)
     {
@@ -59,6 +78,7 @@ TEST(ToolkitThreads, TwoThreadsPaintAtOnce)
     EXPECT_EQ(toolkit->controls[4001].value, 98.0f);
     EXPECT_EQ(toolkit->controls[4201].value, 98.0f);
     EXPECT_EQ(window.findControl(4001)->auxValue(kAuxBackgroundMarker), 4001);
+    EXPECT_GT(counter.paints, 0) << "the other threads' paints were shown";
 }
 
 } // namespace

@@ -45,7 +45,11 @@ mkdir "$work/tones"
 printf 'riga=3,velo=50,vol=127,loop=1,file=3\n' >"$work/tones/impostazioni.ini"
 (cd "$work/tones" && exec "$sonarello" --headless --audio=jack:noconnect --midi=jack) >"$work/player.log" 2>&1 &
 player=$!
-tester() { /usr/bin/python3 "$here/jack_tester.py" "$@" || { echo "--- player:"; cat "$work/player.log"; exit 1; }; }
+tester() {
+    local script=$here/jack_tester.py
+    [[ "$1" == latency || "$1" == sequenced ]] && script=$here/../../bench/jack/jack_latency.py
+    /usr/bin/python3 "$script" "$@" || { echo "--- player:"; cat "$work/player.log"; exit 1; }
+}
 if [[ "$1" == restart ]]; then
     tester before
     kill -TERM "$jackd"

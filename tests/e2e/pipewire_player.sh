@@ -41,7 +41,7 @@ for _ in \$(seq 100); do pw-jack jack_lsp 2>/dev/null | grep -q '^Sonarello:out_
 status=0
 grep -q "sound through PipeWire (JACK)" "$work/player.log" || { echo "the player did not say it took PipeWire"; status=1; }
 pw-jack /usr/bin/python3 "$here/jack_tester.py" check || status=1
-if [ "$notes" -gt 0 ]; then pw-jack /usr/bin/python3 "$here/jack_tester.py" latency "$notes" || status=1; fi
+if [ "$notes" -gt 0 ]; then pw-jack /usr/bin/python3 "$here/../../bench/jack/jack_latency.py" latency "$notes" || status=1; fi
 kill -TERM \$player; wait \$player || status=1
 if [ -n "$pulse_latency" ]; then "$pulse_latency" "$notes" 256 --running | sed 's/^PulseAudio (the running server)/pipewire-pulse/' || status=1; fi
 [ \$status -eq 0 ] || { echo "--- player:"; cat "$work/player.log"; }

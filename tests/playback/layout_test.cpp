@@ -36,7 +36,7 @@ TEST_F(Grid, CellsShowTheRowsSettings)
     // A second grid over the changed rows, as start-up builds it after reading the settings.
     window = std::make_unique<gui::Window>(kClientWidth, clientHeight(3), lock);
     toolkit = std::make_unique<controls::Toolkit>(lock);
-    player.reset(new Player{lock, *toolkit, *window, engine, catalogue, 3, player->rows, {}});
+    player.reset(new Player{lock, *toolkit, *window, engine(), catalogue, 3, player->rows, {}});
     buildColumns(*player, "/music/");
 
     EXPECT_EQ(aux1(kFileBase + 3), 7);

@@ -18,15 +18,16 @@ void PlayerFixture::makePlayer(int files, int rows)
         char name[32];
         std::snprintf(name, sizeof name, "tone %02d.wav", i);
         const int rate = i == 3 ? 48000 : 44100;
-        soundgen::writeSound(folder.file(name),
-                             {soundgen::Sound::Sine, 220.0 * i, 0.5, rate, 2, 0.5f},
-                             soundgen::Container::Wav16);
+        soundgen::writeSound(
+            folder.file(name),
+            {soundgen::Sound::Sine, 220.0 * i, 0.5 * (1 + (i - 1) % 4), rate, 2, 0.5f},
+            soundgen::Container::Wav16);
     }
-    scanCatalogue(catalogue, folder.path().string() + "/", engine);
-    engine.takeCalls();
+    manual = sound::createManualEngine(44100);
+    scanCatalogue(catalogue, folder.path().string() + "/", engine());
     window = std::make_unique<gui::Window>(kClientWidth, clientHeight(rows), lock);
     toolkit = std::make_unique<controls::Toolkit>(lock);
-    player.reset(new Player{lock, *toolkit, *window, engine, catalogue, rows, {}, {}});
+    player.reset(new Player{lock, *toolkit, *window, engine(), catalogue, rows, {}, {}});
     player->rows.resize(rows);
     for (int r = 1; r <= rows; ++r)
     {
@@ -38,6 +39,14 @@ void PlayerFixture::makePlayer(int files, int rows)
     }
     createMidiDisplay(*player);
     buildColumns(*player, folder.path().string() + "/");
+}
+
+void PlayerFixture::play(double seconds)
+{
+    constexpr int kPeriod = 256;
+    std::vector<float> block(2 * kPeriod);
+    for (int frames = static_cast<int>(seconds * 44100); frames > 0; frames -= kPeriod)
+        manual->render(block.data(), std::min(kPeriod, frames));
 }
 
 std::string PlayerFixture::caption(int id)
@@ -54,6 +63,13 @@ int PlayerFixture::aux1(int id)
 {
     const gui::Control* c = window->findControl(id);
     return c ? c->auxValue(1) : -1;
+}
+
+float PlayerFixture::level(int row)
+{
+    float left = 0, right = 0;
+    engine().currentLevels(player->rows.RowChannel[static_cast<std::size_t>(row)], left, right);
+    return left;
 }
 
 } // namespace sonarello::test

@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
-# A person at the player, on a real X display: clicks the key of row 1, drags its volume
-# down, right-clicks row 2's Play cell, steps row 3's file forward and back, and closes the
-# window with Escape. Run under xvfb-run in a folder of three files.
-# Usage: person.sh SONARELLO RECORDING.wav
+# A person at the player, on a real X display: looks at the window (a screenshot), clicks the
+# key of row 1, drags its volume down, right-clicks row 2's Play cell, steps row 3's file
+# forward and back, and closes the window with Escape. Run under xvfb-run in a folder of three
+# files. Usage: person.sh SONARELLO RECORDING.wav SCREENSHOT.png
 set -euo pipefail
-sonarello=$1 recording=$2
+sonarello=$1 recording=$2 shot=$3
 "$sonarello" --audio=wav:"$recording" --midi=none &
 player=$!
 id=""
@@ -17,6 +17,7 @@ eval "$(xdotool getwindowgeometry --shell "$id")"
 top=$((Y + HEIGHT - 88)) # three rows: a client area of 88 pixels under the menu bar
 at() { xdotool mousemove $((X + $1)) $((top + $2)); }
 sleep 0.8
+import -window "$id" "$shot"
 at 20 56 && xdotool click 1                       # row 1's key: play
 sleep 0.8
 at 341 56 && xdotool mousedown 1 && sleep 0.05     # row 1's volume: from the top...

@@ -1,10 +1,11 @@
 // The real program as a person uses it, on a real X display with real clicks: what was
-// heard (recorded through the wav: output), the settings file and the catalogue it leaves.
-#include "platform/sound/decoder.h"
-#include "soundgen.h"
+// seen (a screenshot), what was heard (recorded through the wav: output), the settings file
+// and the catalogue it leaves.
 #include "support/process.h"
+#include "support/sound_files.h"
 #include "support/temp_folder.h"
 
+#include <QImage>
 #include <cmath>
 #include <gtest/gtest.h>
 #include <numbers>
@@ -38,8 +39,9 @@ struct Heard
 
 TEST(Person, PlaysTwoRowsChangesVolumeStepsAFileAndCloses)
 {
-    if (std::system("command -v xvfb-run >/dev/null && command -v xdotool >/dev/null") != 0)
-        GTEST_SKIP() << "xvfb-run or xdotool missing";
+    if (std::system(
+            "(command -v xvfb-run && command -v xdotool && command -v import) >/dev/null") != 0)
+        GTEST_SKIP() << "xvfb-run, xdotool or ImageMagick missing";
     test::TempFolder folder;
     namespace sg = soundgen;
     ASSERT_TRUE(sg::writeSound(folder.file("a 441.wav"),
@@ -51,21 +53,29 @@ TEST(Person, PlaysTwoRowsChangesVolumeStepsAFileAndCloses)
                                sg::Container::Mp3Cbr));
     test::TempFolder elsewhere; // a recording in the folder would become a row of its own
     const std::string recording = elsewhere.file("heard.wav");
+    const std::string screenshot = elsewhere.file("window.png");
 
     // The player must open a real window on the X display, not the off-screen one tests use.
     const auto r = test::runProcess(
         {"/usr/bin/env", "-u", "QT_QPA_PLATFORM", "/usr/bin/xvfb-run", "-a", "-s",
-         "-screen 0 1280x800x24", SONARELLO_PERSON_SCRIPT, SONARELLO_BINARY, recording},
+         "-screen 0 1280x800x24", SONARELLO_PERSON_SCRIPT, SONARELLO_BINARY, recording, screenshot},
         folder.path().string(), {{"XDG_RUNTIME_DIR", folder.path().string()}},
         std::chrono::seconds(60));
     ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
 
-    auto decoder = sound::openDecoder(recording);
-    ASSERT_NE(decoder, nullptr);
-    const int rate = decoder->format().sampleRate;
-    std::vector<float> samples(static_cast<std::size_t>(decoder->format().frames) * 2);
-    samples.resize(
-        static_cast<std::size_t>(decoder->read(samples.data(), decoder->format().frames)) * 2);
+    const QImage shot(QString::fromStdString(screenshot));
+    ASSERT_FALSE(shot.isNull());
+    const int top = shot.height() - 88; // three rows: a client area of 88 pixels
+    const auto pixel = [&](int x, int y) { return shot.pixel(x, top + y) & 0xFFFFFFu; };
+    EXPECT_EQ(pixel(44, 60), 0x0A3728u) << "background between the key and Loop columns";
+    EXPECT_EQ(pixel(600, 20), 0x0A3728u) << "background right of the MIDI display";
+    EXPECT_EQ(pixel(38, 50), 0x000000u) << "row 1: a black key";
+    EXPECT_EQ(pixel(38, 67), 0xFFFFFFu) << "row 2: a white key";
+    EXPECT_NE(pixel(100, 40), 0x0A3728u) << "a header's face";
+
+    int rate = 0;
+    const auto samples = test::readSound(recording, rate);
+    ASSERT_GT(rate, 0);
     std::vector<Heard> windows; // 100 ms each
     const auto window = static_cast<std::size_t>(rate / 10);
     for (std::size_t at = 0; at + window <= samples.size() / 2; at += window)

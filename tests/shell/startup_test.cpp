@@ -1,9 +1,8 @@
 // Start-up and shutdown in this process: the catalogue and settings files the player leaves,
-// the grid it builds from them, and its messages.
+// the grid it builds from them, and its messages. The catalogue's lines are catalogue_test's.
 #include "program_fixture.h"
 
 #include <algorithm>
-#include <cmath>
 #include <fstream>
 
 using namespace sonarello;
@@ -29,24 +28,6 @@ TEST_F(Startup, EndsWithItsMessageWithoutAnEngineOrAFile)
                                                   "Non ci sono mp3 o wav! fine...",
                                                   "Non ci sono mp3 o wav! fine..."}));
     EXPECT_EQ(list(), "Dormelto: 0 files. *" + folder.path().string() + "/*\r\n");
-}
-
-TEST_F(Startup, WritesTheCatalogueOfTheFolder)
-{
-    namespace sg = soundgen;
-    ASSERT_TRUE(sg::writeSound(folder.file("b.wav"), {sg::Sound::Sine, 441, 1.0, 44100, 1, 0.5f},
-                               sg::Container::Wav16));
-    ASSERT_TRUE(sg::writeSound(folder.file("A.mp3"), {sg::Sound::Kick, 0, 2.0, 44100, 2, 0.5f},
-                               sg::Container::Mp3Cbr));
-    std::ofstream(folder.file("broken.mp3")) << "not audio";
-    EXPECT_EQ(run({"--audio=null"}), kExitNormal);
-    const auto aSize = std::filesystem::file_size(folder.file("A.mp3"));
-    EXPECT_EQ(list(),
-              "Dormelto: 3 files. *" + folder.path().string() + "/*\r\n" + "001 A (" +
-                  std::to_string(std::llround(static_cast<double>(aSize) / 2.0 / 1000 * 8)) +
-                  " kbps, " + std::to_string(aSize) + " Bytes,   2.0 s)\r\n" +
-                  "002 b (706 kbps, 88244 Bytes,   1.0 s)\r\n" +
-                  "003 broken (0 kbps, 0 Bytes,   0.0 s)\r\n");
 }
 
 TEST_F(Startup, BuildsTheGridFromSettingsAndSavesThemOnClose)

@@ -22,17 +22,15 @@ void drain(int fd, std::string& into)
         into.append(buffer, static_cast<std::size_t>(n));
 }
 
-[[noreturn]] void execChild(const std::vector<std::string>& argv, const std::string& folder,
+// In the child: its standard output and error, its environment (an empty value unsets a
+// variable), then the program.
+[[noreturn]] void execChild(const std::vector<std::string>& argv,
                             const std::map<std::string, std::string>& env, int out, int err)
 {
     ::dup2(out, 1);
     ::dup2(err, 2);
-    const int devNull = ::open("/dev/null", O_RDONLY);
-    ::dup2(devNull, 0);
-    if (::chdir(folder.c_str()) != 0)
-        ::_exit(127);
     for (const auto& [name, value] : env)
-        ::setenv(name.c_str(), value.c_str(), 1);
+        value.empty() ? ::unsetenv(name.c_str()) : ::setenv(name.c_str(), value.c_str(), 1);
     std::vector<char*> args;
     for (const auto& a : argv)
         args.push_back(const_cast<char*>(a.c_str()));
@@ -53,7 +51,12 @@ ProcessResult runProcess(const std::vector<std::string>& argv, const std::string
         return result;
     const pid_t pid = ::fork();
     if (pid == 0)
-        execChild(argv, folder, env, out[1], err[1]);
+    {
+        ::dup2(::open("/dev/null", O_RDONLY), 0);
+        if (::chdir(folder.c_str()) != 0)
+            ::_exit(127);
+        execChild(argv, env, out[1], err[1]);
+    }
     ::close(out[1]);
     ::close(err[1]);
     const auto started = std::chrono::steady_clock::now();
@@ -117,10 +120,6 @@ std::string installedProgram(const std::string& name)
 bool Daemon::start(const std::vector<std::string>& argv,
                    const std::map<std::string, std::string>& env)
 {
-    std::vector<char*> args;
-    for (const auto& a : argv)
-        args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
     const pid_t parent = ::getpid();
     pid_ = ::fork();
     if (pid_ == 0)
@@ -129,12 +128,7 @@ bool Daemon::start(const std::vector<std::string>& argv,
         const int quiet = ::open("/dev/null", O_WRONLY);
         if (::getppid() != parent || quiet < 0)
             ::_exit(127);
-        ::dup2(quiet, 1);
-        ::dup2(quiet, 2);
-        for (const auto& [name, value] : env)
-            value.empty() ? ::unsetenv(name.c_str()) : ::setenv(name.c_str(), value.c_str(), 1);
-        ::execv(args[0], args.data());
-        ::_exit(127);
+        execChild(argv, env, quiet, quiet);
     }
     return pid_ > 0;
 }

@@ -1,6 +1,6 @@
-// Runs a program as a child process in a given folder and environment, with a time limit,
-// and collects its exit code and output; optionally sends it SIGTERM after a while, as a
-// person closing it would. Test thread.
+// Runs a program as a child process in a given folder and environment (an empty value unsets a
+// variable), with a time limit, and collects its exit code and output; optionally sends it
+// SIGTERM after a while, as a person closing it would. Test thread.
 #pragma once
 
 #include <chrono>
@@ -28,9 +28,9 @@ ProcessResult runProcess(const std::vector<std::string>& argv, const std::string
 // The path of an installed program (/usr/bin, /usr/local/bin, /bin), empty when there is none.
 std::string installedProgram(const std::string& name);
 
-// A sound server of a test's own: quiet, started with its environment (an empty value unsets
-// a variable), ended with this process even when a failing test takes the process down, and
-// stopped with SIGTERM, then SIGKILL.
+// A sound server of a test's own: quiet, started with its environment, ended with this
+// process even when a failing test takes the process down, and stopped with SIGTERM, then
+// SIGKILL.
 class Daemon
 {
   public:

@@ -6,12 +6,12 @@
 #include <gtest/gtest.h>
 #include <jack/jack.h>
 #include <jack/midiport.h>
-#include <jack/ringbuffer.h>
 
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <filesystem>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -68,6 +68,7 @@ TEST(SystemMidi, NoneAndAlsaWithoutASequencerListNoDevice)
     }
 }
 
+// The messages the service handed over, from its MIDI thread.
 class Received
 {
   public:
@@ -80,20 +81,12 @@ class Received
             changed_.notify_all();
         };
     }
-
-    std::vector<ShortMessage> waitFor(std::size_t count, std::chrono::milliseconds limit = 5s)
+    // True when what arrived meets `done` within the limit.
+    bool waitUntil(std::function<bool(const std::vector<ShortMessage>&)> done,
+                   std::chrono::milliseconds limit = 5s)
     {
         std::unique_lock lock(mutex_);
-        changed_.wait_for(lock, limit, [&] { return messages_.size() >= count; });
-        return messages_;
-    }
-    // True when `message` has arrived `copies` times within the limit.
-    bool waitForCopies(ShortMessage message, long copies, std::chrono::milliseconds limit)
-    {
-        std::unique_lock lock(mutex_);
-        return changed_.wait_for(
-            lock, limit,
-            [&] { return std::count(messages_.begin(), messages_.end(), message) >= copies; });
+        return changed_.wait_for(lock, limit, [&] { return done(messages_); });
     }
     std::vector<ShortMessage> take()
     {
@@ -107,24 +100,19 @@ class Received
     std::vector<ShortMessage> messages_;
 };
 
-// A second JACK client that plays into the player's virtual port, as a sequencer would.
+// A second JACK client that plays into the player's virtual port, as a sequencer would, and
+// offers an input for the player's output.
 class Sender
 {
   public:
-    Sender() : ring_(jack_ringbuffer_create(kRingBytes)) {}
-    ~Sender()
-    {
-        disconnect();
-        jack_ringbuffer_free(ring_);
-    }
+    ~Sender() { disconnect(); }
 
-    // False when the virtual port did not appear within the limit.
     // Opens the tester once the player's input is there, and connects to it unless the
-    // player is to connect the tester itself (a chosen input).
+    // player is to connect the tester itself (a chosen input). False when the input did not
+    // appear within the limit.
     bool connect(std::chrono::milliseconds limit, bool toPlayer = true)
     {
-        const auto deadline = Clock::now() + limit;
-        while (Clock::now() < deadline)
+        for (const auto deadline = Clock::now() + limit; Clock::now() < deadline;)
         {
             if (client_ == nullptr && open() != 0)
                 disconnect();
@@ -138,18 +126,14 @@ class Sender
     }
     void send(const std::vector<unsigned char>& bytes)
     {
-        const auto size = static_cast<std::uint32_t>(bytes.size());
-        if (jack_ringbuffer_write_space(ring_) < sizeof size + size)
-            return;
-        jack_ringbuffer_write(ring_, reinterpret_cast<const char*>(&size), sizeof size);
-        jack_ringbuffer_write(ring_, reinterpret_cast<const char*>(bytes.data()), size);
+        std::lock_guard lock(mutex_);
+        pending_.push_back(bytes);
     }
     // Waits until `count` outputs are connected to the tester's input port (a new connection
     // shows from a later period on); false when that takes longer than the limit.
     bool waitForInputConnections(int count, std::chrono::milliseconds limit) const
     {
-        const auto deadline = Clock::now() + limit;
-        while (jack_port_connected(in_) != count)
+        for (const auto deadline = Clock::now() + limit; jack_port_connected(in_) != count;)
         {
             if (Clock::now() > deadline)
                 return false;
@@ -162,12 +146,11 @@ class Sender
         if (client_ != nullptr)
             jack_client_close(client_);
         client_ = nullptr;
-        jack_ringbuffer_reset(ring_);
+        std::lock_guard lock(mutex_);
+        pending_.clear();
     }
 
   private:
-    static constexpr std::size_t kRingBytes = 8192;
-
     int open()
     {
         client_ = jack_client_open("Tester", JackNoStartServer, nullptr);
@@ -181,28 +164,23 @@ class Sender
         return jack_activate(client_);
     }
 
-    // JACK thread
+    // JACK thread: a test client, so a lock the test thread holds only briefly will do.
     static int process(jack_nframes_t frames, void* self) noexcept
     {
         auto& sender = *static_cast<Sender*>(self);
         void* buffer = jack_port_get_buffer(sender.port_, frames);
         jack_midi_clear_buffer(buffer);
-        std::uint32_t size = 0;
-        while (jack_ringbuffer_peek(sender.ring_, reinterpret_cast<char*>(&size), sizeof size) ==
-                   sizeof size &&
-               jack_ringbuffer_read_space(sender.ring_) >= sizeof size + size)
-        {
-            jack_ringbuffer_read_advance(sender.ring_, sizeof size);
-            jack_midi_data_t* event = jack_midi_event_reserve(buffer, 0, size);
-            if (event != nullptr)
-                jack_ringbuffer_read(sender.ring_, reinterpret_cast<char*>(event), size);
-            else
-                jack_ringbuffer_read_advance(sender.ring_, size);
-        }
+        std::unique_lock lock(sender.mutex_, std::try_to_lock);
+        if (!lock)
+            return 0;
+        for (const auto& bytes : sender.pending_)
+            jack_midi_event_write(buffer, 0, bytes.data(), bytes.size());
+        sender.pending_.clear();
         return 0;
     }
 
-    jack_ringbuffer_t* ring_;
+    std::mutex mutex_;
+    std::vector<std::vector<unsigned char>> pending_;
     jack_client_t* client_ = nullptr;
     jack_port_t* port_ = nullptr;
     jack_port_t* in_ = nullptr;
@@ -241,7 +219,10 @@ class JackMidi : public ::testing::Test
             received.take();
             const auto sentAt = Clock::now();
             sender.send({0xB0, 0x77, value});
-            if (received.waitForCopies(packShortMessage(0xB0, 0x77, value), copies, 100ms))
+            const auto probe = packShortMessage(0xB0, 0x77, value);
+            if (received.waitUntil([&](const auto& m)
+                                   { return std::count(m.begin(), m.end(), probe) >= copies; },
+                                   100ms))
                 return sentAt;
         }
         return std::nullopt;
@@ -274,9 +255,9 @@ TEST_F(JackMidi, TheVirtualPortDeliversShortMessagesInOrder)
     sender.send({0xF0, 0x7E, 0x7F, 0x06, 0x01, 0xF7}); // system exclusive: ignored
     sender.send({0xF8});                               // clock: ignored
     const auto sent = sendNotes(40);
-    EXPECT_EQ(received.waitFor(sent.size()), sent);
+    received.waitUntil([&](const auto& m) { return m.size() >= sent.size(); });
     std::this_thread::sleep_for(100ms);
-    EXPECT_EQ(received.take().size(), sent.size());
+    EXPECT_EQ(received.take(), sent);
 }
 
 TEST_F(JackMidi, ChosenPortsConnectAndTheListsLeaveOutThePlayer)

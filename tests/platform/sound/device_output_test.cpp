@@ -1,9 +1,9 @@
 // The desktop outputs end to end, with no sound card: a PulseAudio daemon of the test's own
 // with a null sink whose monitor is recorded, and ALSA PCMs of the test's own configuration.
 #include "platform/sound/audio_engine.h"
-#include "sound_files.h"
 #include "support/process.h"
 #include "support/pulse_server.h"
+#include "support/sound_files.h"
 #include "support/temp_folder.h"
 
 #include <chrono>

@@ -1,6 +1,6 @@
 #include "platform/sound/audio_engine.h"
 #include "platform/sound/decoder.h"
-#include "sound_files.h"
+#include "support/sound_files.h"
 #include "support/temp_folder.h"
 
 #include <chrono>

@@ -1,12 +1,11 @@
 #include "platform/sound/audio_engine.h"
 #include "platform/sound/decoder.h"
 #include "platform/sound/mixer.h"
-#include "sound_files.h"
+#include "support/sound_files.h"
 #include "support/temp_folder.h"
 
 #include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <gtest/gtest.h>
 #include <thread>
 
@@ -39,19 +38,28 @@ class MixerRender : public ::testing::Test
     std::unique_ptr<ManualEngine> manual = createManualEngine(44100);
 };
 
-TEST_F(MixerRender, StartsWithTheFilesFirstSampleUntouchedAtItsVolume)
+TEST_F(MixerRender, PlaysEveryFrameFromTheFirstToTheLastOrLoopsAndVolumeZeroIsSilent)
 {
-    ASSERT_TRUE(test::writeRampFile(folder.file("ramp.wav"), 4410, 44100));
+    ASSERT_TRUE(test::writeRampFile(folder.file("ramp.wav"), 1000, 44100));
     const StreamHandle stream = open("ramp.wav");
-    ASSERT_NE(engine().playStream(stream, 255, 44100), kNoChannel);
-    const auto out = render(kPeriod);
-    for (int f = 0; f < kPeriod; ++f)
-        ASSERT_EQ(test::rampFrameOf(out[2 * f], 4410), f) << "frame " << f;
+    engine().playStream(stream);
+    auto out = render(2048);
+    for (int f = 0; f < 1000; ++f)
+        ASSERT_EQ(test::rampFrameOf(out[2 * f], 1000), f) << "frame " << f;
+    EXPECT_EQ(test::peakOf(out, 2 * 1000), 0.0f);
+    EXPECT_TRUE(engine().ended(stream));
+    EXPECT_EQ(engine().positionBytes(stream), engine().lengthBytes(stream));
+
+    engine().setLoop(stream, true);
+    engine().playStream(stream);
+    out = render(2500);
+    for (int f = 0; f < 2500; ++f)
+        ASSERT_EQ(test::rampFrameOf(out[2 * f], 1000), f % 1000) << "frame " << f;
+    EXPECT_FALSE(engine().ended(stream));
 
     engine().closeStream(stream);
     render(1024); // its stop ramp
-    const StreamHandle silent = open("ramp.wav");
-    ASSERT_NE(engine().playStream(silent, 0, 44100), kNoChannel);
+    ASSERT_NE(engine().playStream(open("ramp.wav"), 0, 44100), kNoChannel);
     EXPECT_EQ(test::peakOf(render(2048)), 0.0f) << "a voice at volume 0 is never heard";
 }
 
@@ -146,25 +154,6 @@ TEST_F(MixerRender, SeeksAreSampleAccurateByMillisecondsAndBytes)
     EXPECT_EQ(engine().timeMs(stream), 4000u);
 }
 
-TEST_F(MixerRender, AStreamEndsAtItsLastFrameUnlessItLoops)
-{
-    ASSERT_TRUE(test::writeRampFile(folder.file("ramp.wav"), 1000, 44100));
-    const StreamHandle stream = open("ramp.wav");
-    engine().playStream(stream);
-    auto out = render(2048);
-    EXPECT_EQ(test::rampFrameOf(out[2 * 999], 1000), 999);
-    EXPECT_EQ(test::peakOf(out, 2 * 1000), 0.0f);
-    EXPECT_TRUE(engine().ended(stream));
-    EXPECT_EQ(engine().positionBytes(stream), engine().lengthBytes(stream));
-
-    engine().setLoop(stream, true);
-    engine().playStream(stream);
-    out = render(2500);
-    for (int f = 0; f < 2500; ++f)
-        ASSERT_EQ(test::rampFrameOf(out[2 * f], 1000), f % 1000) << "frame " << f;
-    EXPECT_FALSE(engine().ended(stream));
-}
-
 // Longer files stream through the ring: every frame arrives in order, across refills,
 // the head-to-ring seam and the loop back to the head.
 TEST_F(MixerRender, StreamedFilesPlayEveryFrameAndLoopSeamlessly)
@@ -201,24 +190,6 @@ TEST_F(MixerRender, RateZeroHoldsTheVoiceSilentWhereItIs)
     engine().setFrequency(ch, 44100);
     EXPECT_GT(test::peakOf(render(4410)), 0.4f);
     EXPECT_GT(engine().timeMs(stream), held);
-}
-
-TEST_F(MixerRender, SeventyTwoVoicesAtDifferentRatesAllSound)
-{
-    ASSERT_TRUE(test::writeSine(folder.file("a.wav"), 441, 2, 44100, 0.01f));
-    std::vector<ChannelHandle> channels;
-    for (int i = 0; i < 72; ++i)
-        channels.push_back(engine().playStream(open("a.wav"), 255, 22050 + i * 882));
-    ASSERT_EQ(std::count(channels.begin(), channels.end(), kNoChannel), 0);
-    const auto out = render(8192);
-    EXPECT_GT(test::peakOf(out), 0.05f);
-    EXPECT_LE(test::peakOf(out), 0.73f);
-    for (const ChannelHandle ch : channels)
-    {
-        float left = 0, right = 0;
-        ASSERT_TRUE(engine().currentLevels(ch, left, right));
-        EXPECT_NEAR(left, 0.01f, 0.001f);
-    }
 }
 
 // Regression: restarting every playing row within one period left rows switched on but
@@ -273,9 +244,6 @@ TEST_F(MixerRender, ZeroAndStaleHandlesReachNothing)
 
 TEST_F(MixerRender, DamagedFilesPlayWhatTheyCanThenEnd)
 {
-    std::ofstream(folder.file("junk.mp3")) << "this is no sound file at all";
-    EXPECT_EQ(open("junk.mp3"), kNoStream);
-
     for (auto container : {soundgen::Container::Wav16, soundgen::Container::Mp3Cbr})
     {
         const std::string name = container == soundgen::Container::Wav16 ? "cut.wav" : "cut.mp3";

@@ -5,7 +5,7 @@
 #pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 #endif
 #include "platform/sound/audio_engine.h"
-#include "sound_files.h"
+#include "support/sound_files.h"
 #include "support/temp_folder.h"
 
 #include <cstdlib>

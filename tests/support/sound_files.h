@@ -1,6 +1,8 @@
-// Files and measurements shared by the sound engine's tests. Test thread.
+// Sound files written and read back, and measurements of what they hold, for the tests of
+// the engine and of the program. Test thread.
 #pragma once
 
+#include "platform/sound/decoder.h"
 #include "soundgen.h"
 
 #include <cmath>
@@ -64,6 +66,19 @@ inline float peakOf(const std::vector<float>& stereo, std::size_t from = 0)
     for (std::size_t i = from; i < stereo.size(); ++i)
         peak = std::max(peak, std::fabs(stereo[i]));
     return peak;
+}
+
+// The whole file as interleaved stereo, with its rate; empty when it cannot be decoded.
+inline std::vector<float> readSound(const std::string& path, int& rate)
+{
+    auto decoder = sound::openDecoder(path);
+    if (!decoder)
+        return {};
+    rate = decoder->format().sampleRate;
+    std::vector<float> samples(static_cast<std::size_t>(decoder->format().frames) * 2);
+    samples.resize(
+        static_cast<std::size_t>(decoder->read(samples.data(), decoder->format().frames)) * 2);
+    return samples;
 }
 
 } // namespace sonarello::test

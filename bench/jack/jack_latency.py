@@ -1,0 +1,128 @@
+#!/usr/bin/python3
+"""Note-to-sound latency through JACK, with the sender and recorder of
+tests/e2e/jack_tester.py; run by tests/e2e/jack_player.sh and pipewire_player.sh for
+scripts/latency.
+
+  jack_latency.py latency N [CLIENT]
+                           N notes at random offsets within the period, sent to CLIENT
+                           (Sonarello, or a synth such as midisine): note-to-sound latency
+                           in frames, min / median / max
+  jack_latency.py sequenced SECONDS
+                           jack_midiseq plays a note every 50 ms into Sonarello:midi_in and
+                           into jack_midisine (the floor) at once; every note of the floor
+                           must sound in the player too, and how much later (exit 1 when a
+                           note the floor played was lost)
+"""
+import os
+import random
+import sys
+import time
+
+import numpy as np
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tests", "e2e"))
+from jack_tester import NOTE_OFF, NOTE_ON, Tester  # noqa: E402
+
+
+def first_sound_after(tester, frame, threshold=1e-4):
+    for start, block in tester.blocks:
+        if start + len(block) <= frame:
+            continue
+        loud = np.nonzero(np.abs(block) > threshold)[0]
+        loud = loud[start + loud >= frame]
+        if len(loud):
+            return start + int(loud[0])
+    return None
+
+
+def latency(tester, count):
+    random.seed(1)
+    results = []
+    for _ in range(count):
+        start = tester.now() + tester.period * 4
+        at = start - start % tester.period + random.randrange(tester.period)
+        tester.send(NOTE_ON, 36, 100, at)
+        time.sleep(0.25)
+        first = first_sound_after(tester, at)
+        if first is not None:
+            results.append(first - at)
+        tester.send(NOTE_OFF, 36, 0)
+        time.sleep(0.25)
+        tester.blocks.clear()
+    if not results:
+        sys.exit("no note was heard")
+    r = np.array(results)
+    print(f"{tester.target}: note-to-sound latency over {len(r)} notes at a {tester.period}-frame period, "
+          f"{tester.rate} Hz: min {r.min()} frames, median {int(np.median(r))} frames, max {r.max()} frames")
+    if len(r) < count:
+        sys.exit(f"{count - len(r)} notes were not heard")
+
+
+def onsets(blocks, channel, threshold=1e-3, quiet=600):
+    """Frames where a channel starts to sound after at least `quiet` silent frames, within
+    each stretch the recorder took without a gap."""
+    found, parts, start, expected = [], [], None, None
+
+    def take():
+        if not parts:
+            return
+        idx = np.nonzero(np.abs(np.concatenate(parts)) > threshold)[0]
+        if len(idx) and idx[0] >= quiet:
+            found.append(start + int(idx[0]))
+        found.extend(start + int(idx[k + 1]) for k in np.nonzero(np.diff(idx) > quiet)[0])
+
+    for frame, arrays in blocks:
+        if frame != expected:
+            take()
+            parts, start = [], frame
+        parts.append(arrays[channel])
+        expected = frame + len(arrays[channel])
+    take()
+    return found
+
+
+def sequenced(tester, seconds):
+    """The player against the floor, both played by jack_midiseq in the same cycles."""
+    blocks = []
+
+    @tester.recorder.set_process_callback
+    def listen(frames):
+        blocks.append((tester.recorder.last_frame_time,
+                       (tester.ins[0].get_array().copy(), tester.ins[1].get_array().copy())))
+
+    tester.recorder.activate()
+    for port, ear in (("Sonarello:out_1", tester.ins[0]), ("midisine:audio_out", tester.ins[1])):
+        tester.recorder.connect(port, ear)
+    for synth in ("Sonarello:midi_in", "midisine:midi_in"):
+        if "seq:out" not in [p.name for p in tester.recorder.get_all_connections(synth)]:
+            tester.recorder.connect("seq:out", synth)  # the player may have taken it already
+    time.sleep(seconds)
+    tester.recorder.deactivate()
+    player, floor = onsets(blocks, 0), onsets(blocks, 1)
+    lost, delays = 0, []
+    for f in floor[1:]:  # the first may have been cut by the start of the recording
+        later = [p - f for p in player if -16 <= p - f < 1200]
+        if later:
+            delays.append(later[0])
+        else:
+            lost += 1
+    d = np.array(delays) if delays else np.zeros(1, dtype=int)
+    print(f"Sonarello against jack_midisine, {len(floor)} notes in {seconds} s at a "
+          f"{tester.period}-frame period: {lost} lost; player minus floor min {d.min()}, "
+          f"median {int(np.median(d))}, max {d.max()} frames")
+    if lost or len(floor) < seconds * 15:
+        sys.exit(f"{lost} notes lost, {len(floor)} heard from the floor")
+
+
+def main():
+    if sys.argv[1] == "sequenced":
+        sequenced(Tester(), float(sys.argv[2]))
+        return
+    tester = Tester(sys.argv[3] if len(sys.argv) > 3 else "Sonarello")
+    tester.connect()
+    latency(tester, int(sys.argv[2]) if len(sys.argv) > 2 else 50)
+    tester.sender.deactivate()
+    tester.recorder.deactivate()
+
+
+main()
