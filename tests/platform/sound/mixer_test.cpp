@@ -397,3 +397,27 @@ TEST_F(CuedNotes, NotesFromAnotherThreadSoundAConstantDelayAfterTheirArrival)
     }
     EXPECT_FALSE(starter.noteAt(61, true, 0)) << "no cue";
 }
+
+TEST_F(CuedNotes, WhatTheRowSetsBeforeADelayedNoteSoundsIsWhatItStarts)
+{
+    manual->mixer().setNoteDelayFrames(kPeriod);
+    NoteStarter& starter = *engine().noteStarter();
+    const std::int64_t arrival = 1'000'000'000;
+    const std::int64_t blockNs = std::int64_t{kPeriod} * 1'000'000'000 / 44100;
+    StreamHandle quiet = kNoStream, stopped = kNoStream;
+    ChannelHandle channel = kNoChannel;
+    // The row takes each sound over as soon as its note reached it, a period before it sounds.
+    ASSERT_TRUE(cue(60));
+    ASSERT_TRUE(cue(61));
+    ASSERT_TRUE(starter.noteAt(60, true, arrival));
+    ASSERT_TRUE(starter.noteAt(61, true, arrival));
+    ASSERT_TRUE(engine().takeStartedCue(60, quiet, channel));
+    EXPECT_TRUE(engine().setVolume(channel, 0));
+    ASSERT_TRUE(engine().takeStartedCue(61, stopped, channel));
+    EXPECT_TRUE(engine().stopStream(stopped));
+    EXPECT_EQ(onset(block({}, arrival)), -1);
+    for (int i = 1; i <= 3; ++i)
+        EXPECT_EQ(test::peakOf(block({}, arrival + i * blockNs)), 0.0f);
+    EXPECT_GT(engine().timeMs(quiet), 0u) << "the turned-down sound plays, silent";
+    EXPECT_EQ(engine().timeMs(stopped), 0u) << "the stopped one never started";
+}
