@@ -176,7 +176,11 @@ void Mixer::amendWaiting(const MixerCommand& c) noexcept
             play.slot != c.slot || play.serial != c.serial)
             continue;
         if (c.kind == MixerCommand::Kind::Stop)
+        {
             play.stream = nullptr;
+            // Played and done at once, so that the control side frees the voice.
+            voices_[c.slot]->played.store(c.serial, std::memory_order_release);
+        }
         else if (c.kind == MixerCommand::Kind::Seek)
             play.frame = c.frame;
         else if (c.kind == MixerCommand::Kind::Volume)
