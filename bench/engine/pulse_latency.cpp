@@ -146,6 +146,8 @@ int main(int argc, char** argv)
     if (!engine->start(options))
         return 1;
     engine->preload(hit);
+    // The sink follows the new stream's latency only after what it rendered ahead while idle.
+    std::this_thread::sleep_for(std::chrono::seconds(2));
     std::mt19937 random(7);
     std::vector<double> ms;
     for (int n = 0; n < notes; ++n)
