@@ -107,14 +107,6 @@ TEST_F(CatalogueScan, OddFilesKeepTheirLinesAndTheListStaysWhole)
     EXPECT_EQ(std::filesystem::file_size(folder.file("lista mp3.txt")), list.size());
 }
 
-TEST_F(CatalogueScan, EmptyFolderListsOnlyTheHeader)
-{
-    scanCatalogue(catalogue, work(), engine);
-    EXPECT_EQ(catalogue.FileCount, 0);
-    EXPECT_EQ(listFile(), "Dormelto: 0 files. *" + work() + "*\r\n");
-    EXPECT_EQ(catalogue.title(1), "");
-}
-
 TEST_F(CatalogueScan, StopsAtThreeThousandAndMeasuresTheFirstTwoHundred)
 {
     for (int i = 0; i < 2990; ++i)
