@@ -3,9 +3,11 @@
 #include "fuzz_check.h"
 #include "library/settings.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
+#include <tuple>
 
 using namespace sonarello;
 
@@ -16,17 +18,11 @@ constexpr int kRowCounts = 80; // a little beyond the 72 rows of the grid
 
 bool sameRows(const Settings& a, const Settings& b)
 {
-    if (a.rows.size() != b.rows.size())
-        return false;
-    for (std::size_t i = 0; i < a.rows.size(); ++i)
-    {
-        const RowSettings& x = a.rows[i];
-        const RowSettings& y = b.rows[i];
-        if (x.RowSpeed != y.RowSpeed || x.RowVolume != y.RowVolume || x.RowLoop != y.RowLoop ||
-            x.RowFile != y.RowFile)
-            return false;
-    }
-    return true;
+    const auto fields = [](const RowSettings& r)
+    { return std::tie(r.RowSpeed, r.RowVolume, r.RowLoop, r.RowFile); };
+    return std::equal(a.rows.begin(), a.rows.end(), b.rows.begin(), b.rows.end(),
+                      [&](const RowSettings& x, const RowSettings& y)
+                      { return fields(x) == fields(y); });
 }
 
 } // namespace

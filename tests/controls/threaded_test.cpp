@@ -54,9 +54,12 @@ TEST(ToolkitThreads, TwoThreadsPaintAtOnce)
     for (int i = 0; i < 5; ++i)
         gui::Application::processEvents();
     PaintCounter counter;
+    QWidget* shown = nullptr;
     for (QWidget* top : QApplication::topLevelWidgets())
         if (auto* widget = top->findChild<QWidget*>("control4001"))
-            widget->installEventFilter(&counter);
+            shown = widget;
+    ASSERT_NE(shown, nullptr);
+    shown->installEventFilter(&counter);
     std::atomic<int> running{2};
     const auto painter = [&](int base)
     {
@@ -79,6 +82,9 @@ TEST(ToolkitThreads, TwoThreadsPaintAtOnce)
     EXPECT_EQ(toolkit->controls[4201].value, 98.0f);
     EXPECT_EQ(window.findControl(4001)->auxValue(kAuxBackgroundMarker), 4001);
     EXPECT_GT(counter.paints, 0) << "the other threads' paints were shown";
+    const gui::Colour drawn = window.findControl(4001)->image.at(20, 8);
+    EXPECT_EQ(shown->grab().toImage().pixelColor(20, 8),
+              QColor(gui::redOf(drawn), gui::greenOf(drawn), gui::blueOf(drawn)));
 }
 
 } // namespace

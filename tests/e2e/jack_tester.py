@@ -2,7 +2,7 @@
 """Plays the running player from a JACK MIDI port and records its JACK outputs, with two
 clients (a sender and a recorder), as a controller and a mixing desk would.
 
-  jack_tester.py check     notes start, stop and mix rows, volumes hold
+  jack_tester.py check     notes start, stop and mix rows in order, volumes hold
   jack_tester.py before    before a server restart: the player's ports, note 36 starts row 1
   jack_tester.py after     after it: the same ports, row 1 sounds again, a new note plays row 2
 
@@ -120,6 +120,10 @@ def check(t):
     t.send(NOTE_ON, 36, 0)
     t.send(NOTE_OFF, 37, 0)
     t.expect("velocity 0 and note off stop both", 0.8, {440: 0, 660: 0})
+    at = t.send(NOTE_ON, 37, 100)
+    for i in range(1, 20):  # a burst: each row ends as its last note said
+        t.send(NOTE_OFF if i % 2 else NOTE_ON, 37, 100, at + i)
+    t.expect("a burst ending with note off leaves row 2 off", 0.8, {660: 0})
     t.send(NOTE_ON, 38, 100)
     t.expect("row 3 at settings volume 127 sounds at half", 1.0, {880: 0.25})
     t.send(NOTE_OFF, 38, 0)

@@ -106,16 +106,6 @@ class SettingsFileOnDisk : public ::testing::Test
     std::string path = folder.file("impostazioni.ini");
 };
 
-TEST_F(SettingsFileOnDisk, MissingFileIsCreatedEmptyAndRowsTakeTheirDefaults)
-{
-    const auto s = loadSettings(path, 3);
-    EXPECT_TRUE(std::filesystem::exists(path));
-    EXPECT_EQ(std::filesystem::file_size(path), 0u);
-    expectRow(s, 3, 50, 255, 1, 3);
-    ASSERT_TRUE(saveSettings(path, s));
-    EXPECT_EQ(test::readWholeFile(path), formatSettings(s));
-}
-
 TEST_F(SettingsFileOnDisk, FullDiskKeepsTheOldFileWhole)
 {
     std::ofstream(path) << "riga=1,velo=7\r\n";

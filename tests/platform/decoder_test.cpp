@@ -1,11 +1,11 @@
+// Every kind of file the player reads decodes to its exact length, and seeks land on the
+// frame. Files without audio are the catalogue's odd files and the audio-file fuzz target's.
 #include "platform/sound/decoder.h"
 #include "soundgen.h"
 #include "support/temp_folder.h"
 
 #include <cmath>
-#include <fstream>
 #include <gtest/gtest.h>
-#include <random>
 
 using namespace sonarello;
 using soundgen::Container;
@@ -31,9 +31,9 @@ class DecoderFormats : public ::testing::TestWithParam<Case>
 TEST_P(DecoderFormats, LengthIsExactAndAudioDecodes)
 {
     const Case c = GetParam();
-    const bool mp3 = std::string(c.name).ends_with(".mp3");
+    const bool mp3 = c.container >= Container::Mp3Cbr;
     soundgen::SoundSpec recipe{soundgen::Sound::Sine, 441.0, 2.0, c.rate, c.channels, 0.5f};
-    const std::string path = folder.file(c.name);
+    const std::string path = folder.file(std::string(c.name) + (mp3 ? ".mp3" : ".wav"));
     ASSERT_TRUE(soundgen::writeSound(path, recipe, c.container));
 
     auto decoder = sound::openDecoder(path);
@@ -72,56 +72,20 @@ TEST_P(DecoderFormats, LengthIsExactAndAudioDecodes)
     EXPECT_EQ(m->sizeBytes, std::filesystem::file_size(path));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    AllKinds, DecoderFormats,
-    ::testing::Values(Case{"pcm16.wav", Container::Wav16, 44100, 2},
-                      Case{"pcm8.wav", Container::Wav8, 22050, 1},
-                      Case{"pcm24.wav", Container::Wav24, 48000, 2},
-                      Case{"pcm32.wav", Container::Wav32, 44100, 1},
-                      Case{"float.wav", Container::WavFloat, 48000, 2},
-                      Case{"adpcm.wav", Container::WavAdpcm, 22050, 1},
-                      Case{"ext.wav", Container::WavExtensible, 44100, 2},
-                      Case{"cbr.mp3", Container::Mp3Cbr, 44100, 2},
-                      Case{"vbr.mp3", Container::Mp3Vbr, 48000, 1},
-                      Case{"vbr22.mp3", Container::Mp3Vbr, 22050, 2},
-                      Case{"bare-cbr.mp3", Container::Mp3CbrNoHeader, 44100, 2},
-                      Case{"bare-vbr.mp3", Container::Mp3VbrNoHeader, 48000, 2}),
-    [](const auto& param)
-    {
-        std::string n = param.param.name;
-        for (auto& ch : n)
-            if (!std::isalnum(static_cast<unsigned char>(ch)))
-                ch = '_';
-        return n;
-    });
-
-class DecoderBadInput : public ::testing::Test
-{
-  protected:
-    test::TempFolder folder;
-
-    std::string writeBytes(const std::string& name, const std::string& bytes)
-    {
-        const auto path = folder.file(name);
-        std::ofstream(path, std::ios::binary) << bytes;
-        return path;
-    }
-};
-
-TEST_F(DecoderBadInput, FilesWithoutAudioGiveNoDecoder)
-{
-    std::mt19937 random(7);
-    std::string noise(200000, '\0');
-    for (auto& b : noise)
-        b = static_cast<char>(random());
-    EXPECT_EQ(sound::openDecoder(writeBytes("empty.mp3", "")), nullptr);
-    EXPECT_EQ(sound::openDecoder(writeBytes("noise.wav", noise)), nullptr);
-    EXPECT_EQ(sound::openDecoder(writeBytes("riff.wav", "RIFF\x10\0\0\0WAVEjunk")), nullptr);
-    EXPECT_EQ(sound::openDecoder(folder.file("missing.mp3")), nullptr);
-    std::filesystem::create_directory(folder.file("folder.mp3"));
-    EXPECT_EQ(sound::openDecoder(folder.file("folder.mp3")), nullptr);
-    EXPECT_FALSE(sound::measureFile(folder.file("missing.mp3")));
-}
+INSTANTIATE_TEST_SUITE_P(AllKinds, DecoderFormats,
+                         ::testing::Values(Case{"pcm16", Container::Wav16, 44100, 2},
+                                           Case{"pcm8", Container::Wav8, 22050, 1},
+                                           Case{"pcm24", Container::Wav24, 48000, 2},
+                                           Case{"pcm32", Container::Wav32, 44100, 1},
+                                           Case{"float", Container::WavFloat, 48000, 2},
+                                           Case{"adpcm", Container::WavAdpcm, 22050, 1},
+                                           Case{"extensible", Container::WavExtensible, 44100, 2},
+                                           Case{"cbr", Container::Mp3Cbr, 44100, 2},
+                                           Case{"vbr", Container::Mp3Vbr, 48000, 1},
+                                           Case{"vbr22", Container::Mp3Vbr, 22050, 2},
+                                           Case{"bare_cbr", Container::Mp3CbrNoHeader, 44100, 2},
+                                           Case{"bare_vbr", Container::Mp3VbrNoHeader, 48000, 2}),
+                         [](const auto& param) { return std::string(param.param.name); });
 
 TEST(DecoderSeek, IsSampleAccurateInWavAndMp3)
 {

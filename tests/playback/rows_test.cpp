@@ -24,21 +24,6 @@ TEST_F(Rows, StartPlaysAtTheFilesOwnRateAndTheRowsVolumeAndShowsOn)
     EXPECT_NEAR(level(3), 0.25f, 0.01f);
 }
 
-TEST_F(Rows, RestartKeepsExactlyOneStreamAndOtherRowsPlayOn)
-{
-    startRow(*player, 1);
-    startRow(*player, 2);
-    const auto first = rows().RowStream[1];
-    startRow(*player, 1);
-    EXPECT_NE(rows().RowStream[1], first);
-    EXPECT_EQ(engine().lengthMs(first), 0u) << "the first stream is closed";
-    stopRow(*player, 1);
-    EXPECT_EQ(rows().RowPlaying[1], 0);
-    EXPECT_EQ(rows().RowPlaying[2], 1);
-    EXPECT_EQ(caption(kPlayBase + 1), "OFF");
-    EXPECT_EQ(aux1(kPlayBase + 1), 1);
-}
-
 TEST_F(Rows, RowsOutsideTheGridChangeNothing)
 {
     startRow(*player, 0);
@@ -55,8 +40,8 @@ TEST_F(Rows, RowsOutsideTheGridChangeNothing)
 TEST_F(Rows, TickMovesDisplaysAndFinishesRowsAtTheirRealEnd)
 {
     startRow(*player, 1);
-    startRow(*player, 2); // 1 s
-    setRowLoop(*player, 2, false);
+    startRow(*player, 2);          // 1 s
+    setRowLoop(*player, 2, false); // reaches the playing stream at once
     play(0.2);
     updateRows(*player);
     EXPECT_NEAR(value(kPositionBase + 2), 20.0f, 1.0f);
@@ -112,16 +97,6 @@ TEST_F(Rows, ARowStartedWhileEveryChannelSoundsPlaysAtTheNextTick)
     EXPECT_EQ(rows().RowPlaying[1], 1);
     play(0.1);
     EXPECT_GT(level(1), 0.4f);
-}
-
-TEST_F(Rows, LoopSwitchReachesAPlayingStreamAtOnce)
-{
-    startRow(*player, 1); // 0.5 s
-    setRowLoop(*player, 1, false);
-    EXPECT_EQ(caption(kLoopBase + 1), "OFF");
-    EXPECT_EQ(aux1(kLoopBase + 1), 1);
-    play(0.6);
-    EXPECT_TRUE(engine().ended(rows().RowStream[1]));
 }
 
 TEST(RowRate, SpeedFiftyIsTheFilesOwnRate)

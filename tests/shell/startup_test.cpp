@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <map>
 
 using namespace sonarello;
 
@@ -32,25 +33,44 @@ TEST_F(Startup, EndsWithItsMessageWithoutAnEngineOrAFile)
 
 TEST_F(Startup, BuildsTheGridFromSettingsAndSavesThemOnClose)
 {
-    writeTones(3, 441, 1.0);
-    std::ofstream(folder.file("impostazioni.ini")) << "riga=2,velo=80,vol=100,loop=0,file=3\n"
+    writeTones(4, 441, 1.0);
+    std::ofstream(folder.file("impostazioni.ini")) << "riga=2,velo=80,vol=127,loop=2,file=4\n"
                                                       "riga=9,velo=1\n";
     int rows = 0;
-    std::string firstFile, secondFile;
+    std::map<int, std::string> captions; // by control id
+    std::map<int, int> left;             // x of the cell
+    float volume = 0;
     run({"--audio=null", "tone", "2.wav"},
         [&](Program& program)
         {
             rows = program.player->RowCount;
-            firstFile = program.toolkit->controls[kFileBase + 1].caption.trimmed();
-            secondFile = program.toolkit->controls[kFileBase + 2].caption.trimmed();
+            for (int id : {kFileBase + 1, kFileBase + 2, kLoopBase + 1, kLoopBase + 2,
+                           kVolumeBase + 1, kVolumeBase + 2})
+                captions[id] =
+                    program.toolkit->controls[static_cast<std::size_t>(id)].caption.stored.substr(
+                        0, 24);
+            for (int id : {kLoopBase + 2, kLoopBase + 3, kSpeedBase + 3})
+                left[id] = program.window->findControl(id)->x;
+            volume = program.toolkit->controls[kVolumeBase + 2].value;
         });
     EXPECT_TRUE(messages.empty());
-    EXPECT_EQ(rows, 3);
-    EXPECT_EQ(firstFile, "[<]tone 2 (1.0 s)") << "the file named on the command line";
-    EXPECT_EQ(secondFile, "[<]tone 3 (1.0 s)");
+    EXPECT_EQ(rows, 4);
+    EXPECT_EQ(captions[kFileBase + 1].substr(0, 17), "[<]tone 2 (1.0 s)")
+        << "the file named on the command line";
+    EXPECT_EQ(captions[kFileBase + 2].substr(0, 17), "[<]tone 4 (1.0 s)");
+    EXPECT_EQ(captions[kLoopBase + 1].substr(0, 2), "ON");
+    EXPECT_EQ(captions[kLoopBase + 2].substr(0, 3), "OFF") << "only loop 1 shows ON";
+    EXPECT_EQ(captions[kVolumeBase + 1].substr(0, 3), "100");
+    EXPECT_EQ(captions[kVolumeBase + 2].substr(0, 3), " 50");
+    EXPECT_NEAR(volume, 49.8f, 0.01f);
+    // Two rows fill the left block.
+    EXPECT_EQ(left[kLoopBase + 2], 45);
+    EXPECT_EQ(left[kLoopBase + 3], 545);
+    EXPECT_EQ(left[kSpeedBase + 3], 427 + 500);
     EXPECT_EQ(settings(), "riga=  1 ,velo= 50 ,vol= 255 ,loop= 1 ,file= 1 \r\n"
-                          "riga=  2 ,velo= 80 ,vol= 100 ,loop= 0 ,file= 3 \r\n"
+                          "riga=  2 ,velo= 80 ,vol= 127 ,loop= 2 ,file= 4 \r\n"
                           "riga=  3 ,velo= 50 ,vol= 255 ,loop= 1 ,file= 3 \r\n"
+                          "riga=  4 ,velo= 50 ,vol= 255 ,loop= 1 ,file= 4 \r\n"
                           "riga=9,velo=1\r\n");
 }
 

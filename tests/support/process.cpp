@@ -1,11 +1,13 @@
 #include "process.h"
 
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
-#include <poll.h>
+#include <memory>
 #include <sys/prctl.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 namespace sonarello::test
@@ -13,14 +15,6 @@ namespace sonarello::test
 
 namespace
 {
-
-void drain(int fd, std::string& into)
-{
-    char buffer[4096];
-    ssize_t n;
-    while ((n = ::read(fd, buffer, sizeof buffer)) > 0)
-        into.append(buffer, static_cast<std::size_t>(n));
-}
 
 // In the child: its standard output and error, its environment (an empty value unsets a
 // variable), then the program.
@@ -39,15 +33,55 @@ void drain(int fd, std::string& into)
     ::_exit(127);
 }
 
+using File = std::unique_ptr<std::FILE, decltype(&std::fclose)>;
+
+std::string contents(std::FILE* file)
+{
+    std::string text;
+    std::rewind(file);
+    char buffer[4096];
+    while (const std::size_t n = std::fread(buffer, 1, sizeof buffer, file))
+        text.append(buffer, n);
+    return text;
+}
+
+// Sends SIGTERM at `terminateAfter` (unless zero) and SIGKILL at `limit`. The exit code, -1
+// when a signal ended the child.
+int waitForChild(pid_t pid, std::chrono::milliseconds limit,
+                 std::chrono::milliseconds terminateAfter)
+{
+    const auto started = std::chrono::steady_clock::now();
+    int status = 0;
+    while (::waitpid(pid, &status, WNOHANG) == 0)
+    {
+        const auto age = std::chrono::steady_clock::now() - started;
+        if (age >= limit)
+        {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, &status, 0);
+            break;
+        }
+        if (terminateAfter.count() > 0 && age >= terminateAfter)
+        {
+            ::kill(pid, SIGTERM);
+            terminateAfter = {};
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
 } // namespace
 
 ProcessResult runProcess(const std::vector<std::string>& argv, const std::string& folder,
                          const std::map<std::string, std::string>& env,
                          std::chrono::milliseconds limit, std::chrono::milliseconds terminateAfter)
 {
+    // Output goes to unnamed files rather than pipes, so a talkative child never blocks.
+    const File out(std::tmpfile(), &std::fclose);
+    const File err(std::tmpfile(), &std::fclose);
     ProcessResult result;
-    int out[2], err[2];
-    if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0)
+    if (!out || !err)
         return result;
     const pid_t pid = ::fork();
     if (pid == 0)
@@ -55,57 +89,11 @@ ProcessResult runProcess(const std::vector<std::string>& argv, const std::string
         ::dup2(::open("/dev/null", O_RDONLY), 0);
         if (::chdir(folder.c_str()) != 0)
             ::_exit(127);
-        execChild(argv, env, out[1], err[1]);
+        execChild(argv, env, ::fileno(out.get()), ::fileno(err.get()));
     }
-    ::close(out[1]);
-    ::close(err[1]);
-    const auto started = std::chrono::steady_clock::now();
-    const auto deadline = started + limit;
-    bool terminated = terminateAfter.count() == 0;
-    pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
-    int open = 2;
-    while (open > 0)
-    {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0)
-        {
-            result.timedOut = true;
-            ::kill(pid, SIGKILL);
-            break;
-        }
-        if (!terminated && std::chrono::steady_clock::now() - started >= terminateAfter)
-        {
-            ::kill(pid, SIGTERM);
-            terminated = true;
-        }
-        const int wait = terminated ? static_cast<int>(left.count()) : 50;
-        if (::poll(fds, 2, wait) <= 0)
-            continue;
-        for (auto& f : fds)
-        {
-            if (f.fd < 0 || !(f.revents & (POLLIN | POLLHUP)))
-                continue;
-            char buffer[4096];
-            const ssize_t n = ::read(f.fd, buffer, sizeof buffer);
-            if (n > 0)
-                (f.fd == out[0] ? result.out : result.err)
-                    .append(buffer, static_cast<std::size_t>(n));
-            else
-            {
-                f.fd = -1;
-                --open;
-            }
-        }
-    }
-    drain(out[0], result.out);
-    drain(err[0], result.err);
-    ::close(out[0]);
-    ::close(err[0]);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    if (!result.timedOut && WIFEXITED(status))
-        result.exitCode = WEXITSTATUS(status);
+    result.exitCode = waitForChild(pid, limit, terminateAfter);
+    result.out = contents(out.get());
+    result.err = contents(err.get());
     return result;
 }
 
@@ -138,14 +126,7 @@ void Daemon::stop()
     if (pid_ <= 0)
         return;
     ::kill(pid_, SIGTERM);
-    int status = 0;
-    for (int i = 0; i < 100 && ::waitpid(pid_, &status, WNOHANG) == 0; ++i)
-        ::usleep(50'000);
-    if (::waitpid(pid_, &status, WNOHANG) == 0)
-    {
-        ::kill(pid_, SIGKILL);
-        ::waitpid(pid_, &status, 0);
-    }
+    waitForChild(pid_, std::chrono::seconds(5), {});
     pid_ = 0;
 }
 

@@ -15,7 +15,6 @@ namespace sonarello::test
 struct ProcessResult
 {
     int exitCode = -1; // -1 when it had to be killed or could not start
-    bool timedOut = false;
     std::string out;
     std::string err;
 };

@@ -19,7 +19,7 @@ class PulseServer
     PulseServer(const PulseServer&) = delete;
     PulseServer& operator=(const PulseServer&) = delete;
 
-    // The path of the pulseaudio daemon, empty when it is not installed.
+    // The path of the pulseaudio daemon, empty when it or pactl is not installed.
     static std::string program();
 
     // Starts the daemon and waits until it answers. It ends with this process, even when a

@@ -1,5 +1,5 @@
-// The window's controls, clicks, lookups and repaints, and images loaded from files and
-// resources.
+// The window's controls, clicks and lookups, and images loaded from resources. Repaints from
+// other threads are the toolkit's threaded test's.
 #include "gui_application.h"
 #include "platform/gui/window.h"
 
@@ -9,7 +9,6 @@
 
 #include <gtest/gtest.h>
 
-#include <thread>
 #include <vector>
 
 namespace sonarello::gui
@@ -97,41 +96,6 @@ TEST_F(WindowTest, ControlsKeepPlaceImageAndAuxiliaryValuesAndTheLastIdWins)
     Control& right = window.createControl(5, 504, 32, 50, 16, true);
     EXPECT_EQ(window.findControl(5), &right);
     EXPECT_EQ(window.findControl(6), nullptr);
-}
-
-// Counts the paint events a widget receives.
-struct PaintCounter : QObject
-{
-    int paints = 0;
-    bool eventFilter(QObject*, QEvent* event) override
-    {
-        paints += event->type() == QEvent::Paint ? 1 : 0;
-        return false;
-    }
-};
-
-TEST_F(WindowTest, ShowingFromAnotherThreadRepaintsOnTheGuiThread)
-{
-    window.show();
-    Control& c = window.createControl(9, 0, 0, 20, 10, false);
-    QWidget* w = widgetOf(9);
-    ASSERT_NE(w, nullptr);
-    for (int i = 0; i < 5; ++i)
-        QApplication::processEvents();
-    PaintCounter counter;
-    w->installEventFilter(&counter);
-    std::thread other(
-        [&]
-        {
-            std::lock_guard guard(lock);
-            Canvas(c.image).fill(rgb(1, 2, 3));
-            window.showControl(c);
-        });
-    other.join();
-    for (int i = 0; i < 50 && counter.paints == 0; ++i)
-        QApplication::processEvents(QEventLoop::AllEvents, 10);
-    EXPECT_GT(counter.paints, 0);
-    EXPECT_EQ(w->grab().toImage().pixelColor(5, 5), QColor(1, 2, 3));
 }
 
 // Files are loaded through the toolkit's image faces (toolkit_test); resources here.

@@ -5,19 +5,13 @@
 
 #include <gtest/gtest.h>
 #include <jack/jack.h>
-#include <jack/midiport.h>
 
 #include <algorithm>
 #include <chrono>
-#include <condition_variable>
 #include <filesystem>
-#include <functional>
-#include <mutex>
-#include <optional>
 #include <string>
 #include <thread>
 #include <unistd.h>
-#include <utility>
 #include <vector>
 
 namespace sonarello::midi
@@ -68,253 +62,93 @@ TEST(SystemMidi, NoneAndAlsaWithoutASequencerListNoDevice)
     }
 }
 
-// The messages the service handed over, from its MIDI thread.
-class Received
+// A second JACK client with an output that could play into the player, as a controller's
+// would, and an input for the player's output, as a synthesizer's would.
+class Tester
 {
   public:
-    MessageHandler handler()
-    {
-        return [this](ShortMessage m)
-        {
-            std::lock_guard lock(mutex_);
-            messages_.push_back(m);
-            changed_.notify_all();
-        };
-    }
-    // True when what arrived meets `done` within the limit.
-    bool waitUntil(std::function<bool(const std::vector<ShortMessage>&)> done,
-                   std::chrono::milliseconds limit = 5s)
-    {
-        std::unique_lock lock(mutex_);
-        return changed_.wait_for(lock, limit, [&] { return done(messages_); });
-    }
-    std::vector<ShortMessage> take()
-    {
-        std::lock_guard lock(mutex_);
-        return std::exchange(messages_, {});
-    }
+    ~Tester() { close(); }
 
-  private:
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::vector<ShortMessage> messages_;
-};
-
-// A second JACK client that plays into the player's virtual port, as a sequencer would, and
-// offers an input for the player's output.
-class Sender
-{
-  public:
-    ~Sender() { disconnect(); }
-
-    // Opens the tester once the player's input is there, and connects to it unless the
-    // player is to connect the tester itself (a chosen input). False when the input did not
-    // appear within the limit.
-    bool connect(std::chrono::milliseconds limit, bool toPlayer = true)
+    // Opens the tester once the player's virtual input is there; false when it did not appear
+    // within the limit.
+    bool open(std::chrono::milliseconds limit)
     {
         for (const auto deadline = Clock::now() + limit; Clock::now() < deadline;)
         {
-            if (client_ == nullptr && open() != 0)
-                disconnect();
-            if (client_ != nullptr && jack_port_by_name(client_, "Sonarello:midi_in") != nullptr &&
-                (!toPlayer ||
-                 jack_connect(client_, jack_port_name(port_), "Sonarello:midi_in") == 0))
+            if (client_ == nullptr &&
+                (client_ = jack_client_open("Tester", JackNoStartServer, nullptr)) != nullptr)
+            {
+                out_ =
+                    jack_port_register(client_, "out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
+                in_ = jack_port_register(client_, "in", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
+                if (out_ == nullptr || in_ == nullptr || jack_activate(client_) != 0)
+                    close();
+            }
+            if (client_ != nullptr && jack_port_by_name(client_, "Sonarello:midi_in") != nullptr)
                 return true;
             std::this_thread::sleep_for(20ms);
         }
         return false;
     }
-    void send(const std::vector<unsigned char>& bytes)
+    // Waits until the player made `count` connections to the tester's output (`in` false) or
+    // input; false when that takes longer than the limit.
+    bool waitForConnections(bool in, int count, std::chrono::milliseconds limit) const
     {
-        std::lock_guard lock(mutex_);
-        pending_.push_back(bytes);
-    }
-    // Waits until `count` outputs are connected to the tester's input port (a new connection
-    // shows from a later period on); false when that takes longer than the limit.
-    bool waitForInputConnections(int count, std::chrono::milliseconds limit) const
-    {
-        for (const auto deadline = Clock::now() + limit; jack_port_connected(in_) != count;)
-        {
+        for (const auto deadline = Clock::now() + limit;
+             jack_port_connected(in ? in_ : out_) != count; std::this_thread::sleep_for(10ms))
             if (Clock::now() > deadline)
                 return false;
-            std::this_thread::sleep_for(10ms);
-        }
         return true;
     }
-    void disconnect()
+    void close()
     {
         if (client_ != nullptr)
             jack_client_close(client_);
         client_ = nullptr;
-        std::lock_guard lock(mutex_);
-        pending_.clear();
     }
 
   private:
-    int open()
-    {
-        client_ = jack_client_open("Tester", JackNoStartServer, nullptr);
-        if (client_ == nullptr)
-            return -1;
-        port_ = jack_port_register(client_, "out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
-        in_ = jack_port_register(client_, "in", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
-        if (port_ == nullptr || in_ == nullptr ||
-            jack_set_process_callback(client_, &Sender::process, this) != 0)
-            return -1;
-        return jack_activate(client_);
-    }
-
-    // JACK thread: a test client, so a lock the test thread holds only briefly will do.
-    static int process(jack_nframes_t frames, void* self) noexcept
-    {
-        auto& sender = *static_cast<Sender*>(self);
-        void* buffer = jack_port_get_buffer(sender.port_, frames);
-        jack_midi_clear_buffer(buffer);
-        std::unique_lock lock(sender.mutex_, std::try_to_lock);
-        if (!lock)
-            return 0;
-        for (const auto& bytes : sender.pending_)
-            jack_midi_event_write(buffer, 0, bytes.data(), bytes.size());
-        sender.pending_.clear();
-        return 0;
-    }
-
-    std::mutex mutex_;
-    std::vector<std::vector<unsigned char>> pending_;
     jack_client_t* client_ = nullptr;
-    jack_port_t* port_ = nullptr;
+    jack_port_t* out_ = nullptr;
     jack_port_t* in_ = nullptr;
 };
 
-class JackMidi : public ::testing::Test
+// What the player's virtual port receives is played end to end (tests/e2e); here the devices a
+// person chooses: the lists, the connections the player makes, and how they come back by
+// themselves, each within a second and with a line on standard error each way, after their
+// client left (a controller unplugged during a show) and after the server itself stopped and
+// started again.
+TEST(JackMidi, ChosenDevicesConnectComeBackAfterTheirClientOrTheServerWentAndClose)
 {
-  protected:
-    void SetUp() override
-    {
-        if (test::JackServer::program().empty())
-            GTEST_SKIP() << "jackd is not installed (Debian package jackd2): JACK MIDI not tested";
-        ASSERT_TRUE(server.start()) << "jackd did not start";
-        service = createMidiService("jack");
-        ASSERT_EQ(service->apiName(), "jack");
-        service->setHandler(received.handler());
-        ASSERT_TRUE(sender.connect(3s)) << "no port Sonarello:midi_in appeared";
-        ASSERT_TRUE(probeUntilHeard(1, 3s)) << "nothing arrived at the virtual port";
-        std::this_thread::sleep_for(50ms);
-        received.take();
-    }
-    void TearDown() override
-    {
-        sender.disconnect();
-        service.reset();
-    }
-
-    // JACK applies a new connection from a later period on: sends controller after controller
-    // until one arrives `copies` times, and returns when that one was sent.
-    std::optional<Clock::time_point> probeUntilHeard(long copies, std::chrono::milliseconds limit)
-    {
-        const auto deadline = Clock::now() + limit;
-        for (int i = 0; Clock::now() < deadline; ++i)
-        {
-            const auto value = static_cast<unsigned char>(i % 128);
-            received.take();
-            const auto sentAt = Clock::now();
-            sender.send({0xB0, 0x77, value});
-            const auto probe = packShortMessage(0xB0, 0x77, value);
-            if (received.waitUntil([&](const auto& m)
-                                   { return std::count(m.begin(), m.end(), probe) >= copies; },
-                                   100ms))
-                return sentAt;
-        }
-        return std::nullopt;
-    }
-
-    // Notes 36.. on and off, paced so that they cross several periods.
-    std::vector<ShortMessage> sendNotes(int count)
-    {
-        std::vector<ShortMessage> sent;
-        for (int i = 0; i < count; ++i)
-        {
-            const auto note = static_cast<unsigned char>(36 + i);
-            const unsigned char status = i % 2 == 0 ? 0x90 : 0x80;
-            sender.send({status, note, 100});
-            sent.push_back(packShortMessage(status, note, 100));
-            if (i % 5 == 4)
-                std::this_thread::sleep_for(3ms);
-        }
-        return sent;
-    }
-
     test::JackServer server{"sonarello-midi-test-" + std::to_string(::getpid()), 128};
-    Received received;
-    std::unique_ptr<MidiService> service;
-    Sender sender;
-};
+    if (test::JackServer::program().empty())
+        GTEST_SKIP() << "jackd is not installed (Debian package jackd2): JACK MIDI not tested";
+    ASSERT_TRUE(server.start()) << "jackd did not start";
+    const auto service = createMidiService("jack");
+    ASSERT_EQ(service->apiName(), "jack");
+    Tester tester;
+    ASSERT_TRUE(tester.open(3s)) << "no port Sonarello:midi_in appeared";
 
-TEST_F(JackMidi, TheVirtualPortDeliversShortMessagesInOrder)
-{
-    sender.send({0xF0, 0x7E, 0x7F, 0x06, 0x01, 0xF7}); // system exclusive: ignored
-    sender.send({0xF8});                               // clock: ignored
-    const auto sent = sendNotes(40);
-    received.waitUntil([&](const auto& m) { return m.size() >= sent.size(); });
-    std::this_thread::sleep_for(100ms);
-    EXPECT_EQ(received.take(), sent);
-}
-
-TEST_F(JackMidi, ChosenPortsConnectAndTheListsLeaveOutThePlayer)
-{
     const auto inputs = service->inputNames();
     const auto outputs = service->outputNames();
     EXPECT_TRUE(std::none_of(inputs.begin(), inputs.end(), isPlayerPort));
     EXPECT_TRUE(std::none_of(outputs.begin(), outputs.end(), isPlayerPort));
-    const auto tester = std::find(inputs.begin(), inputs.end(), "Tester:out");
-    ASSERT_NE(tester, inputs.end());
-
-    // Once chosen, the tester's port is connected to midi_in by the player itself.
-    sender.disconnect();
-    ASSERT_TRUE(sender.connect(3s, false));
-    const PortHandle input = service->openInput(static_cast<int>(tester - inputs.begin()));
+    const auto keys = std::find(inputs.begin(), inputs.end(), "Tester:out");
+    const auto synth = std::find(outputs.begin(), outputs.end(), "Tester:in");
+    ASSERT_NE(keys, inputs.end());
+    ASSERT_NE(synth, outputs.end());
+    const PortHandle input = service->openInput(static_cast<int>(keys - inputs.begin()));
     ASSERT_NE(input, kNoPort);
     ASSERT_EQ(service->startInput(input), kMidiOk);
-    EXPECT_TRUE(probeUntilHeard(1, 3s)) << "the chosen input delivers nothing";
-
-    EXPECT_EQ(service->closeInput(input), kMidiOk);
-    std::this_thread::sleep_for(100ms);
-    received.take();
-    sender.send({0x80, 60, 0});
-    std::this_thread::sleep_for(200ms);
-    EXPECT_EQ(received.take().size(), 0u);
-
-    const auto synth = std::find(outputs.begin(), outputs.end(), "Tester:in");
-    ASSERT_NE(synth, outputs.end());
+    EXPECT_TRUE(tester.waitForConnections(false, 1, 1s)) << "the chosen input is not connected";
     const PortHandle output = service->openOutput(static_cast<int>(synth - outputs.begin()));
     ASSERT_NE(output, kNoPort);
-    EXPECT_TRUE(sender.waitForInputConnections(1, 1s));
-    EXPECT_EQ(service->closeOutput(output), kMidiOk);
-    EXPECT_TRUE(sender.waitForInputConnections(0, 1s));
-}
-
-// The chosen devices come back by themselves, each within a second and with a line on
-// standard error each way: after their client left (a controller unplugged during a show),
-// and after the server itself stopped and started again.
-TEST_F(JackMidi, ChosenDevicesComeBackAfterTheirClientOrTheServerWent)
-{
-    sender.disconnect();
-    ASSERT_TRUE(sender.connect(3s, false));
-    const auto inputs = service->inputNames();
-    const auto outputs = service->outputNames();
-    const auto tester = std::find(inputs.begin(), inputs.end(), "Tester:out");
-    const auto synth = std::find(outputs.begin(), outputs.end(), "Tester:in");
-    ASSERT_NE(tester, inputs.end());
-    ASSERT_NE(synth, outputs.end());
-    const PortHandle input = service->openInput(static_cast<int>(tester - inputs.begin()));
-    ASSERT_EQ(service->startInput(input), kMidiOk);
-    const PortHandle output = service->openOutput(static_cast<int>(synth - outputs.begin()));
-    ASSERT_TRUE(probeUntilHeard(1, 3s));
+    EXPECT_TRUE(tester.waitForConnections(true, 1, 1s)) << "the chosen output is not connected";
 
     for (const bool wholeServer : {false, true})
     {
         ::testing::internal::CaptureStderr();
-        sender.disconnect();
+        tester.close();
         if (wholeServer)
         {
             server.stop();
@@ -324,20 +158,21 @@ TEST_F(JackMidi, ChosenDevicesComeBackAfterTheirClientOrTheServerWent)
         else
             std::this_thread::sleep_for(500ms);
         const auto back = Clock::now();
-        ASSERT_TRUE(sender.connect(3s, false)) << "Sonarello:midi_in did not come back";
-        const auto heard = probeUntilHeard(1, 3s);
-        const bool outputBack = sender.waitForInputConnections(1, 3s);
+        ASSERT_TRUE(tester.open(3s)) << "Sonarello:midi_in did not come back";
+        EXPECT_TRUE(tester.waitForConnections(false, 1, 3s)) << "the chosen input";
+        EXPECT_LE(Clock::now() - back, wholeServer ? 2s : 1s) << "the input came back late";
+        EXPECT_TRUE(tester.waitForConnections(true, 1, 3s)) << "the chosen output";
+        EXPECT_LE(Clock::now() - back, 2s) << "the output came back late";
         std::this_thread::sleep_for(100ms);
         const std::string said = ::testing::internal::GetCapturedStderr();
-        ASSERT_TRUE(heard) << "the chosen input did not come back";
-        EXPECT_LE(*heard - back, wholeServer ? 2s : 1s);
-        EXPECT_TRUE(outputBack);
-        EXPECT_LE(Clock::now() - back, 2s) << "the output came back late";
         EXPECT_NE(said.find("\"Tester:out\" is gone"), std::string::npos) << said;
         EXPECT_NE(said.find("\"Tester:out\" is back"), std::string::npos) << said;
     }
+
     EXPECT_EQ(service->closeInput(input), kMidiOk);
+    EXPECT_TRUE(tester.waitForConnections(false, 0, 1s));
     EXPECT_EQ(service->closeOutput(output), kMidiOk);
+    EXPECT_TRUE(tester.waitForConnections(true, 0, 1s));
 }
 
 } // namespace

@@ -46,7 +46,7 @@ class PulseOutput : public ::testing::Test
   protected:
     void SetUp() override
     {
-        if (test::PulseServer::program().empty() || !std::filesystem::exists("/usr/bin/pactl"))
+        if (test::PulseServer::program().empty())
             GTEST_SKIP() << "pulseaudio and pulseaudio-utils are not installed: the PulseAudio "
                             "output is not tested";
         ASSERT_TRUE(server.start()) << "pulseaudio did not come up";
