@@ -174,6 +174,9 @@ TEST_F(ToolkitTest, ImageFacesLoadOrLeaveTheFaceAlone)
     EXPECT_EQ(missing->image.at(3, 3), gui::kInitialImageColour);
     EXPECT_EQ(missing->image.at(10, 3), rgb(255, 0, 0)); // the needle works on
     EXPECT_EQ(face(24, "   ", 99)->auxValue(kAuxImageOff), 0);
+    const gui::Control* resource = face(25, "checker", 6); // compiled into this test program
+    EXPECT_EQ(resource->image.at(2, 2), rgb(0xE0, 0x20, 0x20));
+    EXPECT_EQ(resource->image.at(17, 7), rgb(0x10, 0xA0, 0x40));
     std::filesystem::current_path(previous);
 }
 

@@ -11,28 +11,24 @@
 namespace sonarello::test
 {
 
-class GuiEnvironment : public ::testing::Environment
-{
-  public:
-    static std::unique_ptr<gui::Application>& application()
-    {
-        static std::unique_ptr<gui::Application> instance;
-        return instance;
-    }
-
-    void TearDown() override { application().reset(); }
-};
-
 inline void ensureGuiApplication()
 {
+    struct Environment : ::testing::Environment
+    {
+        std::unique_ptr<gui::Application> application;
+        void TearDown() override { application.reset(); }
+    };
     static int argc = 1;
     static char name[] = "sonarello-tests";
     static char* argv[] = {name, nullptr};
-    auto& application = GuiEnvironment::application();
-    if (application)
-        return;
-    application = std::make_unique<gui::Application>(argc, argv);
-    ::testing::AddGlobalTestEnvironment(new GuiEnvironment);
+    static const bool created = []
+    {
+        auto* environment = new Environment;
+        environment->application = std::make_unique<gui::Application>(argc, argv);
+        ::testing::AddGlobalTestEnvironment(environment);
+        return true;
+    }();
+    (void)created;
 }
 
 // A fixture's first member, so that windows among the later members find the application.

@@ -1,5 +1,5 @@
-// The window's controls, clicks and lookups, and images loaded from resources. Repaints from
-// other threads are the toolkit's threaded test's.
+// The window's controls, clicks and lookups. Repaints from other threads are the toolkit's
+// threaded test's; images, from files and resources, its image faces'.
 #include "gui_application.h"
 #include "platform/gui/window.h"
 
@@ -81,32 +81,15 @@ TEST_F(WindowTest, LeftPressOnNotifyControlSendsItsIdAsCommand)
     EXPECT_TRUE(pointerOverSilent);
 }
 
-TEST_F(WindowTest, ControlsKeepPlaceImageAndAuxiliaryValuesAndTheLastIdWins)
+TEST_F(WindowTest, ControlsKeepTheirPlaceAndTheLastIdWins)
 {
-    Control& c = window.createControl(5, 12, 34, 30, 16, true);
-    EXPECT_EQ(c.image.at(0, 0), kInitialImageColour);
-    c.setAuxValue(8, 99);
-    c.setAuxValue(0, 5); // outside the eight values: ignored
-    c.setAuxValue(9, 5);
-    EXPECT_EQ(c.auxValue(8), 99);
-    EXPECT_EQ(c.auxValue(0) + c.auxValue(9), 0);
+    window.createControl(5, 12, 34, 30, 16, true);
     ASSERT_NE(widgetOf(5), nullptr);
     EXPECT_EQ(widgetOf(5)->geometry(), QRect(12, 34, 30, 16));
 
     Control& right = window.createControl(5, 504, 32, 50, 16, true);
     EXPECT_EQ(window.findControl(5), &right);
     EXPECT_EQ(window.findControl(6), nullptr);
-}
-
-// Files are loaded through the toolkit's image faces (toolkit_test); resources here.
-TEST(ImageFiles, ResourcesLoadAtTheAskedSize)
-{
-    test::ensureGuiApplication();
-    const auto resource = loadImage("checker", 4, 4); // compiled into this test program
-    ASSERT_TRUE(resource);
-    EXPECT_EQ(resource->at(0, 0), rgb(0xE0, 0x20, 0x20));
-    EXPECT_EQ(resource->at(3, 3), rgb(0x10, 0xA0, 0x40));
-    EXPECT_FALSE(loadImage("no-such-resource", 8, 8));
 }
 
 } // namespace
