@@ -36,16 +36,13 @@ TEST(Colours, NamesResolveWithTheirDarkening)
         Colour expected;
     } cases[] = {
         {"#80FF00", 0, rgb(128, 255, 0)},
-        {"#80FF00", 100, rgb(28, 155, 0)},
         {"#80ff00", 200, rgb(0, 55, 0)},
         {"#FF0000 and more", 0, rgb(255, 0, 0)},
         {" #FF0000", 0, rgb(0, 0, 0)},
         {"#FF", 0, rgb(255, 0, 0)},
         {"#102030", -300, rgb(255, 255, 255)},
         {"#GG8040", 0, rgb(0, 128, 64)},
-        {"", 0, rgb(0, 0, 0)},
         {"  ROSSO ", 0, rgb(255, 155, 155)},
-        {"rosso", 200, rgb(55, 0, 0)},
         {"verde", 55, rgb(100, 200, 100)},
         {"oro", 0, rgb(255, 255, 155)},
         {"grigio", 128, rgb(127, 127, 127)},
@@ -76,7 +73,6 @@ TEST(Colours, PalettesGiveTheLampAndMeterGradients)
         {"", 13, -5, 100, rgb(0, 135, 0)},
         {"rosso", 13, 0, 100, rgb(200, 0, 0)},
         {"ROSSO", 13, -5, 100, rgb(135, 0, 0)},
-        {" rosso", 13, 0, 100, rgb(0, 0, 0)},
         {"giallo", 13, 0, 100, rgb(0, 0, 0)},
         {"blu-scuro", 2, 10, 50, rgb(20, 20, 120)},
         {"rosso-arancio", 2, 10, 5, rgb(50, 60, 20)},
@@ -167,10 +163,6 @@ const PixelCase kPixelCases[] = {
       {5, 9, grey(128)}, {10, 5, grey(0)}, {5, 8, grey(0)}, {5, 5, kPaper}}},
     {"single-colour bevel", 10, 8, [](gui::Canvas& c) { drawBevel(c, 1, "grigio", false); },
      {{kWholeRow, 0, grey(0)}, {kWholeRow, 7, grey(0)}, {9, 4, grey(0)}, {1, 1, kPaper}}},
-    {"bevels of no width", 10, 8, [](gui::Canvas& c) {
-         for (bool twoTone : {false, true})
-             for (int width : {0, -3}) drawBevel(c, width, "grigio", twoTone); },
-     {}, {{kPaper, 80}}},
     {"horizontal cylinder, even height", 30, 20,
      [](gui::Canvas& c) { fillFace(c, 0, "grigio", face::kHorizontalCylinder, nullptr); },
      {{kWholeRow, 0, grey(242)}, {kWholeRow, 19, grey(242)}, {kWholeRow, 9, grey(128)},
@@ -187,9 +179,6 @@ const PixelCase kPixelCases[] = {
      {{0, 0, rgb(0, 45, 0)}, {39, 0, rgb(0, 45, 0)}, {1, 1, rgb(30, 75, 30)},
       {0, 19, rgb(0, 45, 0)}, {2, 2, rgb(60, 105, 60)}, {39, 19, rgb(60, 105, 60)}},
      {{kPaper, 0}}},
-    {"unknown face modes paint nothing", 20, 16, [](gui::Canvas& c) {
-         for (int mode : {-1, 7, 1000}) fillFace(c, 0, "grigio", mode, nullptr); },
-     {}, {{kPaper, 320}}},
     {"image face is stretched inside the margin", 20, 10, [](gui::Canvas& c) {
          const gui::Image picture(20, 10, rgb(1, 2, 3));
          fillFace(c, 2, "", face::kImage, &picture); },
@@ -219,23 +208,26 @@ const PixelCase kPixelCases[] = {
     {"vertical segmented meter", 10, 100,
      [](gui::Canvas& c) { drawIndicator(c, "ver_vmeter", 0, 100, 10, ""); },
      {{5, 99, rgb(0, 0, 255)}, {5, 1, kInked}}},
-    {"meters without segments draw nothing", 40, 40, [](gui::Canvas& c) {
-         for (std::string_view style : {"ori_vmeter", "ver_vmeter"})
-             for (int divisions : {0, -3}) drawIndicator(c, style, 0, 50, divisions, ""); },
-     {}, {{kPaper, 1600}}},
-    {"unknown styles draw nothing", 40, 16, [](gui::Canvas& c) {
-         for (std::string_view style : {"ORI_AGO", "ori_ago ", "nessuno", ""}) {
-             drawIndicator(c, style, 0, 50, 4, "");
-             drawTicks(c, style, 0, 4); } },
-     {}, {{kPaper, 640}}},
     {"ticks divide the inner width", 40, 20,
      [](gui::Canvas& c) { drawTicks(c, "ori_blurosso", 0, 4); },
      {{10, 19, kTick}, {20, 16, kTick}, {30, 19, kTick}, {10, 15, kPaper}, {30, 15, kPaper}},
      {{kTick, 12}}},
     {"ticks divide the inner height", 20, 40, [](gui::Canvas& c) { drawTicks(c, "ver_ago", 0, 4); },
      {{1, 10, kTick}, {4, 10, kTick}, {5, 10, kPaper}}, {{kTick, 12}}},
-    {"meters have no ticks", 40, 20, [](gui::Canvas& c) { drawTicks(c, "ori_vmeter", 0, 4); },
-     {}, {{kTick, 0}}},
+    {"no-width bevels, unknown faces and styles, meters without segments or ticks draw nothing",
+     40, 16, [](gui::Canvas& c) {
+         for (int width : {0, -3}) {
+             drawBevel(c, width, "grigio", false);
+             drawBevel(c, width, "grigio", true); }
+         for (int mode : {-1, 7, 1000}) fillFace(c, 0, "grigio", mode, nullptr);
+         for (std::string_view style : {"ORI_AGO", "ori_ago ", "nessuno", ""}) {
+             drawIndicator(c, style, 0, 50, 4, "");
+             drawTicks(c, style, 0, 4); }
+         for (int divisions : {0, -3}) {
+             drawIndicator(c, "ori_vmeter", 0, 50, divisions, "");
+             drawIndicator(c, "ver_vmeter", 0, 50, divisions, ""); }
+         drawTicks(c, "ori_vmeter", 0, 4); },
+     {}, {{kPaper, 640}}},
 };
 // clang-format on
 
@@ -319,7 +311,6 @@ TEST(Drawing, CaptionsArePlacedByTheirMeasuredExtent)
     const int whole = canvas.textExtent("[>]OK").width;
     const int prefix = canvas.textExtent("[>]").width;
     ASSERT_GT(ok, 0);
-    EXPECT_EQ(canvas.textExtent("OKOK").width, 2 * ok);
     EXPECT_LE(canvas.lineHeight(), 14); // 7 points at 96 dpi: a small face
     EXPECT_GT(canvas.textExtent("Velocità").width, canvas.textExtent("Velocit").width);
 
