@@ -1,6 +1,6 @@
 // The real program as a person uses it, on a real X display with real clicks: what was
-// seen (a screenshot), what was heard (recorded through the wav: output), the settings file
-// and the catalogue it leaves.
+// seen (a screenshot), what was heard (recorded through the wav: output) and the settings file
+// it leaves. The catalogue's lines are catalogue_test's.
 #include "support/process.h"
 #include "support/sound_files.h"
 #include "support/temp_folder.h"
@@ -108,12 +108,6 @@ TEST(Person, PlaysTwoRowsChangesVolumeStepsAFileAndCloses)
     const int volume = std::stoi(settings.substr(25));
     EXPECT_GT(volume, 5);
     EXPECT_LT(volume, 90);
-
-    const std::string list = test::readWholeFile(folder.file("lista mp3.txt"));
-    EXPECT_TRUE(list.starts_with("Dormelto: 3 files. *" + folder.path().string() +
-                                 "/*\r\n001 a 441 (1411 kbps, "))
-        << list;
-    EXPECT_NE(list.find("\r\n003 c 1323 ("), std::string::npos) << list;
 }
 
 } // namespace

@@ -22,11 +22,9 @@ TEST_F(Startup, EndsWithItsMessageWithoutAnEngineOrAFile)
     EXPECT_EQ(run({"--audio=null"}), kExitNoSoundEngine);
     EXPECT_FALSE(std::filesystem::exists(folder.file("lista mp3.txt")));
     makeEngine = realEngine;
-    EXPECT_EQ(run({"--audio=null"}), kExitNoAudioFile);
     // The engine creates the file it records into before the folder is scanned: no track.
     EXPECT_EQ(run({"--audio=wav:./take.wav"}), kExitNoAudioFile);
     EXPECT_EQ(messages, (std::vector<std::string>{"FSOUND_Init fallimento! Errore!",
-                                                  "Non ci sono mp3 o wav! fine...",
                                                   "Non ci sono mp3 o wav! fine..."}));
     EXPECT_EQ(list(), "Dormelto: 0 files. *" + folder.path().string() + "/*\r\n");
 }
@@ -38,7 +36,6 @@ TEST_F(Startup, BuildsTheGridFromSettingsAndSavesThemOnClose)
                                                       "riga=9,velo=1\n";
     int rows = 0;
     std::map<int, std::string> captions; // by control id
-    std::map<int, int> left;             // x of the cell
     float volume = 0;
     run({"--audio=null", "tone", "2.wav"},
         [&](Program& program)
@@ -49,8 +46,6 @@ TEST_F(Startup, BuildsTheGridFromSettingsAndSavesThemOnClose)
                 captions[id] =
                     program.toolkit->controls[static_cast<std::size_t>(id)].caption.stored.substr(
                         0, 24);
-            for (int id : {kLoopBase + 2, kLoopBase + 3, kSpeedBase + 3})
-                left[id] = program.window->findControl(id)->x;
             volume = program.toolkit->controls[kVolumeBase + 2].value;
         });
     EXPECT_TRUE(messages.empty());
@@ -63,10 +58,6 @@ TEST_F(Startup, BuildsTheGridFromSettingsAndSavesThemOnClose)
     EXPECT_EQ(captions[kVolumeBase + 1].substr(0, 3), "100");
     EXPECT_EQ(captions[kVolumeBase + 2].substr(0, 3), " 50");
     EXPECT_NEAR(volume, 49.8f, 0.01f);
-    // Two rows fill the left block.
-    EXPECT_EQ(left[kLoopBase + 2], 45);
-    EXPECT_EQ(left[kLoopBase + 3], 545);
-    EXPECT_EQ(left[kSpeedBase + 3], 427 + 500);
     EXPECT_EQ(settings(), "riga=  1 ,velo= 50 ,vol= 255 ,loop= 1 ,file= 1 \r\n"
                           "riga=  2 ,velo= 80 ,vol= 127 ,loop= 2 ,file= 4 \r\n"
                           "riga=  3 ,velo= 50 ,vol= 255 ,loop= 1 ,file= 3 \r\n"
