@@ -46,6 +46,7 @@ constexpr auto kProgressEvery = std::chrono::seconds(10);
 constexpr double kToleranceMs = 40.0; // a few periods of scheduling noise
 constexpr double kAllowedGrowth = 0.10;
 constexpr auto kServerSettles = std::chrono::seconds(3);
+constexpr auto kRowsCatchUp = milliseconds(250); // two ticks of the rows' timer
 
 // The output the rows play through: null, or another in SOAK_AUDIO (e.g. pulse).
 std::string outputName()
@@ -159,6 +160,8 @@ class Soak
             {
                 flood();
                 nextFlood += kFloodEvery;
+                // A row that found every voice busy in the flood starts at the next tick.
+                std::this_thread::sleep_for(kRowsCatchUp);
                 sample(previous_); // restarted rows: the next check starts from here
                 nextCheck = Clock::now() + kCheckEvery;
             }
