@@ -38,9 +38,6 @@ class Output
     virtual int sampleRate() const = 0;
     // False once the device or its server went away.
     virtual bool running() = 0;
-    // How long a block rendered now waits before it is heard, as the server reports it;
-    // 0 where it is not known.
-    virtual double latencyMs() { return 0.0; }
     // Periods the device ran out of sound since the output opened.
     virtual unsigned underruns() const { return 0; }
 };

@@ -85,16 +85,6 @@ class PulseOutput final : public Output
     int sampleRate() const override { return rate_; }
     bool running() override { return !failed_.load(std::memory_order_relaxed); }
 
-    double latencyMs() override
-    {
-        pa_usec_t usec = 0;
-        int negative = 0;
-        pa_threaded_mainloop_lock(loop_.get());
-        const bool known = pa_stream_get_latency(stream_.get(), &usec, &negative) == 0;
-        pa_threaded_mainloop_unlock(loop_.get());
-        return known && !negative ? static_cast<double>(usec) / 1000.0 : 0.0;
-    }
-
     unsigned underruns() const override { return underruns_.load(std::memory_order_relaxed); }
 
   private:
