@@ -3,10 +3,11 @@
 tests/e2e/jack_tester.py; run by tests/e2e/jack_player.sh and pipewire_player.sh for
 scripts/latency.
 
-  jack_latency.py latency N [CLIENT]
-                           N notes at random offsets within the period, sent to CLIENT
-                           (Sonarello, or a synth such as midisine): note-to-sound latency
-                           in frames, min / median / max
+  jack_latency.py latency N
+                           N notes at random offsets within the period, sent to the player,
+                           then to jack_midisine (the floor, a synth that answers each note
+                           at its own frame): note-to-sound latency in frames, min / median
+                           / max
   jack_latency.py sequenced SECONDS
                            jack_midiseq plays a note every 50 ms into Sonarello:midi_in and
                            into jack_midisine (the floor) at once; every note of the floor
@@ -15,6 +16,8 @@ scripts/latency.
 """
 import os
 import random
+import shutil
+import subprocess
 import sys
 import time
 
@@ -114,15 +117,34 @@ def sequenced(tester, seconds):
         sys.exit(f"{lost} notes lost, {len(floor)} heard from the floor")
 
 
-def main():
-    if sys.argv[1] == "sequenced":
-        sequenced(Tester(), float(sys.argv[2]))
-        return
-    tester = Tester(sys.argv[3] if len(sys.argv) > 3 else "Sonarello")
+def started(*argv):
+    """A JACK example client, quiet, given a second to come up."""
+    process = subprocess.Popen(argv, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    time.sleep(1)
+    return process
+
+
+def measured(count, target):
+    tester = Tester(target)
     tester.connect()
-    latency(tester, int(sys.argv[2]) if len(sys.argv) > 2 else 50)
+    latency(tester, count)
     tester.sender.deactivate()
     tester.recorder.deactivate()
+
+
+def main():
+    if sys.argv[1] == "sequenced":
+        # a note 36 every 2400 frames (50 ms), held 1200 frames, to the player and the floor
+        helpers = [started("jack_midiseq", "seq", "2400", "0", "36", "1200"), started("jack_midisine")]
+        sequenced(Tester(), float(sys.argv[2]) if len(sys.argv) > 2 else 600)
+    else:
+        count = int(sys.argv[2]) if len(sys.argv) > 2 else 50
+        measured(count, "Sonarello")
+        helpers = [started("jack_midisine")] if shutil.which("jack_midisine") else []
+        if helpers:
+            measured(count, "midisine")
+    for helper in helpers:
+        helper.kill()
 
 
 main()

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Runs the real player headless on a JACK server of its own (the dummy driver: no sound
 # card), with JACK MIDI, in a folder of three tones (row 3 at volume 127), and hands it to
-# jack_tester.py. Usage: jack_player.sh SONARELLO SOUNDGEN check | latency [NOTES] | restart
-# (restart: the server is stopped and started again while a row plays; latency also measures
-# jack_midisine, a synth that answers each note at its own frame, as the floor). PERIOD sets
-# the server's period (default 128 frames).
+# jack_tester.py. Usage: jack_player.sh SONARELLO SOUNDGEN check | restart | latency [NOTES]
+# | sequenced [SECONDS]. check and restart start the tester first, so the player takes its
+# ports as its MIDI devices; restart then takes the tester away and back while a row plays,
+# and stops and starts the server. latency and sequenced are bench/jack/jack_latency.py's.
+# PERIOD sets the server's period (default 128 frames).
 set -euo pipefail
 sonarello=$(realpath "$1") soundgen=$(realpath "$2")
 shift 2
@@ -43,39 +44,40 @@ mkdir "$work/tones"
 "$soundgen" --sine 660 4 44100 "$work/tones/2 E660.wav"
 "$soundgen" --sine 880 4 48000 "$work/tones/3 A880.mp3"
 printf 'riga=3,velo=50,vol=127,loop=1,file=3\n' >"$work/tones/impostazioni.ini"
-(cd "$work/tones" && exec "$sonarello" --headless --audio=jack:noconnect --midi=jack) >"$work/player.log" 2>&1 &
-player=$!
+startPlayer() {
+    (cd "$work/tones" && exec "$sonarello" --headless --audio=jack:noconnect --midi=jack) >"$work/player.log" 2>&1 &
+    player=$!
+}
 tester() {
     local script=$here/jack_tester.py
     [[ "$1" == latency || "$1" == sequenced ]] && script=$here/../../bench/jack/jack_latency.py
     /usr/bin/python3 "$script" "$@" || { echo "--- player:"; cat "$work/player.log"; exit 1; }
 }
-if [[ "$1" == restart ]]; then
-    tester before
+# The tester's ports come up before the player looks for MIDI devices.
+testerFirst() {
+    TESTER_READY=$work/ready tester "$1" &
+    local first=$!
+    for _ in $(seq 100); do [[ -e $work/ready ]] && break; sleep 0.1; done
+    startPlayer
+    wait $first
+}
+alive() { kill -0 "$player" || { echo "the player died$1"; cat "$work/player.log"; exit 1; }; }
+case "$1" in
+check) testerFirst check ;;
+restart)
+    testerFirst before
+    sleep 0.5
+    TESTER_READY=$work/ready tester again
     kill -TERM "$jackd"
     wait "$jackd" 2>/dev/null || true
     sleep 1
-    kill -0 "$player" || { echo "the player died with the server"; cat "$work/player.log"; exit 1; }
+    alive " with the server"
     startServer
-    tester after
-    kill -0 "$player" || { echo "the player died"; exit 1; }
-elif [[ "$1" == sequenced ]]; then
-    # a note 36 every 2400 frames (50 ms), held 1200 frames, to the player and the floor
-    jack_midiseq seq 2400 0 36 1200 >/dev/null 2>&1 &
-    sequencer=$!
-    jack_midisine >/dev/null 2>&1 &
-    synth=$!
-    sleep 1
-    tester sequenced "${2:-600}"
-    kill "$sequencer" "$synth"
-elif [[ "$1" == latency ]]; then
-    tester latency "${2:-50}" Sonarello
-    if command -v jack_midisine >/dev/null; then
-        jack_midisine >/dev/null 2>&1 &
-        synth=$!
-        tester latency "${2:-50}" midisine
-        kill "$synth"
-    fi
-else
-    tester "$@"
-fi
+    TESTER_READY=$work/ready tester after
+    alive ""
+    [[ $(grep -c '"sonarello-tester-notes:notes" is back' "$work/player.log") -eq 2 ]] ||
+        { echo "the player did not say twice that the device came back"; cat "$work/player.log"; exit 1; } ;;
+*)
+    startPlayer
+    tester "$@" ;;
+esac

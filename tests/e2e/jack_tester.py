@@ -1,13 +1,21 @@
 #!/usr/bin/python3
 """Plays the running player from a JACK MIDI port and records its JACK outputs, with two
-clients (a sender and a recorder), as a controller and a mixing desk would.
+clients (a sender and a recorder), as a controller with a synthesizer beside it and a mixing
+desk would.
 
   jack_tester.py check     notes start, stop and mix rows in order, volumes hold
-  jack_tester.py before    before a server restart: the player's ports, note 36 starts row 1
-  jack_tester.py after     after it: the same ports, row 1 sounds again, a new note plays row 2
+  jack_tester.py before    before the tester leaves: the player's ports, note 36 starts row 1
+  jack_tester.py again     the tester is back while row 1 plays: a new note plays row 2
+  jack_tester.py after     after a server restart: the same ports, row 1 sounds again, note
+                           37 plays row 2 beside it
 
-Exits 1 on a fault. bench/jack/jack_latency.py measures note-to-sound latency with its clients.
+With TESTER_READY set, the tester is there before the player: it names that file once its
+ports are up, and the player must take them as its MIDI input and output by itself, and
+take them again when they come back (within a second; two after a server restart).
+Without it the tester connects itself. Exits 1 on a fault. bench/jack/jack_latency.py
+measures note-to-sound latency with its clients.
 """
+import os
 import sys
 import threading
 import time
@@ -25,6 +33,7 @@ class Tester:
         self.sender = jack.Client("sonarello-tester-notes", no_start_server=True)
         self.recorder = jack.Client("sonarello-tester-ears", no_start_server=True)
         self.out = self.sender.midi_outports.register("notes")
+        self.synth = self.sender.midi_inports.register("synth")
         self.ins = [self.recorder.inports.register(f"in_{i}") for i in (1, 2)]
         self.pending = []  # (frame, bytes), in order
         self.lock = threading.Lock()
@@ -50,6 +59,9 @@ class Tester:
     def connect(self, wait=10.0):
         self.sender.activate()
         self.recorder.activate()
+        ready = os.environ.get("TESTER_READY")
+        if ready:
+            open(ready, "w").close()
         start = time.monotonic()
         while time.monotonic() - start < wait:
             audio = self.recorder.get_ports(self.target + ":", is_audio=True, is_output=True)
@@ -57,13 +69,29 @@ class Tester:
             if audio and midi:
                 for port, ear in zip(audio, self.ins):
                     self.recorder.connect(port, ear)
-                if self.out.name not in [p.name for p in self.sender.get_all_connections(midi[0])]:
-                    # the player may have taken the sender as its first MIDI input already
+                if ready:
+                    self.expect_player_connects(midi[0], time.monotonic() - start)
+                else:
                     self.sender.connect(self.out, midi[0])
                 time.sleep(0.3)
                 return
             time.sleep(0.05)
         sys.exit("the player's JACK ports did not appear")
+
+    def expect_player_connects(self, midi_in, waited):
+        """The player connects the tester's ports, chosen by name, within a second of their
+        return, or two when its own ports had to come back too."""
+        limit = 1.0 if waited < 0.1 else 2.0
+        start = time.monotonic()
+        while time.monotonic() - start < 5:
+            if self.out.is_connected_to(midi_in) and self.synth.connections:
+                took = time.monotonic() - start
+                print(f"the player connected the tester's MIDI ports in {took:.2f} s")
+                if took > limit:
+                    self.faults.append(f"the MIDI ports took {took:.2f} s to come back")
+                return
+            time.sleep(0.02)
+        self.faults.append("the player did not connect the tester's MIDI ports")
 
     def now(self):
         return self.sender.frame_time
@@ -136,6 +164,13 @@ def before_restart(t):
     t.expect("note 36 starts row 1", 1.0, {440: 0.5})
 
 
+def again(t):
+    t.expect("row 1 plays on", 0.5, {440: 0.5})
+    t.send(NOTE_ON, 37, 100)
+    t.expect("note 37 plays row 2 beside it", 1.0, {440: 0.5, 660: 0.5})
+    t.send(NOTE_OFF, 37, 0)
+
+
 def after_restart(t):
     time.sleep(0.5)  # the ports are back; let a few periods pass through the new connections
     t.expect_player_ports()
@@ -147,7 +182,7 @@ def after_restart(t):
 if __name__ == "__main__":
     tester = Tester()
     tester.connect()
-    {"check": check, "before": before_restart, "after": after_restart}[sys.argv[1]](tester)
+    {"check": check, "before": before_restart, "again": again, "after": after_restart}[sys.argv[1]](tester)
     tester.sender.deactivate()
     tester.recorder.deactivate()
     if tester.faults:
