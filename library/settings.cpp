@@ -6,8 +6,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <fcntl.h>
-#include <fstream>
-#include <sstream>
 #include <unistd.h>
 
 namespace sonarello
@@ -66,14 +64,6 @@ std::string printedNumber(std::int64_t n)
     return text::numberText(n) + " ";
 }
 
-std::string readFile(const std::string& fileName)
-{
-    std::ifstream in(fileName, std::ios::binary);
-    std::ostringstream contents;
-    contents << in.rdbuf();
-    return contents.str();
-}
-
 } // namespace
 
 double valueAfterKey(std::string_view line, std::string_view key)
@@ -116,7 +106,7 @@ Settings loadSettings(const std::string& fileName, int rowCount)
         fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd >= 0)
         ::close(fd);
-    return parseSettings(fd >= 0 ? readFile(fileName) : std::string(), rowCount);
+    return parseSettings(fd >= 0 ? os::readWholeFile(fileName) : std::string(), rowCount);
 }
 
 std::string formatSettings(const Settings& settings)

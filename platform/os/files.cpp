@@ -9,7 +9,9 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
+#include <fstream>
 #include <memory>
+#include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -69,6 +71,14 @@ std::vector<std::string> findFiles(const std::string& folder, std::string_view e
     }
     std::sort(names.begin(), names.end());
     return names;
+}
+
+std::string readWholeFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream contents;
+    contents << in.rdbuf();
+    return contents.str();
 }
 
 bool replaceFile(const std::string& path, std::string_view contents)

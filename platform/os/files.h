@@ -16,6 +16,9 @@ std::string workingFolder();
 // without regard to ASCII letter case, in byte order of their names.
 std::vector<std::string> findFiles(const std::string& folder, std::string_view extension);
 
+// The file's bytes, empty when it cannot be read.
+std::string readWholeFile(const std::string& path);
+
 // Writes `contents` to a temporary file beside `path`, flushes it to disk and renames it
 // into place, so `path` always holds either its old or its new contents, whole. False
 // (with the old file untouched) when any step fails. The new file keeps the permission

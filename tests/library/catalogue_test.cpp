@@ -1,4 +1,5 @@
 #include "library/catalogue.h"
+#include "platform/os/files.h"
 #include "platform/sound/audio_engine.h"
 #include "soundgen.h"
 #include "support/temp_folder.h"
@@ -52,7 +53,7 @@ class CatalogueScan : public ::testing::Test
     {
         std::ofstream(folder.file(name), std::ios::binary) << contents;
     }
-    std::string listFile() const { return test::readWholeFile(folder.file("lista mp3.txt")); }
+    std::string listFile() const { return os::readWholeFile(folder.file("lista mp3.txt")); }
 };
 
 TEST_F(CatalogueScan, SortsAcrossBothKindsIgnoringCaseAndWritesTheListByteForByte)

@@ -2,6 +2,7 @@
 // versions in turn and is killed (SIGKILL) a thousand times; after each kill the file holds
 // one version whole, and at most one temporary file is left beside it.
 #include "library/settings.h"
+#include "platform/os/files.h"
 #include "support/temp_folder.h"
 
 #include <gtest/gtest.h>
@@ -72,7 +73,7 @@ TEST(SettingsFile, KilledWhileSavingHoldsTheOldOrTheNewVersionWhole)
         int status = 0;
         ASSERT_EQ(::waitpid(child, &status, 0), child);
 
-        const std::string now = test::readWholeFile(path);
+        const std::string now = os::readWholeFile(path);
         ASSERT_TRUE(now == texts[0] || now == texts[1])
             << "after kill " << kill << " the file holds " << now.size() << " bytes";
         ++seen[now == texts[0] ? 0 : 1];

@@ -1,4 +1,5 @@
 #include "library/settings.h"
+#include "platform/os/files.h"
 #include "support/temp_folder.h"
 
 #include <csignal>
@@ -122,7 +123,7 @@ TEST_F(SettingsFileOnDisk, FullDiskKeepsTheOldFileWhole)
     ::setrlimit(RLIMIT_FSIZE, &previous);
     std::signal(SIGXFSZ, handler);
     EXPECT_FALSE(saved);
-    EXPECT_EQ(test::readWholeFile(path), "riga=1,velo=7\r\n");
+    EXPECT_EQ(os::readWholeFile(path), "riga=1,velo=7\r\n");
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path()), {}), 1)
         << "no temporary file left";
 }
@@ -136,11 +137,11 @@ TEST_F(SettingsFileOnDisk, ReadOnlyFileStaysAndAReplacedFileKeepsItsPermissions)
     const auto readOnly = fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read;
     fs::permissions(path, readOnly);
     EXPECT_FALSE(saveSettings(path, s));
-    EXPECT_EQ(test::readWholeFile(path), "riga=1,velo=7\r\n");
+    EXPECT_EQ(os::readWholeFile(path), "riga=1,velo=7\r\n");
     EXPECT_EQ(fs::status(path).permissions(), readOnly);
 
     fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write);
     ASSERT_TRUE(saveSettings(path, s));
-    EXPECT_EQ(test::readWholeFile(path), formatSettings(s));
+    EXPECT_EQ(os::readWholeFile(path), formatSettings(s));
     EXPECT_EQ(fs::status(path).permissions(), fs::perms::owner_read | fs::perms::owner_write);
 }

@@ -18,10 +18,7 @@ void PlayerFixture::makePlayer(int files, int rows)
         char name[32];
         std::snprintf(name, sizeof name, "tone %02d.wav", i);
         const int rate = i == 3 ? 48000 : 44100;
-        soundgen::writeSound(
-            folder.file(name),
-            {soundgen::Sound::Sine, 220.0 * i, 0.5 * (1 + (i - 1) % 4), rate, 2, 0.5f},
-            soundgen::Container::Wav16);
+        writeSine(folder.file(name), 220.0 * i, 0.5 * (1 + (i - 1) % 4), rate);
     }
     manual = sound::createManualEngine(44100);
     scanCatalogue(catalogue, folder.path().string() + "/", engine());

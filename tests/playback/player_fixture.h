@@ -6,7 +6,7 @@
 #include "platform/sound/audio_engine.h"
 #include "playback/event_handler.h"
 #include "playback/rows.h"
-#include "soundgen.h"
+#include "support/sound_files.h"
 #include "support/temp_folder.h"
 
 #include <gtest/gtest.h>

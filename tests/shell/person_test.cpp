@@ -1,6 +1,7 @@
 // The real program as a person uses it, on a real X display with real clicks: what was
 // seen (a screenshot), what was heard (recorded through the wav: output) and the settings file
 // it leaves. The catalogue's lines are catalogue_test's.
+#include "platform/os/files.h"
 #include "support/process.h"
 #include "support/sound_files.h"
 #include "support/temp_folder.h"
@@ -43,14 +44,10 @@ TEST(Person, PlaysTwoRowsChangesVolumeStepsAFileAndCloses)
             "(command -v xvfb-run && command -v xdotool && command -v import) >/dev/null") != 0)
         GTEST_SKIP() << "xvfb-run, xdotool or ImageMagick missing";
     test::TempFolder folder;
-    namespace sg = soundgen;
-    ASSERT_TRUE(sg::writeSound(folder.file("a 441.wav"),
-                               {sg::Sound::Sine, 441, 2.0, 44100, 2, 0.5f}, sg::Container::Wav16));
-    ASSERT_TRUE(sg::writeSound(folder.file("b 882.wav"),
-                               {sg::Sound::Sine, 882, 2.0, 44100, 2, 0.5f}, sg::Container::Wav16));
-    ASSERT_TRUE(sg::writeSound(folder.file("c 1323.mp3"),
-                               {sg::Sound::Sine, 1323, 2.0, 44100, 2, 0.5f},
-                               sg::Container::Mp3Cbr));
+    ASSERT_TRUE(test::writeSine(folder.file("a 441.wav"), 441, 2.0, 44100));
+    ASSERT_TRUE(test::writeSine(folder.file("b 882.wav"), 882, 2.0, 44100));
+    ASSERT_TRUE(test::writeSine(folder.file("c 1323.mp3"), 1323, 2.0, 44100, 0.5f,
+                                soundgen::Container::Mp3Cbr));
     test::TempFolder elsewhere; // a recording in the folder would become a row of its own
     const std::string recording = elsewhere.file("heard.wav");
     const std::string screenshot = elsewhere.file("window.png");
@@ -99,7 +96,7 @@ TEST(Person, PlaysTwoRowsChangesVolumeStepsAFileAndCloses)
     EXPECT_LT(soft, windows.size()) << "row 1 after its volume was dragged down";
     EXPECT_LT(both, windows.size()) << "row 2 started by the right button";
 
-    const std::string settings = test::readWholeFile(folder.file("impostazioni.ini"));
+    const std::string settings = os::readWholeFile(folder.file("impostazioni.ini"));
     const auto lines = settings.find("\r\nriga=  2 ");
     ASSERT_NE(lines, std::string::npos) << settings;
     EXPECT_TRUE(settings.starts_with("riga=  1 ,velo= 50 ,vol= ")) << settings;

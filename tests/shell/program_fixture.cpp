@@ -46,9 +46,7 @@ void ProgramTest::writeTones(int count, double hertz, double seconds, const char
 {
     for (int i = 1; i <= count; ++i)
         ASSERT_TRUE(
-            soundgen::writeSound(folder.file(prefix + std::to_string(i) + ".wav"),
-                                 {soundgen::Sound::Sine, hertz * i, seconds, 44100, 2, 0.5f},
-                                 soundgen::Container::Wav16));
+            writeSine(folder.file(prefix + std::to_string(i) + ".wav"), hertz * i, seconds, 44100));
 }
 
 } // namespace sonarello::test

@@ -6,7 +6,7 @@
 #include "platform/gui/gui_application.h"
 #include "platform/midi/loopback_midi_service.h"
 #include "shell/startup.h"
-#include "soundgen.h"
+#include "support/sound_files.h"
 #include "support/temp_folder.h"
 
 #include <filesystem>

@@ -1,5 +1,6 @@
 // The real sonarello program as a child process, for what needs a process: its exit codes,
 // the single-instance lock, SIGTERM.
+#include "platform/os/files.h"
 #include "soundgen.h"
 #include "support/process.h"
 #include "support/temp_folder.h"
@@ -70,7 +71,7 @@ TEST(Program, TerminationSavesTheSettings)
                          folder.path().string(), {{"XDG_RUNTIME_DIR", folder.path().string()}},
                          std::chrono::seconds(30), std::chrono::seconds(2));
     EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(test::readWholeFile(folder.file("impostazioni.ini")),
+    EXPECT_EQ(os::readWholeFile(folder.file("impostazioni.ini")),
               "riga=  1 ,velo= 50 ,vol= 255 ,loop= 1 ,file= 1 \r\n");
 }
 

@@ -1,5 +1,6 @@
 // Start-up and shutdown in this process: the catalogue and settings files the player leaves,
 // the grid it builds from them, and its messages. The catalogue's lines are catalogue_test's.
+#include "platform/os/files.h"
 #include "program_fixture.h"
 
 #include <algorithm>
@@ -11,8 +12,8 @@ using namespace sonarello;
 class Startup : public test::ProgramTest
 {
   protected:
-    std::string list() { return test::readWholeFile(folder.file("lista mp3.txt")); }
-    std::string settings() { return test::readWholeFile(folder.file("impostazioni.ini")); }
+    std::string list() { return os::readWholeFile(folder.file("lista mp3.txt")); }
+    std::string settings() { return os::readWholeFile(folder.file("impostazioni.ini")); }
 };
 
 TEST_F(Startup, EndsWithItsMessageWithoutAnEngineOrAFile)

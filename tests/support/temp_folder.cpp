@@ -1,8 +1,6 @@
 #include "temp_folder.h"
 
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <stdexcept>
 
 namespace sonarello::test
@@ -23,14 +21,6 @@ TempFolder::~TempFolder()
     std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
                                  std::filesystem::perm_options::add, ec);
     std::filesystem::remove_all(path_, ec);
-}
-
-std::string readWholeFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
 }
 
 } // namespace sonarello::test

@@ -23,6 +23,4 @@ class TempFolder
     std::filesystem::path path_;
 };
 
-std::string readWholeFile(const std::string& path);
-
 } // namespace sonarello::test

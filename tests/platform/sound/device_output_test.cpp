@@ -1,5 +1,6 @@
 // The desktop outputs end to end, with no sound card: a PulseAudio daemon of the test's own
 // with a null sink whose monitor is recorded, and ALSA PCMs of the test's own configuration.
+#include "platform/os/files.h"
 #include "platform/sound/audio_engine.h"
 #include "support/process.h"
 #include "support/pulse_server.h"
@@ -174,7 +175,7 @@ TEST_F(AlsaOutput, PlaysAtTheDevicesRateAndKeepsRealTimeOnAPcmWithoutAClock)
         engine.reset();
         const double written = static_cast<double>(bytes) / (c.expectedRate * 2 * sizeof(float));
         EXPECT_NEAR(written, seconds, 0.1) << "paced by the clock, not as fast as it can";
-        const auto samples = floatsOf(test::readWholeFile(raw()));
+        const auto samples = floatsOf(os::readWholeFile(raw()));
         EXPECT_NEAR(test::measureFrequency(samples, c.expectedRate), 441.0, 1.0);
         std::filesystem::remove(raw());
     }
