@@ -119,7 +119,7 @@ int main(int argc, char** argv)
     const int notes = argc > 1 ? std::atoi(argv[1]) : 50;
     const int period = argc > 2 ? std::atoi(argv[2]) : 256;
     const bool running = argc > 3 && std::string(argv[3]) == "--running";
-    if (!running && test::PulseServer::program().empty())
+    if (!running && !test::PulseServer::installed())
     {
         std::puts("pulse_latency: pulseaudio is not installed; nothing measured");
         return 77;

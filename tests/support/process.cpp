@@ -1,5 +1,6 @@
 #include "process.h"
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -97,20 +98,12 @@ ProcessResult runProcess(const std::vector<std::string>& argv, const std::string
     return result;
 }
 
-std::string installedProgram(const std::string& name)
-{
-    for (const char* dir : {"/usr/bin", "/usr/local/bin", "/bin"})
-        if (::access((std::string(dir) + "/" + name).c_str(), X_OK) == 0)
-            return std::string(dir) + "/" + name;
-    return {};
-}
-
-bool Daemon::start(const std::vector<std::string>& argv,
-                   const std::map<std::string, std::string>& env)
+pid_t startDaemon(const std::vector<std::string>& argv,
+                  const std::map<std::string, std::string>& env)
 {
     const pid_t parent = ::getpid();
-    pid_ = ::fork();
-    if (pid_ == 0)
+    const pid_t pid = ::fork();
+    if (pid == 0)
     {
         ::prctl(PR_SET_PDEATHSIG, SIGTERM);
         const int quiet = ::open("/dev/null", O_WRONLY);
@@ -118,16 +111,16 @@ bool Daemon::start(const std::vector<std::string>& argv,
             ::_exit(127);
         execChild(argv, env, quiet, quiet);
     }
-    return pid_ > 0;
+    return std::max(pid, pid_t{0});
 }
 
-void Daemon::stop()
+void stopDaemon(pid_t& pid)
 {
-    if (pid_ <= 0)
+    if (pid <= 0)
         return;
-    ::kill(pid_, SIGTERM);
-    waitForChild(pid_, std::chrono::seconds(5), {});
-    pid_ = 0;
+    ::kill(pid, SIGTERM);
+    waitForChild(pid, std::chrono::seconds(5), {});
+    pid = 0;
 }
 
 } // namespace sonarello::test

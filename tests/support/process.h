@@ -24,26 +24,11 @@ ProcessResult runProcess(const std::vector<std::string>& argv, const std::string
                          std::chrono::milliseconds limit = std::chrono::seconds(30),
                          std::chrono::milliseconds terminateAfter = std::chrono::milliseconds(0));
 
-// The path of an installed program (/usr/bin, /usr/local/bin, /bin), empty when there is none.
-std::string installedProgram(const std::string& name);
-
-// A sound server of a test's own: quiet, started with its environment, ended with this
-// process even when a failing test takes the process down, and stopped with SIGTERM, then
-// SIGKILL.
-class Daemon
-{
-  public:
-    Daemon() = default;
-    ~Daemon() { stop(); }
-    Daemon(const Daemon&) = delete;
-    Daemon& operator=(const Daemon&) = delete;
-
-    bool start(const std::vector<std::string>& argv,
-               const std::map<std::string, std::string>& env = {});
-    void stop();
-
-  private:
-    pid_t pid_ = 0;
-};
+// A sound server of a test's own: quiet, started with its environment and ended with this
+// process even when a failing test takes the process down; 0 when it could not start.
+pid_t startDaemon(const std::vector<std::string>& argv,
+                  const std::map<std::string, std::string>& env);
+// SIGTERM, then SIGKILL after five seconds; `pid` becomes 0.
+void stopDaemon(pid_t& pid);
 
 } // namespace sonarello::test

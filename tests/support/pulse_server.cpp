@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <thread>
+#include <unistd.h>
 
 namespace sonarello::test
 {
@@ -15,8 +16,7 @@ PulseServer::PulseServer()
     std::filesystem::create_directories(folder_.path() / "run");
     std::filesystem::create_directories(folder_.path() / "home");
     std::filesystem::permissions(folder_.path() / "run", std::filesystem::perms::owner_all);
-    address_ = "unix:" + folder_.file("run/native");
-    ::setenv("PULSE_SERVER", address_.c_str(), 1);
+    ::setenv("PULSE_SERVER", ("unix:" + folder_.file("run/native")).c_str(), 1);
 }
 
 PulseServer::~PulseServer()
@@ -24,9 +24,9 @@ PulseServer::~PulseServer()
     stop();
 }
 
-std::string PulseServer::program()
+bool PulseServer::installed()
 {
-    return installedProgram("pactl").empty() ? "" : installedProgram("pulseaudio");
+    return ::access("/usr/bin/pulseaudio", X_OK) == 0 && ::access("/usr/bin/pactl", X_OK) == 0;
 }
 
 namespace
@@ -36,7 +36,7 @@ namespace
 template <typename Answered>
 bool waitForPactl(const std::vector<std::string>& args, Answered answered)
 {
-    std::vector<std::string> argv{installedProgram("pactl")};
+    std::vector<std::string> argv{"/usr/bin/pactl"};
     argv.insert(argv.end(), args.begin(), args.end());
     for (const auto deadline = std::chrono::steady_clock::now() + 10s;
          std::chrono::steady_clock::now() < deadline; std::this_thread::sleep_for(50ms))
@@ -49,15 +49,15 @@ bool waitForPactl(const std::vector<std::string>& args, Answered answered)
 
 bool PulseServer::start()
 {
-    return daemon_.start({program(), "-n", "--daemonize=no", "--exit-idle-time=-1",
-                          "--use-pid-file=no", "--disallow-exit", "-L",
-                          "module-native-protocol-unix auth-anonymous=1 socket=" +
-                              folder_.file("run") + "/native",
-                          "-L", "module-null-sink sink_name=test"},
-                         {{"XDG_RUNTIME_DIR", folder_.file("run")},
-                          {"HOME", folder_.file("home")},
-                          {"PULSE_SERVER", ""}}) &&
-           waitForPactl({"info"}, [](const std::string&) { return true; });
+    daemon_ = startDaemon(
+        {"/usr/bin/pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--use-pid-file=no",
+         "--disallow-exit", "-L",
+         "module-native-protocol-unix auth-anonymous=1 socket=" + folder_.file("run") + "/native",
+         "-L", "module-null-sink sink_name=test"},
+        {{"XDG_RUNTIME_DIR", folder_.file("run")},
+         {"HOME", folder_.file("home")},
+         {"PULSE_SERVER", ""}});
+    return daemon_ > 0 && waitForPactl({"info"}, [](const std::string&) { return true; });
 }
 
 bool PulseServer::settle()
@@ -74,7 +74,7 @@ bool PulseServer::settle()
 
 void PulseServer::stop()
 {
-    daemon_.stop();
+    stopDaemon(daemon_);
 }
 
 } // namespace sonarello::test

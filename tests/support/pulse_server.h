@@ -19,8 +19,8 @@ class PulseServer
     PulseServer(const PulseServer&) = delete;
     PulseServer& operator=(const PulseServer&) = delete;
 
-    // The path of the pulseaudio daemon, empty when it or pactl is not installed.
-    static std::string program();
+    // False when pulseaudio or pactl is not installed.
+    static bool installed();
 
     // Starts the daemon and waits until it answers. It ends with this process, even when a
     // failing test takes the process down.
@@ -30,13 +30,9 @@ class PulseServer
     // ahead; a recorder with short fragments on its monitor brings it down within that time.
     bool settle();
 
-    // The server's address, as PULSE_SERVER holds it.
-    const std::string& serverAddress() const { return address_; }
-
   private:
     TempFolder folder_;
-    std::string address_;
-    Daemon daemon_;
+    pid_t daemon_ = 0;
 };
 
 } // namespace sonarello::test

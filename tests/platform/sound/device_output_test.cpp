@@ -47,7 +47,7 @@ class PulseOutput : public ::testing::Test
   protected:
     void SetUp() override
     {
-        if (test::PulseServer::program().empty())
+        if (!test::PulseServer::installed())
             GTEST_SKIP() << "pulseaudio and pulseaudio-utils are not installed: the PulseAudio "
                             "output is not tested";
         ASSERT_TRUE(server.start()) << "pulseaudio did not come up";
