@@ -1,6 +1,6 @@
 #!/usr/bin/python3
 """Note-to-sound latency through JACK, with the sender and recorder of
-tests/e2e/jack_tester.py; run by tests/e2e/jack_player.sh and pipewire_player.sh for
+tests/e2e/jack_tester.py; run by tests/e2e/jack_player.sh for
 scripts/latency.
 
   jack_latency.py latency N

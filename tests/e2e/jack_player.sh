@@ -1,22 +1,39 @@
 #!/usr/bin/env bash
-# Runs the real player headless on a JACK server of its own (the dummy driver: no sound
-# card), with JACK MIDI, in a folder of three tones (row 3 at volume 127), and hands it to
-# jack_tester.py. Usage: jack_player.sh SONARELLO SOUNDGEN check | restart | latency [NOTES]
-# | sequenced [SECONDS]. check and restart start the tester first, so the player takes its
-# ports as its MIDI devices; restart then takes the tester away and back while a row plays,
-# and stops and starts the server. latency and sequenced are bench/jack/jack_latency.py's.
-# PERIOD sets the server's period (default 128 frames).
+# Runs the real player headless on a sound server of its own, no sound card, in a folder of
+# three tones (row 3 at volume 127), and hands it to jack_tester.py. Usage: jack_player.sh
+# SONARELLO SOUNDGEN MODE, where MODE is
+#   check, restart      on JACK (the dummy driver) with JACK MIDI; the tester comes first, so
+#                       the player takes its ports as its MIDI devices; restart then takes the
+#                       tester away and back while a row plays, and stops and starts the server
+#   pipewire [NOTES [PULSE_LATENCY]]
+#                       on a PipeWire session (pipewire, wireplumber, pipewire-pulse, a null
+#                       sink) in a D-Bus session of its own, the player with no options: it
+#                       must take PipeWire through its JACK library and say so; NOTES also
+#                       prints the latency, PULSE_LATENCY measures pipewire-pulse with that
+#                       program
+#   latency [NOTES], sequenced [SECONDS]
+#                       bench/jack/jack_latency.py's, on JACK
+# PERIOD sets JACK's period (default 128 frames).
 set -euo pipefail
-sonarello=$(realpath "$1") soundgen=$(realpath "$2")
+sonarello=$(realpath "$1") soundgen=$(realpath "$2") mode=$3
 shift 2
 here=$(cd "$(dirname "$0")" && pwd)
-if ! command -v jackd >/dev/null || ! /usr/bin/python3 -c 'import jack, numpy' 2>/dev/null; then
-    echo "SKIP: needs jackd and the python3 jack and numpy modules (scripts/deps installs them)"
-    exit 77
+needs=(jackd)
+[[ $mode == pipewire ]] && needs=(pipewire wireplumber pipewire-pulse pw-jack pactl dbus-run-session)
+for tool in "${needs[@]}" python3-jack; do
+    if ! command -v "$tool" >/dev/null && ! { [[ $tool == python3-jack ]] && /usr/bin/python3 -c 'import jack, numpy' 2>/dev/null; }; then
+        echo "SKIP: needs $tool (scripts/deps installs it)"
+        exit 77
+    fi
+done
+if [[ $mode == pipewire && -z ${SONARELLO_E2E_SESSION:-} ]]; then
+    SONARELLO_E2E_SESSION=1 exec dbus-run-session -- "$0" "$sonarello" "$soundgen" "$@" \
+        2> >(grep -v -e 'fd limit' -e '^dbus-daemon' >&2)
 fi
 work=$(mktemp -d)
+chmod 700 "$work"
 server="sonarello-e2e-$$-$RANDOM"
-export JACK_DEFAULT_SERVER=$server XDG_RUNTIME_DIR=$work
+export JACK_DEFAULT_SERVER=$server XDG_RUNTIME_DIR=$work HOME=$work
 # JACK_REALTIME=1: the server and its clients' process threads run at real-time priority,
 # as on a stage machine (where the system allows it).
 realtime=--no-realtime
@@ -29,12 +46,18 @@ startServer() {
         sleep 0.1
     done
 }
-startServer
-player=""
+startPipeWire() {
+    unset JACK_DEFAULT_SERVER PIPEWIRE_REMOTE
+    pipewire >"$work/pipewire.log" 2>&1 &
+    for _ in $(seq 50); do [[ -S $work/pipewire-0 ]] && break; sleep 0.1; done
+    wireplumber >/dev/null 2>&1 &
+    pipewire-pulse >/dev/null 2>&1 &
+    for _ in $(seq 50); do pactl info >/dev/null 2>&1 && break; sleep 0.1; done
+    pactl load-module module-null-sink sink_name=stage >/dev/null
+}
 cleanup() {
-    [[ -n "$player" ]] && kill -TERM "$player" 2>/dev/null && wait "$player" 2>/dev/null
-    kill -TERM "$jackd" 2>/dev/null
-    wait "$jackd" 2>/dev/null || true
+    kill -TERM $(jobs -p) 2>/dev/null
+    wait 2>/dev/null || true
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -44,14 +67,16 @@ mkdir "$work/tones"
 "$soundgen" --sine 660 4 44100 "$work/tones/2 E660.wav"
 "$soundgen" --sine 880 4 48000 "$work/tones/3 A880.mp3"
 printf 'riga=3,velo=50,vol=127,loop=1,file=3\n' >"$work/tones/impostazioni.ini"
+options=(--audio=jack:noconnect --midi=jack)
 startPlayer() {
-    (cd "$work/tones" && exec "$sonarello" --headless --audio=jack:noconnect --midi=jack) >"$work/player.log" 2>&1 &
+    (cd "$work/tones" && exec "$sonarello" --headless "${options[@]}") >"$work/player.log" 2>&1 &
     player=$!
 }
+fail() { echo "$1"; echo "--- player:"; cat "$work/player.log"; exit 1; }
 tester() {
     local script=$here/jack_tester.py
     [[ "$1" == latency || "$1" == sequenced ]] && script=$here/../../bench/jack/jack_latency.py
-    /usr/bin/python3 "$script" "$@" || { echo "--- player:"; cat "$work/player.log"; exit 1; }
+    $prefix /usr/bin/python3 "$script" "$@" || fail "the tester found faults"
 }
 # The tester's ports come up before the player looks for MIDI devices.
 testerFirst() {
@@ -61,10 +86,12 @@ testerFirst() {
     startPlayer
     wait $first
 }
-alive() { kill -0 "$player" || { echo "the player died$1"; cat "$work/player.log"; exit 1; }; }
-case "$1" in
-check) testerFirst check ;;
+alive() { kill -0 "$player" || fail "the player died$1"; }
+prefix=""
+case "$mode" in
+check) startServer && testerFirst check ;;
 restart)
+    startServer
     testerFirst before
     sleep 0.5
     TESTER_READY=$work/ready tester again
@@ -76,8 +103,20 @@ restart)
     TESTER_READY=$work/ready tester after
     alive ""
     [[ $(grep -c '"sonarello-tester-notes:notes" is back' "$work/player.log") -eq 2 ]] ||
-        { echo "the player did not say twice that the device came back"; cat "$work/player.log"; exit 1; } ;;
+        fail "the player did not say twice that the device came back" ;;
+pipewire)
+    startPipeWire
+    options=() prefix=pw-jack
+    startPlayer
+    for _ in $(seq 100); do pw-jack jack_lsp 2>/dev/null | grep -q '^Sonarello:out_1' && break; sleep 0.1; done
+    grep -q "sound through PipeWire (JACK)" "$work/player.log" || fail "the player did not say it took PipeWire"
+    tester check
+    if [[ ${2:-0} -gt 0 ]]; then tester latency "$2"; fi
+    kill -TERM "$player"
+    wait "$player" || fail "the player did not end well"
+    if [[ -n ${3:-} ]]; then "$3" "$2" 256 --running | sed 's/^PulseAudio (the running server)/pipewire-pulse/'; fi ;;
 *)
+    startServer
     startPlayer
     tester "$@" ;;
 esac
