@@ -1,19 +1,14 @@
 #!/usr/bin/env bash
 # Runs the real player headless on a sound server of its own, no sound card, in a folder of
 # three tones (row 3 at volume 127), and hands it to jack_tester.py. Usage: jack_player.sh
-# SONARELLO SOUNDGEN MODE, where MODE is
-#   check, restart      on JACK (the dummy driver) with JACK MIDI; the tester comes first, so
-#                       the player takes its ports as its MIDI devices; restart then takes the
-#                       tester away and back while a row plays, and stops and starts the server
-#   pipewire [NOTES [PULSE_LATENCY]]
-#                       on a PipeWire session (pipewire, wireplumber, pipewire-pulse, a null
-#                       sink) in a D-Bus session of its own, the player with no options: it
-#                       must take PipeWire through its JACK library and say so; NOTES also
-#                       prints the latency, PULSE_LATENCY measures pipewire-pulse with that
-#                       program
-#   latency [NOTES], sequenced [SECONDS]
-#                       bench/jack/jack_latency.py's, on JACK
-# PERIOD sets JACK's period (default 128 frames).
+# SONARELLO SOUNDGEN check | restart | pipewire [NOTES [PULSE_LATENCY]] | latency [NOTES] |
+# sequenced [SECONDS]. check and restart run on JACK (dummy driver, PERIOD frames, default
+# 128) with JACK MIDI, the tester first, so that the player takes its ports as its devices;
+# restart then takes the tester away and back while a row plays, and restarts the server.
+# pipewire starts the player with no options on a PipeWire session (pipewire, wireplumber,
+# pipewire-pulse, a null sink) in a D-Bus session of its own: it must take PipeWire's JACK and
+# say so. NOTES and PULSE_LATENCY, latency and sequenced are bench/jack/jack_latency.py's and
+# scripts/latency's.
 set -euo pipefail
 sonarello=$(realpath "$1") soundgen=$(realpath "$2") mode=$3
 shift 2

@@ -24,18 +24,6 @@ void expectRow(const Settings& s, int row, int speed, int volume, int loop, int 
 
 } // namespace
 
-TEST(Settings, ReadsTheValueAfterEachKeyWhereverItStands)
-{
-    EXPECT_EQ(valueAfterKey("riga=  3 ,velo= 80 ", "velo="), 80);
-    EXPECT_EQ(valueAfterKey("file=7,riga=2", "riga="), 2);
-    EXPECT_EQ(valueAfterKey("velo=x", "velo="), 0);
-    EXPECT_EQ(valueAfterKey("velo=-12.75abc", "velo="), -12.75);
-    EXPECT_EQ(valueAfterKey("vol=", "vol="), 0);
-    EXPECT_EQ(valueAfterKey("no key", "vol="), 0);
-    // The value ends where the same key stands again.
-    EXPECT_EQ(valueAfterKey("vol=vol=5", "vol="), 0);
-}
-
 TEST(Settings, AppliesLinesOverTheDefaults)
 {
     const auto s = parseSettings("riga=  3 ,velo= 80 ,vol= 100 ,loop= 0 ,file= 7 \r\n"
@@ -44,14 +32,18 @@ TEST(Settings, AppliesLinesOverTheDefaults)
                                  "riga=2,velo=50.5,vol=51.5,loop=258\r\n"
                                  "garbage line\r\n\r\n"
                                  "riga=6,velo=1,vol=2,loop=1,file=2\r\n"
-                                 "riga=6,velo=9\r\n",
-                                 6);
+                                 "riga=6,velo=9\r\n"
+                                 "file=3,riga=7,vol=vol=5,velo=-12.75abc,loop=x\r\n",
+                                 7);
     expectRow(s, 1, 50, 255, 1, 1);
     expectRow(s, 3, 80, 100, 0, 7);
     expectRow(s, 4, 0, 0, 0, 1);
     expectRow(s, 5, 0, 0, 0, 1);
     expectRow(s, 2, 50, 52, 2, 1); // halves to even, loop keeps its low 8 bits
     expectRow(s, 6, 9, 0, 0, 1);   // the last line naming a row wins
+    // Keys in any order; a value ends at the first byte that is no number, or where its own
+    // key stands again.
+    expectRow(s, 7, -13, 0, 0, 3);
 }
 
 TEST(Settings, EveryKindOfLineEndEndsALineAndByte26EndsTheText)

@@ -99,26 +99,4 @@ TEST_F(SoundEngineOutputs, NullOutputKeepsRealTimeAndStreamsSurviveSeeksLoopsAnd
     }
 }
 
-TEST_F(SoundEngineOutputs, AllChannelsStartWithinOnePeriodAndMoreAreRefused)
-{
-    const EngineOptions options = withOutput("null");
-    ASSERT_GE(options.channels, 144) << "72 rows restarted at once hold two channels each";
-    ASSERT_TRUE(engine->start(options));
-    ASSERT_TRUE(test::writeSine(folder.file("a.wav"), 441, 1, 44100, 0.001f));
-    engine->preload(folder.file("a.wav"));
-    std::vector<StreamHandle> streams;
-    for (int i = 0; i <= options.channels; ++i)
-        streams.push_back(engine->openStream(folder.file("a.wav")));
-    int started = 0;
-    for (const StreamHandle s : streams)
-        started += engine->playStream(s, 255, 30000 + 100 * started) != kNoChannel;
-    EXPECT_EQ(started, options.channels);
-    std::this_thread::sleep_for(100ms);
-    for (const StreamHandle s : streams)
-        engine->closeStream(s);
-    std::this_thread::sleep_for(100ms);
-    const StreamHandle again = engine->openStream(folder.file("a.wav"));
-    EXPECT_NE(engine->playStream(again), kNoChannel) << "closed voices free their channels";
-}
-
 } // namespace

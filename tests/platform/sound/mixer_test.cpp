@@ -185,7 +185,7 @@ TEST_F(MixerRender, RateZeroHoldsTheVoiceSilentWhereItIs)
 
 // Regression: restarting every playing row within one period left rows switched on but
 // silent, as the fading sounds still held their channels.
-TEST_F(MixerRender, SeventyTwoRowsRestartedTogetherAllSound)
+TEST_F(MixerRender, SeventyTwoRowsRestartedTogetherAllSoundAndChannelsBeyondAreRefused)
 {
     ASSERT_TRUE(test::writeSine(folder.file("a.wav"), 441, 2, 44100, 0.01f));
     std::vector<StreamHandle> streams;
@@ -201,6 +201,14 @@ TEST_F(MixerRender, SeventyTwoRowsRestartedTogetherAllSound)
         stream = open("a.wav");
         EXPECT_NE(engine().playStream(stream), kNoChannel);
     }
+    int more = 0;
+    for (StreamHandle s = open("a.wav"); engine().playStream(s) != kNoChannel; s = open("a.wav"))
+        ++more;
+    EXPECT_EQ(more, EngineOptions{}.channels - 2 * 72);
+    for (const StreamHandle stream : streams)
+        engine().closeStream(stream);
+    render(2048);
+    EXPECT_NE(engine().playStream(open("a.wav")), kNoChannel) << "closed voices free theirs";
 }
 
 TEST_F(MixerRender, ZeroAndStaleHandlesReachNothing)
