@@ -1,7 +1,7 @@
 // Every kind of file the player reads decodes to its exact length, and seeks land on the
 // frame. Files without audio are the catalogue's odd files and the audio-file fuzz target's.
 #include "platform/sound/decoder.h"
-#include "soundgen.h"
+#include "support/sound_files.h"
 #include "support/temp_folder.h"
 
 #include <cmath>
@@ -58,10 +58,7 @@ TEST_P(DecoderFormats, LengthIsExactAndAudioDecodes)
     while (const auto n = decoder->read(block.data(), 4096))
         all.insert(all.end(), block.begin(), block.begin() + 2 * n);
     EXPECT_EQ(static_cast<std::int64_t>(all.size() / 2), f.frames);
-    float peak = 0;
-    for (float s : all)
-        peak = std::max(peak, std::abs(s));
-    EXPECT_NEAR(peak, 0.5f,
+    EXPECT_NEAR(test::peakOf(all), 0.5f,
                 mp3 || c.container == Container::WavAdpcm || c.container == Container::Wav8
                     ? 0.08f
                     : 0.001f);
@@ -90,7 +87,6 @@ INSTANTIATE_TEST_SUITE_P(AllKinds, DecoderFormats,
 TEST(DecoderSeek, IsSampleAccurateInWavAndMp3)
 {
     test::TempFolder folder;
-    // A rising ramp identifies every frame by its value.
     std::vector<float> ramp(2 * 44100 * 3);
     for (std::size_t i = 0; i < ramp.size() / 2; ++i)
         ramp[2 * i] = ramp[2 * i + 1] = std::sin(static_cast<float>(i) * 0.01f) * 0.5f;
