@@ -1,6 +1,6 @@
 #include "colours.h"
 
-#include "platform/text.h"
+#include "base/text.h"
 
 #include <string>
 

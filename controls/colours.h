@@ -2,7 +2,7 @@
 // functions, any thread.
 #pragma once
 
-#include "platform/gui/canvas.h"
+#include "gui/canvas.h"
 
 #include <cstdint>
 #include <string_view>

@@ -1,8 +1,8 @@
 #include "indicators.h"
 
+#include "base/text.h"
 #include "controls/colours.h"
 #include "controls/painting.h"
-#include "platform/text.h"
 
 #include <algorithm>
 #include <array>

@@ -2,7 +2,7 @@
 // the caption directives. Run under the program lock, on the image being drawn.
 #pragma once
 
-#include "platform/gui/canvas.h"
+#include "gui/canvas.h"
 
 #include <string>
 #include <string_view>

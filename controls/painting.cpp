@@ -1,7 +1,7 @@
 #include "painting.h"
 
+#include "base/text.h"
 #include "controls/colours.h"
-#include "platform/text.h"
 
 #include <algorithm>
 

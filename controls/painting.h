@@ -2,7 +2,7 @@
 // all shaded by colour names. Run under the program lock, on the image being drawn.
 #pragma once
 
-#include "platform/gui/canvas.h"
+#include "gui/canvas.h"
 
 #include <cstdint>
 #include <string_view>

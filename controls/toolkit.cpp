@@ -1,9 +1,9 @@
 #include "toolkit.h"
 
+#include "base/text.h"
 #include "controls/colours.h"
 #include "controls/indicators.h"
 #include "controls/painting.h"
-#include "platform/text.h"
 
 #include <algorithm>
 #include <limits>

@@ -2,8 +2,8 @@
 // calls. Each takes the program lock; create on the GUI thread, update from any thread.
 #pragma once
 
-#include "platform/gui/window.h"
-#include "platform/program_lock.h"
+#include "controls/program_lock.h"
+#include "gui/window.h"
 
 #include <cstddef>
 #include <cstdint>

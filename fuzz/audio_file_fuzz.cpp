@@ -1,8 +1,8 @@
 // Any bytes as an audio file, named .wav or .mp3 by the first byte: opening, measuring,
 // decoding to the end and seeking never fail, and decoding never yields more frames than
 // the length the decoder reported.
+#include "engine/decoder.h"
 #include "fuzz_check.h"
-#include "platform/sound/decoder.h"
 
 #include <algorithm>
 #include <cstddef>

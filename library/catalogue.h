@@ -2,7 +2,7 @@
 // measured and listed in "lista mp3.txt". Built once on the main thread at start-up.
 #pragma once
 
-#include "platform/sound/sound_engine.h"
+#include "engine/sound_engine.h"
 
 #include <string>
 #include <string_view>

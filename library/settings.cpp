@@ -1,7 +1,7 @@
 #include "settings.h"
 
-#include "platform/os/files.h"
-#include "platform/text.h"
+#include "base/files.h"
+#include "base/text.h"
 
 #include <algorithm>
 #include <cstdio>

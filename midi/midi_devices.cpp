@@ -1,7 +1,7 @@
 #include "midi/midi_devices.h"
 
+#include "base/text.h"
 #include "midi/midi_message.h"
-#include "platform/text.h"
 
 #include <limits>
 #include <thread>

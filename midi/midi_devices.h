@@ -2,7 +2,7 @@
 // and the device lists of the choice dialogs. Main thread, except onMidiInput (MIDI thread).
 #pragma once
 
-#include "platform/midi/midi_service.h"
+#include "midi/midi_service.h"
 
 #include <chrono>
 #include <cstdint>

@@ -1,6 +1,6 @@
 #include "midi/midi_message.h"
 
-#include "platform/text.h"
+#include "base/text.h"
 
 namespace sonarello
 {

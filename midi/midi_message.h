@@ -2,13 +2,13 @@
 // the row it starts or stops. Pure functions, any thread.
 #pragma once
 
-#include "playback/rows.h"
-
 #include <cstdint>
 #include <string>
 
 namespace sonarello
 {
+
+constexpr int kMidiRowOffset = 35; // note 36 plays row 1; also the key of a row's cue
 
 enum class RowAction
 {

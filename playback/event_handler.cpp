@@ -1,7 +1,7 @@
 #include "event_handler.h"
 
-#include "platform/gui/window.h"
-#include "platform/text.h"
+#include "base/text.h"
+#include "gui/window.h"
 
 #include <algorithm>
 #include <mutex>

@@ -1,6 +1,7 @@
 #include "rows.h"
 
-#include "platform/text.h"
+#include "base/text.h"
+#include "midi/midi_message.h"
 
 #include <algorithm>
 #include <cstdio>

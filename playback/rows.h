@@ -3,11 +3,11 @@
 // lock for its whole run, so the GUI thread and the MIDI thread take turns row by row.
 #pragma once
 
+#include "controls/program_lock.h"
 #include "controls/toolkit.h"
+#include "engine/sound_engine.h"
+#include "gui/window.h"
 #include "library/catalogue.h"
-#include "platform/gui/window.h"
-#include "platform/program_lock.h"
-#include "platform/sound/sound_engine.h"
 
 #include <cstdint>
 #include <string>
@@ -30,7 +30,6 @@ constexpr int kPositionBase = 4000;
 constexpr int kLevelBase = 4200;
 constexpr int kMidiDisplayId = 4400;
 
-constexpr int kMidiRowOffset = 35; // note 36 plays row 1
 constexpr int kNormalSpeed = 50;
 constexpr int kMaxSpeed = 100;
 constexpr float kVolumeScale = 2.55f; // stored volume = slider percent x 2.55

@@ -1,7 +1,7 @@
 #include "command_line.h"
 
-#include "platform/midi/midi_service.h"
-#include "platform/sound/output.h"
+#include "engine/output.h"
+#include "midi/midi_service.h"
 
 #include <charconv>
 #include <string>

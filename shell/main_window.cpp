@@ -1,7 +1,7 @@
 #include "main_window.h"
 
-#include "platform/gui/canvas.h"
-#include "platform/text.h"
+#include "base/text.h"
+#include "gui/canvas.h"
 
 #include <mutex>
 

@@ -2,7 +2,7 @@
 // then the normal shutdown runs. Installed on the GUI thread for the window's run.
 #pragma once
 
-#include "platform/gui/window.h"
+#include "gui/window.h"
 
 #include <memory>
 

@@ -1,10 +1,12 @@
 #include "startup.h"
 
-#include "platform/jack_session.h"
-#include "platform/os/files.h"
-#include "platform/os/instance_lock.h"
-#include "platform/sound/audio_engine.h"
-#include "platform/text.h"
+#include "base/files.h"
+#include "base/instance_lock.h"
+#include "base/text.h"
+#include "devices/system_midi.h"
+#include "devices/system_outputs.h"
+#include "engine/audio_engine.h"
+#include "jack/session.h"
 #include "shell/main_window.h"
 #include "shell/midi_setup.h"
 #include "shell/signals.h"
@@ -76,7 +78,6 @@ void buildWindow(Program& program, int rowCount)
     createMidiDisplay(*program.player);
     applySettings(program);
     buildColumns(*program.player, program.WorkFolder);
-    program.engine->setSpectrumActive(true);
     program.window->addMenu("&Setup", {{"&Midi out" + text::numberText(0), kCommandMidiOut},
                                        {"&Midi in" + text::numberText(0), kCommandMidiIn},
                                        {"&Fine", kCommandEnd}});
@@ -223,7 +224,7 @@ int runSonarello(int argc, char** argv)
 
     gui::Application application(argc, argv);
     StartupServices services;
-    services.makeEngine = [] { return sound::createAudioEngine(); };
+    services.makeEngine = [] { return sound::createSystemEngine(); };
     services.showMessage = [headless = line.headless](const std::string& text)
     {
         if (headless)

@@ -2,13 +2,13 @@
 // settings, main window, and the exit codes. Main thread, which is also the GUI thread.
 #pragma once
 
+#include "controls/program_lock.h"
 #include "controls/toolkit.h"
+#include "engine/sound_engine.h"
+#include "gui/window.h"
 #include "library/catalogue.h"
 #include "library/settings.h"
 #include "midi/midi_devices.h"
-#include "platform/gui/window.h"
-#include "platform/program_lock.h"
-#include "platform/sound/sound_engine.h"
 #include "playback/event_handler.h"
 #include "playback/rows.h"
 #include "shell/command_line.h"

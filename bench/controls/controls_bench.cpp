@@ -1,7 +1,7 @@
 // The timer tick's repaints (position and level bars of 72 rows, from the cached background)
 // and the first paint of the whole grid. Main thread.
 #include "controls/toolkit.h"
-#include "platform/gui/window.h"
+#include "gui/window.h"
 
 #include <benchmark/benchmark.h>
 

@@ -2,8 +2,8 @@
 // memory of 72 rows, and the two resamplers side by side for cost and sound. Prints its
 // figures; each part runs in a process of its own so its memory is its own.
 // Usage: engine_bench [latency|cpu|memory|resampler]...
-#include "platform/sound/audio_engine.h"
-#include "platform/sound/mixer.h"
+#include "engine/audio_engine.h"
+#include "engine/mixer.h"
 #include "smoke.h"
 #include "soundgen.h"
 #include "support/temp_folder.h"

@@ -4,7 +4,8 @@
 // sample at the monitor, less the recording's own delay as the server reports it, is printed
 // as min, median and max. Usage: pulse_latency [NOTES] [PERIOD] [--running]
 // --running: the server the environment points at (pipewire-pulse, say), its default sink.
-#include "platform/sound/audio_engine.h"
+#include "devices/system_outputs.h"
+#include "engine/audio_engine.h"
 #include "soundgen.h"
 #include "support/pulse_server.h"
 #include "support/temp_folder.h"
@@ -139,7 +140,7 @@ int main(int argc, char** argv)
     const std::string hit = folder.file("hit.wav");
     soundgen::writeSound(hit, {soundgen::Sound::Sine, 441, 0.1, kRate, 2, 0.8f},
                          soundgen::Container::WavFloat);
-    auto engine = createAudioEngine();
+    auto engine = createSystemEngine();
     EngineOptions options;
     options.output = "pulse";
     options.periodFrames = period;

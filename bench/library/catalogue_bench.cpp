@@ -1,9 +1,11 @@
-// Start-up's catalogue work on 200 MP3s of about three minutes: scanning the folder,
 // measuring every file through the sound engine and writing the list. Prints its figures.
+#include "devices/system_outputs.h"
+#include "engine/audio_engine.h"
 #include "library/catalogue.h"
-#include "platform/sound/audio_engine.h"
 #include "smoke.h"
 #include "soundgen.h"
+
+#include "devices/system_outputs.h"
 
 #include <algorithm>
 #include <chrono>
@@ -68,7 +70,7 @@ int main(int argc, char** argv)
     if (!fs::exists(withoutHeader / "song 199.mp3"))
         makeFolder(withoutHeader, soundgen::Container::Mp3VbrNoHeader);
 
-    auto engine = sound::createAudioEngine();
+    auto engine = sound::createSystemEngine();
     sound::EngineOptions options;
     options.output = "null";
     engine->start(options);

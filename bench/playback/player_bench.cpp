@@ -1,7 +1,8 @@
 // The player's start-up and its timer tick with a full grid: from the process start to the
 // window shown with 72 rows of three- to five-minute MP3s, and the GUI thread's time for one
 // tick while all 72 rows play. Prints its figures.
-#include "platform/sound/audio_engine.h"
+#include "devices/system_outputs.h"
+#include "engine/audio_engine.h"
 #include "shell/startup.h"
 #include "smoke.h"
 #include "soundgen.h"
@@ -81,7 +82,7 @@ int main(int argc, char** argv)
     const auto start = Clock::now();
     gui::Application application(argc, argv);
     StartupServices services;
-    services.makeEngine = [] { return sound::createAudioEngine(); };
+    services.makeEngine = [] { return sound::createSystemEngine(); };
     services.showMessage = [](const std::string& text)
     { std::fprintf(stderr, "%s\n", text.c_str()); };
     services.onWindowReady = [&](Program& program)

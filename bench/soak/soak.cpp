@@ -2,10 +2,11 @@
 // of looping files for a long time while speeds and volumes change and MIDI floods arrive;
 // it reports a late output, voices that waited for decoded audio, memory growth and the rows
 // still playing.
+#include "base/text.h"
+#include "devices/system_outputs.h"
+#include "doubles/loopback_midi_service.h"
+#include "engine/audio_engine.h"
 #include "midi/midi_message.h"
-#include "platform/midi/loopback_midi_service.h"
-#include "platform/sound/audio_engine.h"
-#include "platform/text.h"
 #include "shell/startup.h"
 #include "smoke.h"
 #include "soundgen.h"
@@ -458,7 +459,7 @@ int main(int argc, char** argv)
     std::atomic<bool> finished{false};
     std::unique_ptr<QTimer> poll;
     StartupServices services;
-    services.makeEngine = [] { return sound::createAudioEngine(); };
+    services.makeEngine = [] { return sound::createSystemEngine(); };
     services.showMessage = [](const std::string& text)
     { std::fprintf(stderr, "%s\n", text.c_str()); };
     services.makeMidiService = [&](const std::string&)

@@ -3,7 +3,7 @@
 #include "controls/colours.h"
 #include "controls/indicators.h"
 #include "controls/painting.h"
-#include "platform/gui/gui_application.h"
+#include "gui/gui_application.h"
 
 #include <gtest/gtest.h>
 

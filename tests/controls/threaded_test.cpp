@@ -1,5 +1,5 @@
 #include "controls/toolkit.h"
-#include "platform/gui/gui_application.h"
+#include "gui/gui_application.h"
 
 #include <QApplication>
 #include <QWidget>

@@ -1,6 +1,6 @@
 #include "controls/colours.h"
 #include "controls/toolkit.h"
-#include "platform/gui/gui_application.h"
+#include "gui/gui_application.h"
 #include "support/temp_folder.h"
 
 #include <gtest/gtest.h>

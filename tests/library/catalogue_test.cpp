@@ -1,6 +1,6 @@
+#include "base/files.h"
+#include "engine/audio_engine.h"
 #include "library/catalogue.h"
-#include "platform/os/files.h"
-#include "platform/sound/audio_engine.h"
 #include "soundgen.h"
 #include "support/temp_folder.h"
 

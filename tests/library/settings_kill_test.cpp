@@ -1,8 +1,8 @@
 // Saving the settings survives being killed at any moment: a child process saves two known
 // versions in turn and is killed (SIGKILL) a thousand times; after each kill the file holds
 // one version whole, and at most one temporary file is left beside it.
+#include "base/files.h"
 #include "library/settings.h"
-#include "platform/os/files.h"
 #include "support/temp_folder.h"
 
 #include <gtest/gtest.h>

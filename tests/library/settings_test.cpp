@@ -1,5 +1,5 @@
+#include "base/files.h"
 #include "library/settings.h"
-#include "platform/os/files.h"
 #include "support/temp_folder.h"
 
 #include <csignal>

@@ -3,8 +3,8 @@
 // player is midi_player_test's.
 #include "midi/midi_devices.h"
 
+#include "doubles/loopback_midi_service.h"
 #include "midi/midi_message.h"
-#include "platform/midi/loopback_midi_service.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // rules of every kind over every status and first data byte.
 #include "midi/midi_message.h"
 
-#include "platform/midi/midi_service.h"
+#include "midi/midi_service.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #include "player_fixture.h"
 
-#include "platform/gui/gui_application.h"
+#include "gui/gui_application.h"
 #include "shell/main_window.h"
 
 namespace sonarello::test

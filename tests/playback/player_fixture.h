@@ -3,7 +3,7 @@
 // the GUI thread.
 #pragma once
 
-#include "platform/sound/audio_engine.h"
+#include "engine/audio_engine.h"
 #include "playback/event_handler.h"
 #include "playback/rows.h"
 #include "support/sound_files.h"

@@ -1,7 +1,7 @@
 // The real program as a person uses it, on a real X display with real clicks: what was
 // seen (a screenshot), what was heard (recorded through the wav: output) and the settings file
 // it leaves. The catalogue's lines are catalogue_test's.
-#include "platform/os/files.h"
+#include "base/files.h"
 #include "support/process.h"
 #include "support/sound_files.h"
 #include "support/temp_folder.h"

@@ -1,6 +1,7 @@
 #include "program_fixture.h"
 
-#include "platform/sound/audio_engine.h"
+#include "devices/system_outputs.h"
+#include "engine/audio_engine.h"
 
 #include <QTimer>
 #include <cstdlib>
@@ -13,7 +14,7 @@ void ProgramTest::SetUp()
     setenv("XDG_RUNTIME_DIR", runtime.path().c_str(), 1);
     previous = std::filesystem::current_path();
     std::filesystem::current_path(folder.path());
-    makeEngine = [] { return sound::createAudioEngine(); };
+    makeEngine = [] { return sound::createSystemEngine(); };
 }
 
 int ProgramTest::run(std::vector<std::string> args, std::function<void(Program&)> drive)

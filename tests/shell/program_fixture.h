@@ -3,8 +3,8 @@
 // the GUI thread.
 #pragma once
 
-#include "platform/gui/gui_application.h"
-#include "platform/midi/loopback_midi_service.h"
+#include "doubles/loopback_midi_service.h"
+#include "gui/gui_application.h"
 #include "shell/startup.h"
 #include "support/sound_files.h"
 #include "support/temp_folder.h"

@@ -1,6 +1,6 @@
 // The real sonarello program as a child process, for what needs a process: its exit codes,
 // the single-instance lock, SIGTERM.
-#include "platform/os/files.h"
+#include "base/files.h"
 #include "soundgen.h"
 #include "support/process.h"
 #include "support/temp_folder.h"

@@ -1,6 +1,6 @@
 // Start-up and shutdown in this process: the catalogue and settings files the player leaves,
 // the grid it builds from them, and its messages. The catalogue's lines are catalogue_test's.
-#include "platform/os/files.h"
+#include "base/files.h"
 #include "program_fixture.h"
 
 #include <algorithm>

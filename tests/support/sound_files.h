@@ -2,7 +2,7 @@
 // the engine and of the program. Test thread.
 #pragma once
 
-#include "platform/sound/decoder.h"
+#include "engine/decoder.h"
 #include "soundgen.h"
 
 #include <cmath>

@@ -1,8 +1,8 @@
 // Draws every indicator style, face mode, bevel, caption alignment and both switch states on
 // one sheet and saves it as a PNG: the toolkit's look at a glance. Main thread only.
 #include "controls/toolkit.h"
-#include "platform/gui/canvas.h"
-#include "platform/gui/window.h"
+#include "gui/canvas.h"
+#include "gui/window.h"
 
 #include <cstdio>
 #include <string>

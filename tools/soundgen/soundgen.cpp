@@ -1,6 +1,6 @@
 #include "soundgen.h"
 
-#include "platform/raii.h"
+#include "base/raii.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,0 +1,444 @@
+#include "sequencer_service.h"
+
+#include "midi/midi_dispatch.h"
+#include "midi/midi_service.h"
+
+#include <RtMidi.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <map>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <unistd.h>
+#include <utility>
+#include <vector>
+
+namespace sonarello::midi
+{
+namespace
+{
+
+constexpr const char* kSequencerDevice = "/dev/snd/seq";
+constexpr std::size_t kMaxShortMessageBytes = 3;
+constexpr unsigned char kFirstStatusByte = 0x80;
+constexpr unsigned char kSysExStart = 0xF0;
+
+const std::string kInputClient = std::string(kClientName) + " in";
+const std::string kOutputClient = std::string(kClientName) + " out";
+const std::string kListClient = std::string(kClientName) + " list";
+
+// Where an input's library callback posts its messages. Outlives the RtMidiIn that calls it.
+struct Route
+{
+    MidiDispatcher* dispatcher = nullptr;
+    int slot = -1;
+    std::atomic<bool> failed{false};
+};
+
+// MIDI library thread
+void onRtMidiMessage(double, std::vector<unsigned char>* bytes, void* user) noexcept
+{
+    const auto* route = static_cast<const Route*>(user);
+    if (bytes == nullptr || bytes->empty() || bytes->size() > kMaxShortMessageBytes)
+        return;
+    const unsigned char status = (*bytes)[0];
+    // A stray data byte has no status to belong to; system exclusive is not ours.
+    if (status < kFirstStatusByte || status == kSysExStart)
+        return;
+    const int data1 = bytes->size() > 1 ? (*bytes)[1] : 0;
+    const int data2 = bytes->size() > 2 ? (*bytes)[2] : 0;
+    route->dispatcher->post(route->slot, packShortMessage(status, data1, data2));
+}
+
+// Any thread RtMidi reports from: with a callback set, RtMidi throws nothing; failures are
+// read back from the flag.
+void onRtMidiError(RtMidiError::Type type, const std::string&, void* user) noexcept
+{
+    if (user != nullptr && type != RtMidiError::WARNING && type != RtMidiError::DEBUG_WARNING)
+        static_cast<Route*>(user)->failed.store(true);
+}
+
+template <typename T> std::unique_ptr<T> makeRtMidi(RtMidi::Api api, const std::string& client)
+{
+    try
+    {
+        auto midi = std::make_unique<T>(api, client);
+        midi->setErrorCallback(&onRtMidiError, nullptr);
+        return midi;
+    }
+    catch (...)
+    {
+        return nullptr;
+    }
+}
+
+// The system's ports that are not the player's, with RtMidi's own numbers.
+std::vector<std::pair<unsigned, std::string>> foreignPorts(RtMidi& midi)
+{
+    std::vector<std::pair<unsigned, std::string>> ports;
+    try
+    {
+        const unsigned count = midi.getPortCount();
+        for (unsigned i = 0; i < count; ++i)
+        {
+            std::string name = midi.getPortName(i);
+            if (!name.empty() && !isPlayerPort(name))
+                ports.emplace_back(i, std::move(name));
+        }
+    }
+    catch (...)
+    {
+    }
+    return ports;
+}
+
+class RtMidiService final : public MidiService
+{
+  public:
+    explicit RtMidiService(std::string api) : apiName_(std::move(api))
+    {
+        api_ = apiName_ == "alsa" ? RtMidi::LINUX_ALSA : RtMidi::RTMIDI_DUMMY;
+        if (api_ == RtMidi::RTMIDI_DUMMY)
+            return;
+        virtual_.dispatcher = &dispatcher_;
+        virtual_.slot = dispatcher_.claimSlot();
+        dispatcher_.setStarted(virtual_.slot, true);
+        std::lock_guard lock(mutex_);
+        openVirtualPort();
+        if (available())
+            watcher_ = std::thread([this] { watch(); });
+    }
+
+    ~RtMidiService() override
+    {
+        if (watcher_.joinable())
+        {
+            {
+                std::lock_guard lock(mutex_);
+                stopping_ = true;
+            }
+            wake_.notify_one();
+            watcher_.join();
+        }
+        dispatcher_.setHandler(nullptr);
+        std::lock_guard lock(mutex_);
+        virtualIn_.reset();
+        inputs_.clear();
+        outputs_.clear();
+    }
+
+    void setHandler(MessageHandler handler) override { dispatcher_.setHandler(std::move(handler)); }
+    void setNoteStarter(sound::NoteStarter* starter) override
+    {
+        dispatcher_.setNoteStarter(starter);
+    }
+    void setRunAhead(bool ahead) override { dispatcher_.setRunAhead(ahead); }
+
+    std::vector<std::string> inputNames() override { return names<RtMidiIn>(); }
+    std::vector<std::string> outputNames() override { return names<RtMidiOut>(); }
+
+    PortHandle openInput(int number) override
+    {
+        std::lock_guard lock(mutex_);
+        if (!available() || number < 0)
+            return kNoPort;
+        auto input = std::make_unique<Input>();
+        input->route.dispatcher = &dispatcher_;
+        input->route.slot = dispatcher_.claimSlot();
+        if (input->route.slot < 0)
+            return kNoPort;
+        input->number = number;
+        if (!connectInput(*input, number, {}))
+        {
+            dispatcher_.releaseSlot(input->route.slot);
+            return kNoPort;
+        }
+        inputs_[++lastHandle_] = std::move(input);
+        return lastHandle_;
+    }
+
+    int startInput(PortHandle handle) override { return setStarted(handle, true); }
+    int stopInput(PortHandle handle) override { return setStarted(handle, false); }
+
+    int closeInput(PortHandle handle) override
+    {
+        std::lock_guard lock(mutex_);
+        const auto it = inputs_.find(handle);
+        if (it == inputs_.end())
+            return kMidiBadHandle;
+        it->second->in.reset(); // no callback after this
+        dispatcher_.releaseSlot(it->second->route.slot);
+        inputs_.erase(it);
+        return kMidiOk;
+    }
+
+    PortHandle openOutput(int number) override
+    {
+        std::lock_guard lock(mutex_);
+        if (!available() || number < 0)
+            return kNoPort;
+        auto output = std::make_unique<Output>();
+        output->number = number;
+        if (!connectOutput(*output, number, {}))
+            return kNoPort;
+        outputs_[++lastHandle_] = std::move(output);
+        return lastHandle_;
+    }
+
+    int closeOutput(PortHandle handle) override
+    {
+        std::lock_guard lock(mutex_);
+        return outputs_.erase(handle) == 1 ? kMidiOk : kMidiBadHandle;
+    }
+
+    int outputNumber(PortHandle handle, int& number) override
+    {
+        std::lock_guard lock(mutex_);
+        const auto it = outputs_.find(handle);
+        if (it == outputs_.end())
+            return kMidiBadHandle;
+        number = it->second->number;
+        return kMidiOk;
+    }
+
+    std::string apiName() const override { return apiName_; }
+
+  private:
+    // The sequencer names a port "client:port N:M", its numbers given anew when the device
+    // is plugged in again.
+    static std::string_view withoutNumbers(std::string_view name)
+    {
+        const auto blank = name.rfind(' ');
+        return blank != std::string_view::npos &&
+                       name.find_first_not_of("0123456789:", blank + 1) == std::string_view::npos
+                   ? name.substr(0, blank)
+                   : name;
+    }
+
+    // The present name of the port once called `name`; empty when it is gone.
+    static std::string presentName(const std::vector<std::pair<unsigned, std::string>>& ports,
+                                   const std::string& name)
+    {
+        for (const auto& [index, present] : ports)
+            if (withoutNumbers(present) == withoutNumbers(name))
+                return present;
+        return {};
+    }
+
+    static void say(const std::string& name, bool back)
+    {
+        std::fprintf(stderr,
+                     back ? "Sonarello: MIDI device \"%s\" is back\n"
+                          : "Sonarello: MIDI device \"%s\" is gone; it is connected again when it "
+                            "returns\n",
+                     std::string(withoutNumbers(name)).c_str());
+    }
+
+    // Watcher thread: a chosen device unplugged is closed, and opened again by its name
+    // when it returns.
+    void watch()
+    {
+        std::unique_lock lock(mutex_);
+        while (!stopping_)
+        {
+            wake_.wait_for(lock, std::chrono::milliseconds(500));
+            if (stopping_ || !available())
+                continue;
+            const auto sources = systemPorts<RtMidiIn>();
+            for (auto& [handle, input] : inputs_)
+            {
+                const std::string present = presentName(sources, input->portName);
+                if (input->in && present.empty())
+                {
+                    input->in.reset();
+                    say(input->portName, false);
+                }
+                else if (!input->in && !present.empty() &&
+                         connectInput(*input, input->number, present))
+                    say(present, true);
+            }
+            const auto destinations = systemPorts<RtMidiOut>();
+            for (auto& [handle, output] : outputs_)
+            {
+                const std::string present = presentName(destinations, output->portName);
+                if (output->out && present.empty())
+                {
+                    output->out.reset();
+                    say(output->portName, false);
+                }
+                else if (!output->out && !present.empty() &&
+                         connectOutput(*output, output->number, present))
+                    say(present, true);
+            }
+        }
+    }
+
+    struct Input
+    {
+        Route route;
+        int number = 0;
+        std::string portName; // the system's name, to find the port again
+        std::unique_ptr<RtMidiIn> in;
+    };
+    struct Output
+    {
+        int number = 0;
+        std::string portName;
+        std::unique_ptr<RtMidiOut> out;
+    };
+
+    // Under mutex_. While the sequencer exists: asking RtMidi without it costs two lines on
+    // standard error and an exception.
+    bool available() const
+    {
+        return api_ == RtMidi::LINUX_ALSA && ::access(kSequencerDevice, F_OK) == 0;
+    }
+
+    // Under mutex_: the system's ports that are not the player's, with RtMidi's numbers.
+    template <typename T> std::vector<std::pair<unsigned, std::string>> systemPorts()
+    {
+        if (!available())
+            return {};
+        const auto lister = makeRtMidi<T>(api_, kListClient);
+        return lister ? foreignPorts(*lister) : std::vector<std::pair<unsigned, std::string>>{};
+    }
+
+    template <typename T> std::vector<std::string> names()
+    {
+        std::lock_guard lock(mutex_);
+        std::vector<std::string> list;
+        for (auto& [index, name] : systemPorts<T>())
+            list.push_back(std::move(name));
+        return list;
+    }
+
+    // The port with our number, or with this name when a name is given.
+    static bool findPort(const std::vector<std::pair<unsigned, std::string>>& ports, int number,
+                         const std::string& name, unsigned& index, std::string& found)
+    {
+        for (std::size_t i = 0; i < ports.size(); ++i)
+        {
+            if (name.empty() ? static_cast<int>(i) == number : ports[i].second == name)
+            {
+                index = ports[i].first;
+                found = ports[i].second;
+                return true;
+            }
+        }
+        return false;
+    }
+
+    // Under mutex_.
+    bool connectInput(Input& input, int number, const std::string& name)
+    {
+        auto in = makeRtMidi<RtMidiIn>(api_, kInputClient);
+        unsigned index = 0;
+        std::string found;
+        if (!in || !findPort(foreignPorts(*in), number, name, index, found))
+            return false;
+        try
+        {
+            in->setErrorCallback(&onRtMidiError, &input.route);
+            in->ignoreTypes(true, true, true);
+            in->setCallback(&onRtMidiMessage, &input.route);
+            input.route.failed.store(false);
+            in->openPort(index, "in");
+            if (input.route.failed.load() || !in->isPortOpen())
+                return false;
+        }
+        catch (...)
+        {
+            return false;
+        }
+        input.portName = found;
+        input.in = std::move(in);
+        return true;
+    }
+
+    bool connectOutput(Output& output, int number, const std::string& name)
+    {
+        unsigned index = 0;
+        std::string found;
+        auto out = makeRtMidi<RtMidiOut>(api_, kOutputClient);
+        if (!out || !findPort(foreignPorts(*out), number, name, index, found))
+            return false;
+        try
+        {
+            out->openPort(index, "out");
+            if (!out->isPortOpen())
+                return false;
+        }
+        catch (...)
+        {
+            return false;
+        }
+        output.out = std::move(out);
+        output.portName = found;
+        return true;
+    }
+
+    void openVirtualPort()
+    {
+        if (!available())
+            return;
+        auto in = makeRtMidi<RtMidiIn>(api_, kClientName);
+        if (!in)
+            return;
+        try
+        {
+            in->setErrorCallback(&onRtMidiError, &virtual_);
+            in->ignoreTypes(true, true, true);
+            in->setCallback(&onRtMidiMessage, &virtual_);
+            virtual_.failed.store(false);
+            in->openVirtualPort(kVirtualPortName);
+            if (!virtual_.failed.load())
+                virtualIn_ = std::move(in);
+        }
+        catch (...)
+        {
+        }
+    }
+
+    int setStarted(PortHandle handle, bool started)
+    {
+        std::lock_guard lock(mutex_);
+        const auto it = inputs_.find(handle);
+        if (it == inputs_.end())
+            return kMidiBadHandle;
+        dispatcher_.setStarted(it->second->route.slot, started);
+        return kMidiOk;
+    }
+
+    std::string apiName_;
+    RtMidi::Api api_ = RtMidi::RTMIDI_DUMMY;
+    MidiDispatcher dispatcher_;
+
+    std::mutex mutex_;
+    Route virtual_;
+    std::unique_ptr<RtMidiIn> virtualIn_;
+    std::map<PortHandle, std::unique_ptr<Input>> inputs_;
+    std::map<PortHandle, std::unique_ptr<Output>> outputs_;
+    PortHandle lastHandle_ = kNoPort;
+    bool stopping_ = false;
+    std::condition_variable wake_;
+    std::thread watcher_;
+};
+
+} // namespace
+
+bool sequencerExists()
+{
+    return ::access(kSequencerDevice, F_OK) == 0;
+}
+
+std::unique_ptr<MidiService> createSequencerService(std::string_view api)
+{
+    return std::make_unique<RtMidiService>(std::string(api));
+}
+
+} // namespace sonarello::midi

@@ -1,0 +1,187 @@
+// with a null sink whose monitor is recorded, and ALSA PCMs of the test's own configuration.
+#include "base/files.h"
+#include "devices/system_outputs.h"
+#include "engine/audio_engine.h"
+#include "support/process.h"
+#include "support/pulse_server.h"
+#include "support/sound_files.h"
+#include "support/temp_folder.h"
+
+#include "devices/system_outputs.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <thread>
+
+using namespace sonarello;
+using namespace sonarello::sound;
+using namespace std::chrono_literals;
+
+namespace
+{
+
+constexpr int kPeriod = 256;
+
+std::unique_ptr<SoundEngine> startEngine(const std::string& output, int period = kPeriod)
+{
+    auto engine = createSystemEngine();
+    EngineOptions options;
+    options.output = output;
+    options.periodFrames = period;
+    if (!engine->start(options))
+        return nullptr;
+    return engine;
+}
+
+std::vector<float> floatsOf(const std::string& bytes)
+{
+    std::vector<float> samples(bytes.size() / sizeof(float));
+    std::memcpy(samples.data(), bytes.data(), samples.size() * sizeof(float));
+    return samples;
+}
+
+class PulseOutput : public ::testing::Test
+{
+  protected:
+    void SetUp() override
+    {
+        if (!test::PulseServer::installed())
+            GTEST_SKIP() << "pulseaudio and pulseaudio-utils are not installed: the PulseAudio "
+                            "output is not tested";
+        ASSERT_TRUE(server.start()) << "pulseaudio did not come up";
+        ASSERT_TRUE(test::writeSine(folder.file("tone.wav"), 441, 5, 44100));
+    }
+
+    std::string pactl(const std::string& what)
+    {
+        return test::runProcess({"/usr/bin/pactl", "list", what}, folder.path().string()).out;
+    }
+
+    // The buffer latency of our stream as the server reports it; -1 when it has none.
+    double bufferLatencyMs()
+    {
+        const std::string inputs = pactl("sink-inputs");
+        if (inputs.find("application.name = \"Sonarello\"") == std::string::npos)
+            return -1;
+        const std::string key = "Buffer Latency: ";
+        const auto at = inputs.find(key);
+        if (at == std::string::npos)
+            return -1;
+        return std::stod(inputs.substr(at + key.size())) / 1000.0;
+    }
+
+    bool waitForStream()
+    {
+        for (int i = 0; i < 60; ++i, std::this_thread::sleep_for(50ms))
+            if (bufferLatencyMs() >= 0)
+                return true;
+        return false;
+    }
+
+    test::TempFolder folder;
+    test::PulseServer server;
+};
+
+TEST_F(PulseOutput, PlaysOnTheDefaultSinkWithABufferOfAboutTwoPeriods)
+{
+    // The recorder comes first: its short fragments bring the null sink to a low latency, as
+    // a sound card's sink would have.
+    test::ProcessResult heard;
+    std::thread recorder(
+        [&]
+        {
+            heard = test::runProcess({"/usr/bin/parec", "--raw", "--device=test.monitor",
+                                      "--format=float32le", "--channels=2", "--rate=44100",
+                                      "--latency-msec=10"},
+                                     folder.path().string(), {}, 10s, 3500ms);
+        });
+    EXPECT_TRUE(server.settle());
+    for (const int period : {1024, kPeriod})
+    {
+        auto engine = startEngine("pulse", period);
+        ASSERT_TRUE(engine);
+        const int rate = engine->outputRate();
+        EXPECT_EQ(rate, 44100) << "the server's rate";
+        EXPECT_NE(engine->playStream(engine->openStream(folder.file("tone.wav"))), kNoChannel);
+        EXPECT_TRUE(waitForStream());
+        const double periodMs = period * 1000.0 / rate;
+        const double latency = bufferLatencyMs();
+        EXPECT_GT(latency, periodMs * 0.9) << "period " << period;
+        EXPECT_LT(latency, periodMs * 2.5) << "period " << period;
+        if (period == kPeriod)
+            recorder.join(); // the tone plays on meanwhile
+    }
+    const auto samples = floatsOf(heard.out);
+    EXPECT_NEAR(test::measureFrequency(samples, 44100), 441.0, 2.0);
+    EXPECT_NEAR(test::peakOf(samples), 0.5f, 0.05f);
+}
+
+TEST_F(PulseOutput, AutoTakesItStartsNoServerOfItsOwnAndComesBackWhenTheServerReturns)
+{
+    ::testing::internal::CaptureStderr();
+    auto engine = startEngine("auto"); // no JACK server answers here
+    EXPECT_NE(::testing::internal::GetCapturedStderr().find("sound through PulseAudio"),
+              std::string::npos);
+    ASSERT_TRUE(engine);
+    ASSERT_TRUE(waitForStream());
+    server.stop();
+    EXPECT_FALSE(startEngine("pulse")) << "with no server the next output is tried";
+    std::this_thread::sleep_for(700ms);
+    ASSERT_TRUE(server.start());
+    EXPECT_TRUE(waitForStream()) << "the output opens again on the returned server";
+}
+
+// ALSA through a configuration of the test's own: the default PCM writes a raw file over the
+// null PCM, which has no clock and no control device.
+class AlsaOutput : public ::testing::Test
+{
+  protected:
+    void useDefaultPcm(const std::string& slaveRate)
+    {
+        const std::string pcm =
+            "{ type file slave.pcm { type null } file \"" + raw() + "\" format \"raw\" }";
+        std::ofstream(folder.file("asound.conf"))
+            << "pcm.!default { type plug slave { pcm " << pcm << slaveRate << " } }\n";
+        ::setenv("ALSA_CONFIG_PATH", folder.file("asound.conf").c_str(), 1);
+    }
+
+    std::string raw() const { return folder.file("out.raw"); }
+
+    test::TempFolder folder;
+};
+
+TEST_F(AlsaOutput, PlaysAtTheDevicesRateAndKeepsRealTimeOnAPcmWithoutAClock)
+{
+    struct Case
+    {
+        std::string slaveRate;
+        int expectedRate;
+    };
+    for (const Case& c : {Case{"", 44100}, Case{" rate 48000", 48000}})
+    {
+        useDefaultPcm(c.slaveRate);
+        ASSERT_TRUE(test::writeSine(folder.file("tone.wav"), 441, 5, 44100));
+        auto engine = startEngine("alsa");
+        ASSERT_TRUE(engine) << "no control device is needed";
+        EXPECT_EQ(engine->outputRate(), c.expectedRate) << "a device that refuses 44.1 kHz";
+        engine->playStream(engine->openStream(folder.file("tone.wav")));
+        const auto start = std::chrono::steady_clock::now();
+        std::this_thread::sleep_for(1s);
+        const auto bytes = std::filesystem::file_size(raw());
+        const double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        engine.reset();
+        const double written = static_cast<double>(bytes) / (c.expectedRate * 2 * sizeof(float));
+        EXPECT_NEAR(written, seconds, 0.1) << "paced by the clock, not as fast as it can";
+        const auto samples = floatsOf(os::readWholeFile(raw()));
+        EXPECT_NEAR(test::measureFrequency(samples, c.expectedRate), 441.0, 1.0);
+        std::filesystem::remove(raw());
+    }
+    ::unsetenv("ALSA_CONFIG_PATH");
+}
+
+} // namespace

@@ -1,0 +1,104 @@
+#include "engine/audio_engine.h"
+#include "engine/decoder.h"
+#include "support/sound_files.h"
+#include "support/temp_folder.h"
+
+#include "devices/system_outputs.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <gtest/gtest.h>
+#include <random>
+#include <thread>
+#include <unistd.h>
+
+using namespace sonarello;
+using namespace sonarello::sound;
+using namespace std::chrono_literals;
+
+namespace
+{
+
+class SoundEngineOutputs : public ::testing::Test
+{
+  protected:
+    static EngineOptions withOutput(const std::string& output)
+    {
+        EngineOptions options;
+        options.output = output;
+        return options;
+    }
+
+    test::TempFolder folder;
+    std::unique_ptr<SoundEngine> engine = createSystemEngine();
+};
+
+TEST_F(SoundEngineOutputs, ExplicitOutputsThatCannotOpenFailAndAutoNeverDoes)
+{
+    EXPECT_FALSE(engine->start(withOutput("telepathy")));
+    EXPECT_FALSE(engine->start(withOutput("wav:" + folder.file("no/such/folder/x.wav"))));
+    // No JACK server answers to this name.
+    const std::string server = "sonarello-absent-" + std::to_string(getpid());
+    setenv("JACK_DEFAULT_SERVER", server.c_str(), 1);
+    setenv("JACK_NO_START_SERVER", "1", 1);
+    EXPECT_FALSE(engine->start(withOutput("jack")));
+    EXPECT_TRUE(engine->start(withOutput("auto")));
+    EXPECT_GT(engine->outputRate(), 0);
+}
+
+// The null output keeps real time. Seeks, loop wraps and rate changes move every voice's ring
+// window while the streamer fills it; each looping voice must keep sounding and moving.
+TEST_F(SoundEngineOutputs, NullOutputKeepsRealTimeAndStreamsSurviveSeeksLoopsAndRateChanges)
+{
+    ASSERT_TRUE(engine->start(withOutput("null")));
+    EXPECT_EQ(engine->outputRate(), 44100);
+    EXPECT_FLOAT_EQ(engine->version(), SONARELLO_VERSION_MAJOR + SONARELLO_VERSION_MINOR / 10.0f);
+    ASSERT_TRUE(test::writeSine(folder.file("long.wav"), 441, 12, 44100));
+    ASSERT_TRUE(test::writeSine(folder.file("short.wav"), 441, 0.2, 44100));
+    const StreamHandle paced = engine->openStream(folder.file("long.wav"));
+    const StreamHandle shortStream = engine->openStream(folder.file("short.wav"));
+    ASSERT_NE(engine->playStream(paced, 255, 88200), kNoChannel);
+    ASSERT_NE(engine->playStream(shortStream), kNoChannel);
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_TRUE(test::writeSine(folder.file("long.mp3"), 441, 12, 44100, 0.5f,
+                                soundgen::Container::Mp3Vbr));
+    engine->preload(folder.file("long.mp3"));
+    std::vector<StreamHandle> streams;
+    std::vector<ChannelHandle> channels;
+    for (int i = 0; i < 16; ++i)
+    {
+        streams.push_back(engine->openStream(folder.file(i % 2 ? "long.wav" : "long.mp3")));
+        engine->setLoop(streams.back(), true);
+        channels.push_back(engine->playStream(streams.back(), 100, 44100));
+    }
+    std::mt19937 random(3);
+    for (int step = 0; step < 60; ++step)
+    {
+        const std::size_t i = random() % streams.size();
+        if (step % 3 == 0)
+            engine->setTimeMs(streams[i], static_cast<std::uint32_t>(random() % 12000));
+        else if (step % 3 == 1)
+            engine->setFrequency(channels[i], static_cast<int>(30000 + random() % 60000));
+        else
+            engine->setTimeMs(streams[i], 11950); // the loop wraps soon after
+        std::this_thread::sleep_for(20ms);
+    }
+    const auto elapsedMs =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_NEAR(engine->timeMs(paced), 2 * elapsedMs, 0.1 * elapsedMs) << "twice the own rate";
+    EXPECT_TRUE(engine->ended(shortStream));
+    std::vector<std::uint32_t> before;
+    for (const StreamHandle s : streams)
+        before.push_back(engine->timeMs(s));
+    std::this_thread::sleep_for(300ms);
+    for (std::size_t i = 0; i < streams.size(); ++i)
+    {
+        float left = 0, right = 0;
+        EXPECT_FALSE(engine->ended(streams[i])) << i;
+        EXPECT_NE(engine->timeMs(streams[i]), before[i]) << i;
+        EXPECT_TRUE(engine->currentLevels(channels[i], left, right));
+        EXPECT_GT(left, 0.1f) << i;
+    }
+}
+
+} // namespace

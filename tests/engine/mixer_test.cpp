@@ -1,0 +1,429 @@
+#include "engine/audio_engine.h"
+#include "engine/decoder.h"
+#include "engine/mixer.h"
+#include "support/sound_files.h"
+#include "support/temp_folder.h"
+
+#include <chrono>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <thread>
+
+using namespace sonarello;
+using namespace sonarello::sound;
+
+namespace
+{
+
+constexpr int kPeriod = 256;
+
+class MixerRender : public ::testing::Test
+{
+  protected:
+    void useRate(int rate) { manual = createManualEngine(rate); }
+
+    SoundEngine& engine() { return manual->engine(); }
+
+    std::vector<float> render(int frames)
+    {
+        std::vector<float> out(static_cast<std::size_t>(frames) * 2);
+        for (int done = 0; done < frames; done += kPeriod)
+            manual->render(out.data() + done * 2, std::min(kPeriod, frames - done));
+        return out;
+    }
+
+    StreamHandle open(const std::string& name) { return engine().openStream(folder.file(name)); }
+
+    test::TempFolder folder;
+    std::unique_ptr<ManualEngine> manual = createManualEngine(44100);
+};
+
+TEST_F(MixerRender, PlaysEveryFrameFromTheFirstToTheLastOrLoopsAndVolumeZeroIsSilent)
+{
+    ASSERT_TRUE(test::writeRampFile(folder.file("ramp.wav"), 1000, 44100));
+    const StreamHandle stream = open("ramp.wav");
+    engine().playStream(stream);
+    auto out = render(2048);
+    for (int f = 0; f < 1000; ++f)
+        ASSERT_EQ(test::rampFrameOf(out[2 * f], 1000), f) << "frame " << f;
+    EXPECT_EQ(test::peakOf(out, 2 * 1000), 0.0f);
+    EXPECT_TRUE(engine().ended(stream));
+    EXPECT_EQ(engine().positionBytes(stream), engine().lengthBytes(stream));
+
+    engine().setLoop(stream, true);
+    engine().playStream(stream);
+    out = render(2500);
+    for (int f = 0; f < 2500; ++f)
+        ASSERT_EQ(test::rampFrameOf(out[2 * f], 1000), f % 1000) << "frame " << f;
+    EXPECT_FALSE(engine().ended(stream));
+
+    engine().closeStream(stream);
+    render(1024); // its stop ramp
+    ASSERT_NE(engine().playStream(open("ramp.wav"), 0, 44100), kNoChannel);
+    EXPECT_EQ(test::peakOf(render(2048)), 0.0f) << "a voice at volume 0 is never heard";
+}
+
+TEST_F(MixerRender, SpeedChangesPitchWithoutClicksAndTheFilesOwnRateIsNeverDetuned)
+{
+    ASSERT_TRUE(test::writeSine(folder.file("a.wav"), 441, 3, 44100));
+    const ChannelHandle ch = engine().playStream(open("a.wav"), 255, 44100);
+    std::vector<float> all;
+    for (int rate : {44100, 66150, 52000, 44100, 30000, 44100})
+    {
+        engine().setFrequency(ch, rate);
+        const auto part = render(8192);
+        const std::vector<float> settled(part.begin() + 2 * 4096, part.end());
+        EXPECT_NEAR(test::measureFrequency(settled, 44100), 441.0 * rate / 44100, 0.5) << rate;
+        all.insert(all.end(), part.begin(), part.end());
+    }
+    // A 0.5 sine at 441 Hz (x1.5) moves at most 0.047 per frame; a click jumps further.
+    for (std::size_t i = 2; i < all.size(); i += 2)
+        ASSERT_LT(std::fabs(all[i] - all[i - 2]), 0.06f) << "frame " << i / 2;
+
+    useRate(48000);
+    engine().playStream(open("a.wav"), 255, 0);
+    EXPECT_NEAR(test::measureFrequency(render(48000), 48000), 441.0, 0.5);
+}
+
+TEST_F(MixerRender, VolumeScalesAfterAShortRampAndLevelsFollowIt)
+{
+    ASSERT_TRUE(test::writeSine(folder.file("a.wav"), 441, 2, 44100, 0.8f));
+    const ChannelHandle ch = engine().playStream(open("a.wav"), 255, 44100);
+    const float full = test::peakOf(render(4410));
+    float left = 0, right = 0;
+    ASSERT_TRUE(engine().currentLevels(ch, left, right));
+    EXPECT_NEAR(left, full, 1e-6);
+    EXPECT_NEAR(right, full, 1e-6);
+    ASSERT_TRUE(engine().currentLevels(ch, left, right));
+    EXPECT_EQ(left, 0.0f) << "a peak is reported once";
+
+    engine().setVolume(ch, 127);
+    const auto after = render(8820);
+    EXPECT_NEAR(test::peakOf(after, 2 * 4410) / full, 0.5, 0.005);
+    engine().currentLevels(ch, left, right);
+    render(4410);
+    engine().currentLevels(ch, left, right);
+    EXPECT_NEAR(left / full, 0.5, 0.005);
+
+    engine().setVolume(ch, 9000); // clamped to 255
+    render(4410);
+    engine().currentLevels(ch, left, right);
+    EXPECT_NEAR(left, full, 1e-6);
+}
+
+TEST_F(MixerRender, SeeksAreSampleAccurateByMillisecondsAndBytes)
+{
+    constexpr std::int64_t kFrames = 44100 * 4;
+    ASSERT_TRUE(test::writeRampFile(folder.file("ramp.wav"), kFrames, 44100));
+    const StreamHandle stream = open("ramp.wav");
+    const auto size = std::filesystem::file_size(folder.file("ramp.wav"));
+    EXPECT_EQ(engine().lengthBytes(stream), size);
+    EXPECT_EQ(engine().lengthMs(stream), 4000u);
+
+    ASSERT_TRUE(engine().setTimeMs(stream, 1500));
+    EXPECT_EQ(engine().timeMs(stream), 1500u);
+    engine().playStream(stream);
+    auto out = render(kPeriod);
+    EXPECT_EQ(test::rampFrameOf(out[0], kFrames), 66150);
+    EXPECT_EQ(engine().timeMs(stream), framesToMs(66150 + kPeriod, 44100));
+
+    const std::uint32_t bytes = static_cast<std::uint32_t>(size / 3);
+    ASSERT_TRUE(engine().setPositionBytes(stream, bytes));
+    out = render(4096); // fades out, jumps, fades in
+    const std::int64_t target = std::llround(double(bytes) / double(size) * kFrames);
+    const std::int64_t last = test::rampFrameOf(out[2 * 4095], kFrames);
+    EXPECT_GT(last, target);
+    EXPECT_LT(last, target + 4096);
+    for (int f = 3000; f < 4096; ++f)
+        ASSERT_EQ(test::rampFrameOf(out[2 * f], kFrames), last - (4095 - f));
+    EXPECT_NEAR(engine().positionBytes(stream), double(last + 1) / double(kFrames) * double(size),
+                1.0);
+
+    ASSERT_TRUE(engine().setTimeMs(stream, 999999)); // beyond the end: ends
+    render(4096);
+    EXPECT_TRUE(engine().ended(stream));
+    EXPECT_EQ(engine().timeMs(stream), 4000u);
+}
+
+// Longer files stream through the ring: every frame arrives in order, across refills,
+// the head-to-ring seam and the loop back to the head.
+TEST_F(MixerRender, StreamedFilesPlayEveryFrameAndLoopSeamlessly)
+{
+    useRate(8000);
+    constexpr std::int64_t kFrames = 8000 * 14;
+    ASSERT_TRUE(test::writeRampFile(folder.file("long.wav"), kFrames, 8000));
+    engine().preload(folder.file("long.wav"));
+    const StreamHandle stream = open("long.wav");
+    engine().setLoop(stream, true);
+    engine().playStream(stream);
+    const auto out = render(static_cast<int>(kFrames * 2 + 5000));
+    for (std::int64_t f = 0; f < kFrames * 2 + 5000; ++f)
+        ASSERT_EQ(test::rampFrameOf(out[std::size_t(2 * f)], kFrames), f % kFrames)
+            << "frame " << f;
+    engine().setLoop(stream, false);
+    render(static_cast<int>(kFrames));
+    EXPECT_TRUE(engine().ended(stream));
+}
+
+TEST_F(MixerRender, RateZeroHoldsTheVoiceSilentWhereItIs)
+{
+    ASSERT_TRUE(test::writeSine(folder.file("a.wav"), 441, 2, 44100));
+    const StreamHandle stream = open("a.wav");
+    const ChannelHandle ch = engine().playStream(stream);
+    render(4410);
+    engine().setFrequency(ch, 0);
+    render(1024);
+    const auto held = engine().timeMs(stream);
+    EXPECT_EQ(test::peakOf(render(4410)), 0.0f);
+    EXPECT_EQ(engine().timeMs(stream), held);
+    engine().setFrequency(ch, -20); // clamped: still held
+    EXPECT_EQ(test::peakOf(render(1024)), 0.0f);
+    engine().setFrequency(ch, 44100);
+    EXPECT_GT(test::peakOf(render(4410)), 0.4f);
+    EXPECT_GT(engine().timeMs(stream), held);
+}
+
+// Regression: restarting every playing row within one period left rows switched on but
+// silent, as the fading sounds still held their channels.
+TEST_F(MixerRender, SeventyTwoRowsRestartedTogetherAllSoundAndChannelsBeyondAreRefused)
+{
+    ASSERT_TRUE(test::writeSine(folder.file("a.wav"), 441, 2, 44100, 0.01f));
+    std::vector<StreamHandle> streams;
+    for (int i = 0; i < 72; ++i)
+    {
+        streams.push_back(open("a.wav"));
+        ASSERT_NE(engine().playStream(streams.back()), kNoChannel);
+    }
+    render(kPeriod);
+    for (auto& stream : streams)
+    {
+        engine().closeStream(stream);
+        stream = open("a.wav");
+        EXPECT_NE(engine().playStream(stream), kNoChannel);
+    }
+    int more = 0;
+    for (StreamHandle s = open("a.wav"); engine().playStream(s) != kNoChannel; s = open("a.wav"))
+        ++more;
+    EXPECT_EQ(more, EngineOptions{}.channels - 2 * 72);
+    for (const StreamHandle stream : streams)
+        engine().closeStream(stream);
+    render(2048);
+    EXPECT_NE(engine().playStream(open("a.wav")), kNoChannel) << "closed voices free theirs";
+}
+
+TEST_F(MixerRender, ZeroAndStaleHandlesReachNothing)
+{
+    ASSERT_TRUE(test::writeSine(folder.file("a.wav"), 441, 2, 44100));
+    // An unopenable file is stream 0: it plays nothing, has no length and never ends.
+    const StreamHandle missing = engine().openStream(folder.file("missing.wav"));
+    EXPECT_EQ(missing, kNoStream);
+    EXPECT_EQ(engine().playStream(missing), kNoChannel);
+    EXPECT_EQ(engine().lengthMs(missing), 0u);
+    EXPECT_FALSE(engine().ended(missing));
+    EXPECT_FALSE(engine().setVolume(kNoChannel, 10));
+
+    const StreamHandle first = open("a.wav");
+    const ChannelHandle stale = engine().playStream(first);
+    render(512);
+    engine().closeStream(first);
+    render(2048);
+    const StreamHandle second = open("a.wav");
+    const ChannelHandle fresh = engine().playStream(second, 255);
+    ASSERT_NE(fresh, stale);
+    EXPECT_EQ(fresh & 0xFFF, stale & 0xFFF) << "the slot is reused with a new generation";
+    EXPECT_FALSE(engine().setVolume(stale, 0));
+    EXPECT_FALSE(engine().setVolume(3, 0)) << "a row number is no channel";
+    EXPECT_GT(test::peakOf(render(4410)), 0.4f);
+}
+
+TEST_F(MixerRender, DamagedFilesPlayWhatTheyCanThenEnd)
+{
+    for (auto container : {soundgen::Container::Wav16, soundgen::Container::Mp3Cbr})
+    {
+        const std::string name = container == soundgen::Container::Wav16 ? "cut.wav" : "cut.mp3";
+        ASSERT_TRUE(test::writeSine(folder.file(name), 441, 20, 44100, 0.5f, container));
+        const StreamHandle stream = open(name);
+        ASSERT_NE(stream, kNoStream);
+        engine().playStream(stream);
+        render(kPeriod);
+        // Cut in the middle of a frame while it plays: what is left plays, then it ends.
+        std::filesystem::resize_file(folder.file(name), engine().lengthBytes(stream) / 2 + 7);
+        std::vector<float> out;
+        for (int i = 0; i < 30 && !engine().ended(stream); ++i)
+            out = render(44100);
+        EXPECT_TRUE(engine().ended(stream)) << name;
+        EXPECT_LT(engine().timeMs(stream), 20000u) << name;
+        engine().closeStream(stream);
+    }
+}
+
+} // namespace
+
+// Notes start cued sounds at their own frame: read in the audio cycle (JACK), or from a MIDI
+// thread at a constant delay after their arrival.
+class CuedNotes : public MixerRender
+{
+  protected:
+    static constexpr int kFrames = 4410;
+
+    CuedNotes()
+    {
+        EXPECT_TRUE(test::writeRampFile(folder.file("ramp.wav"), kFrames, 44100));
+        engine().preload(folder.file("ramp.wav"));
+    }
+
+    bool cue(int key, ChannelHandle sounding = kNoChannel, int volume = 255)
+    {
+        return engine().setCue(key, open("ramp.wav"), volume, 44100, sounding);
+    }
+
+    std::vector<float> block(std::vector<NoteEvent> events, std::int64_t now = -1)
+    {
+        std::vector<float> out(kPeriod * 2);
+        manual->mixer().render(out.data(), kPeriod, now, events.data(),
+                               static_cast<int>(events.size()));
+        handled.clear();
+        for (const NoteEvent& e : events)
+            handled.push_back(e.handled);
+        manual->fillRings();
+        return out;
+    }
+
+    // The frame where the ramp starts (its first sample is 0), -1 when it does not.
+    static int onset(const std::vector<float>& out)
+    {
+        for (std::size_t f = 1; f < out.size() / 2; ++f)
+            if (out[2 * f] != 0.0f)
+                return static_cast<int>(f) - 1;
+        return -1;
+    }
+
+    std::vector<bool> handled;
+};
+
+TEST_F(CuedNotes, ANoteSoundsAtItsFrameAndNoteOffFadesAtItsFrame)
+{
+    ASSERT_TRUE(cue(60));
+    auto out = block({{100, 60, true}});
+    EXPECT_TRUE(handled[0]);
+    EXPECT_EQ(onset(out), 100);
+    EXPECT_EQ(test::rampFrameOf(out[2 * 100], kFrames), 0) << "from its first sample";
+    EXPECT_EQ(test::rampFrameOf(out[2 * 255], kFrames), 155);
+
+    StreamHandle stream = kNoStream;
+    ChannelHandle channel = kNoChannel;
+    ASSERT_TRUE(engine().takeStartedCue(60, stream, channel));
+    EXPECT_FALSE(engine().takeStartedCue(60, stream, channel)) << "taken once";
+    EXPECT_TRUE(engine().setVolume(channel, 255)) << "the channel is the caller's";
+
+    ASSERT_TRUE(cue(60, channel));
+    out = block({{50, 60, false}});
+    EXPECT_TRUE(handled[0]);
+    EXPECT_EQ(test::rampFrameOf(out[2 * 49], kFrames), 156 + 49) << "full until its frame";
+    EXPECT_GT(out[2 * 110], 0.0f) << "fading from its frame";
+    EXPECT_EQ(out[2 * 190], 0.0f) << "faded 3 ms after its frame";
+    EXPECT_EQ(test::peakOf(block({})), 0.0f);
+}
+
+TEST_F(CuedNotes, TwoRowsInOneCycleAndTheSameRowTwice)
+{
+    ASSERT_TRUE(cue(60));
+    ASSERT_TRUE(cue(61, kNoChannel, 0));
+    auto out = block({{10, 60, true}, {20, 61, true}, {30, 60, true}});
+    EXPECT_EQ(handled, (std::vector<bool>{true, true, false}))
+        << "the second hit of a row waits for its cue to be set again";
+    EXPECT_EQ(onset(out), 10);
+    StreamHandle stream = kNoStream;
+    ChannelHandle first = kNoChannel, second = kNoChannel;
+    ASSERT_TRUE(engine().takeStartedCue(60, stream, first));
+    ASSERT_TRUE(engine().takeStartedCue(61, stream, second));
+    EXPECT_NE(first, second);
+
+    // Set again, the row restarts at the next hit's frame while its old sound fades.
+    ASSERT_TRUE(cue(60, first));
+    block({{40, 60, true}});
+    EXPECT_TRUE(handled[0]);
+    for (int i = 0; i < 4; ++i)
+        block({});
+    EXPECT_FALSE(engine().setVolume(first, 255)) << "the old sound is gone";
+}
+
+TEST_F(CuedNotes, NoCueMeansTheNoteIsLeftToTheControlSide)
+{
+    EXPECT_EQ(onset(block({{0, 60, true}})), -1);
+    EXPECT_FALSE(handled[0]);
+    ASSERT_TRUE(test::writeRampFile(folder.file("cold.wav"), kFrames, 44100));
+    EXPECT_FALSE(engine().setCue(62, open("cold.wav"), 255, 44100, kNoChannel))
+        << "a file whose head is not in memory cannot be cued";
+    block({{0, 62, true}});
+    EXPECT_FALSE(handled[0]);
+
+    engine().prefetch(folder.file("cold.wav"));
+    for (int i = 0; i < 200 && !engine().preloaded(folder.file("cold.wav")); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_TRUE(engine().setCue(62, open("cold.wav"), 255, 44100, kNoChannel))
+        << "decoded by the engine's worker";
+}
+
+TEST_F(CuedNotes, NotesFromAnotherThreadSoundAConstantDelayAfterTheirArrival)
+{
+    manual->mixer().useDevice(manual->mixer().outputRate(), kPeriod);
+    NoteStarter& starter = *engine().noteStarter();
+    const std::int64_t blockNs = std::int64_t{kPeriod} * 1'000'000'000 / 44100;
+    for (int k : {0, 37, 254})
+    {
+        ASSERT_TRUE(cue(60));
+        const std::int64_t arrival = 1'000'000'000;
+        ASSERT_TRUE(starter.noteAt(60, true, arrival));
+        // The block that holds arrival + one period starts k frames before it.
+        const std::int64_t start = arrival + blockNs - std::llround(k * 1e9 / 44100);
+        EXPECT_EQ(onset(block({}, start - blockNs)), -1);
+        EXPECT_EQ(onset(block({}, start)), k);
+        StreamHandle stream = kNoStream;
+        ChannelHandle channel = kNoChannel;
+        ASSERT_TRUE(engine().takeStartedCue(60, stream, channel));
+        ASSERT_TRUE(cue(60, channel));
+        ASSERT_TRUE(starter.noteAt(60, false, arrival));
+        block({}, start);
+        block({}, start + blockNs);
+        EXPECT_EQ(test::peakOf(block({}, start + 2 * blockNs)), 0.0f) << "faded";
+        engine().closeStream(stream);
+    }
+    EXPECT_FALSE(starter.noteAt(61, true, 0)) << "no cue";
+}
+
+TEST_F(CuedNotes, WhatTheRowSetsBeforeADelayedNoteSoundsIsWhatItStarts)
+{
+    manual->mixer().useDevice(manual->mixer().outputRate(), kPeriod);
+    NoteStarter& starter = *engine().noteStarter();
+    const std::int64_t arrival = 1'000'000'000;
+    const std::int64_t blockNs = std::int64_t{kPeriod} * 1'000'000'000 / 44100;
+    StreamHandle quiet = kNoStream, stopped = kNoStream;
+    ChannelHandle channel = kNoChannel;
+    // The row takes each sound over as soon as its note reached it, a period before it sounds.
+    ASSERT_TRUE(cue(60));
+    ASSERT_TRUE(cue(61));
+    ASSERT_TRUE(starter.noteAt(60, true, arrival));
+    ASSERT_TRUE(starter.noteAt(61, true, arrival));
+    ASSERT_TRUE(engine().takeStartedCue(60, quiet, channel));
+    EXPECT_TRUE(engine().setVolume(channel, 0));
+    ASSERT_TRUE(engine().takeStartedCue(61, stopped, channel));
+    EXPECT_TRUE(engine().stopStream(stopped));
+    EXPECT_EQ(onset(block({}, arrival)), -1);
+    for (int i = 1; i <= 3; ++i)
+        EXPECT_EQ(test::peakOf(block({}, arrival + i * blockNs)), 0.0f);
+    EXPECT_GT(engine().timeMs(quiet), 0u) << "the turned-down sound plays, silent";
+    EXPECT_EQ(engine().timeMs(stopped), 0u) << "the stopped one never started";
+
+    // A voice stopped before its note sounded is free again: far more of them than there are
+    // voices leave every note its own.
+    for (int i = 0; i < 200; ++i)
+    {
+        ASSERT_TRUE(cue(61));
+        ASSERT_TRUE(starter.noteAt(61, true, arrival)) << i;
+        ASSERT_TRUE(engine().takeStartedCue(61, stopped, channel));
+        engine().stopStream(stopped);
+        block({}, arrival);
+        engine().closeStream(stopped);
+    }
+}

@@ -1,0 +1,40 @@
+// The application object the window and text tests need: created on first use, destroyed
+// after the last test so that the font system is released. Test thread.
+#pragma once
+
+#include "gui/window.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace sonarello::test
+{
+
+inline void ensureGuiApplication()
+{
+    struct Environment : ::testing::Environment
+    {
+        std::unique_ptr<gui::Application> application;
+        void TearDown() override { application.reset(); }
+    };
+    static int argc = 1;
+    static char name[] = "sonarello-tests";
+    static char* argv[] = {name, nullptr};
+    static const bool created = []
+    {
+        auto* environment = new Environment;
+        environment->application = std::make_unique<gui::Application>(argc, argv);
+        ::testing::AddGlobalTestEnvironment(environment);
+        return true;
+    }();
+    (void)created;
+}
+
+// A fixture's first member, so that windows among the later members find the application.
+struct GuiApplicationReady
+{
+    GuiApplicationReady() { ensureGuiApplication(); }
+};
+
+} // namespace sonarello::test
