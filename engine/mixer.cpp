@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <thread>
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <xmmintrin.h>
@@ -18,7 +19,25 @@ namespace
 
 constexpr double kVolumeRampSeconds = 0.005;
 constexpr std::size_t kTimedNotes = 1024; // notes from MIDI threads waiting for their block
+// The low bits of a key's cue pointer: a thread is firing the cue (it reads the cue and takes a
+// voice), or a note fired it and it waits for firedCue(). The control side never frees a cue
+// while either is set.
 constexpr std::uintptr_t kFired = 1;
+constexpr std::uintptr_t kFiring = 2;
+constexpr std::uintptr_t kCueFlags = kFired | kFiring;
+
+// Control thread: the key's entry once no thread is in the middle of firing its cue, which takes
+// a few instructions and never blocks.
+std::uintptr_t settledEntry(const std::atomic<std::uintptr_t>& entry) noexcept
+{
+    std::uintptr_t seen = entry.load(std::memory_order_acquire);
+    while (seen & kFiring)
+    {
+        std::this_thread::yield();
+        seen = entry.load(std::memory_order_acquire);
+    }
+    return seen;
+}
 
 constexpr std::uint64_t packVoice(int slot, std::uint32_t serial)
 {
@@ -203,15 +222,18 @@ bool Mixer::armCue(int key, Cue* cue, Cue*& replaced)
             if (spares_[slot].load(std::memory_order_relaxed) != 0)
                 voices_[slot]->prepare(cue->rateHz, outputRate());
     auto& entry = cues_[static_cast<std::size_t>(key)];
-    std::uintptr_t seen = entry.load(std::memory_order_acquire);
-    do
+    while (true)
     {
+        std::uintptr_t seen = settledEntry(entry);
         if (seen & kFired)
             return false;
-    } while (!entry.compare_exchange_weak(seen, reinterpret_cast<std::uintptr_t>(cue),
-                                          std::memory_order_acq_rel, std::memory_order_acquire));
-    replaced = reinterpret_cast<Cue*>(seen);
-    return true;
+        if (entry.compare_exchange_weak(seen, reinterpret_cast<std::uintptr_t>(cue),
+                                        std::memory_order_acq_rel, std::memory_order_acquire))
+        {
+            replaced = reinterpret_cast<Cue*>(seen);
+            return true;
+        }
+    }
 }
 
 Cue* Mixer::firedCue(int key) noexcept
@@ -219,16 +241,17 @@ Cue* Mixer::firedCue(int key) noexcept
     if (key < 0 || key >= kCueKeys)
         return nullptr;
     auto& entry = cues_[static_cast<std::size_t>(key)];
-    std::uintptr_t seen = entry.load(std::memory_order_acquire);
+    std::uintptr_t seen = settledEntry(entry);
+    // Only the control side clears a fired cue, so nothing changes it between these two steps.
     if (!(seen & kFired) || !entry.compare_exchange_strong(seen, 0, std::memory_order_acq_rel))
         return nullptr;
-    return reinterpret_cast<Cue*>(seen & ~kFired);
+    return reinterpret_cast<Cue*>(seen & ~kCueFlags);
 }
 
 bool Mixer::cueFired(int key) const noexcept
 {
     return key >= 0 && key < kCueKeys &&
-           (cues_[static_cast<std::size_t>(key)].load(std::memory_order_acquire) & kFired) != 0;
+           (settledEntry(cues_[static_cast<std::size_t>(key)]) & kFired) != 0;
 }
 
 void Mixer::offerSpare(int slot, std::uint32_t serial)
@@ -238,7 +261,7 @@ void Mixer::offerSpare(int slot, std::uint32_t serial)
     Voice& voice = *voices_[static_cast<std::size_t>(slot)];
     for (const auto& entry : cues_)
         if (const auto* cue =
-                reinterpret_cast<const Cue*>(entry.load(std::memory_order_acquire) & ~kFired))
+                reinterpret_cast<const Cue*>(entry.load(std::memory_order_acquire) & ~kCueFlags))
             voice.prepare(cue->rateHz, outputRate());
     spares_[static_cast<std::size_t>(slot)].store(serial, std::memory_order_release);
 }
@@ -250,41 +273,38 @@ void Mixer::setSounding(int key, int slot, std::uint32_t serial) noexcept
                                                        std::memory_order_release);
 }
 
-// Any thread: a spare voice first, so that no cue is ever taken without one.
+// Any thread. The cue is claimed first (kFiring), so that the control side can neither replace
+// nor free it while it is read; then a spare voice, without which the cue is left as it was.
 bool Mixer::fire(int key, Action& action) noexcept
 {
     if (key < 0 || key >= kCueKeys)
         return false;
     auto& entry = cues_[static_cast<std::size_t>(key)];
     std::uintptr_t armed = entry.load(std::memory_order_acquire);
-    if (armed == 0 || (armed & kFired))
+    if (armed == 0 || (armed & kCueFlags) ||
+        !entry.compare_exchange_strong(armed, armed | kFiring, std::memory_order_acq_rel))
         return false;
+    auto* cue = reinterpret_cast<Cue*>(armed);
     for (int slot = 0; slot < voiceCount(); ++slot)
     {
         auto& spare = spares_[static_cast<std::size_t>(slot)];
         std::uint32_t serial = spare.load(std::memory_order_relaxed);
         if (serial == 0 || !spare.compare_exchange_strong(serial, 0, std::memory_order_acq_rel))
             continue;
-        auto* cue = reinterpret_cast<Cue*>(armed);
-        const Cue copy = *cue;
-        if (!entry.compare_exchange_strong(armed, armed | kFired, std::memory_order_acq_rel))
-        {
-            spare.store(serial, std::memory_order_release); // the cue went meanwhile
-            return false;
-        }
-        // Only the thread that fired it writes the cue until firedCue() hands it back.
         cue->slot = static_cast<std::uint16_t>(slot);
         cue->serial = serial;
         action.play.kind = MixerCommand::Kind::Play;
         action.play.slot = static_cast<std::uint16_t>(slot);
         action.play.serial = serial;
-        action.play.stream = copy.stream;
-        action.play.gain = copy.gain;
-        action.play.rateHz = copy.rateHz;
+        action.play.stream = cue->stream;
+        action.play.gain = cue->gain;
+        action.play.rateHz = cue->rateHz;
         action.stop = sounding_[static_cast<std::size_t>(key)].exchange(packVoice(slot, serial),
                                                                         std::memory_order_acq_rel);
+        entry.store(armed | kFired, std::memory_order_release);
         return true;
     }
+    entry.store(armed, std::memory_order_release); // no voice free: the cue stays armed
     return false;
 }
 
@@ -292,21 +312,25 @@ bool Mixer::noteAt(int key, bool on, std::int64_t arrival) noexcept
 {
     if (key < 0 || key >= kCueKeys)
         return false;
-    std::lock_guard lock(noteProducers_);
-    if (notes_.full())
+    const std::uint64_t sounding =
+        on ? 0 : sounding_[static_cast<std::size_t>(key)].load(std::memory_order_acquire);
+    if (!on && sounding == 0)
         return false;
-    Action note;
+    auto* cell = notes_.claim();
+    if (cell == nullptr)
+        return false;
+    Action& note = cell->value;
+    note = Action{};
     note.time = arrival;
-    if (on)
+    note.stop = sounding;
+    const bool acted = !on || fire(key, note);
+    if (!acted)
     {
-        if (!fire(key, note))
-            return false;
+        note = Action{}; // a note that started nothing: an empty action, harmless
+        note.time = arrival;
     }
-    else if ((note.stop =
-                  sounding_[static_cast<std::size_t>(key)].load(std::memory_order_acquire)) == 0)
-        return false;
-    notes_.push(note);
-    return true;
+    notes_.publish(cell);
+    return acted;
 }
 
 // Audio thread: what this block does at which frame, in order.

@@ -3,6 +3,7 @@
 // calls one control thread at a time; noteAt() the MIDI threads; the rest any.
 #pragma once
 
+#include "base/mpsc_queue.h"
 #include "base/spsc_queue.h"
 #include "sound_engine.h"
 #include "streamer.h"
@@ -12,7 +13,6 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <vector>
 
 namespace sonarello::sound
@@ -149,8 +149,7 @@ class Mixer final : public NoteStarter
     std::array<std::atomic<std::uint64_t>, kCueKeys> sounding_{};
     std::unique_ptr<std::atomic<std::uint32_t>[]> spares_; // per slot: serial, 0 not offered
     std::atomic<int> noteDelayFrames_{256};
-    std::mutex noteProducers_; // MIDI threads take turns on the queue
-    SpscQueue<Action> notes_;
+    MpscQueue<Action> notes_;     // MIDI threads to the audio thread
     std::vector<Action> waiting_; // audio thread: notes due in a later block
     std::vector<Action> actions_; // audio thread
 };

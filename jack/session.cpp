@@ -1,5 +1,7 @@
 #include "jack/session.h"
 
+#include "process.h"
+
 #include "base/raii.h"
 #include "engine/mixer.h"
 #include "midi/midi_dispatch.h"
@@ -34,8 +36,6 @@ using midi::kClientName;
 constexpr auto kWatchPeriod = 100ms;
 constexpr auto kReconnectWindow = 1500ms; // after a port came or went, missing links retried
 constexpr auto kBlindRetry = 500ms;       // reopen attempts where the server leaves no socket
-constexpr int kMaxEvents = 256;           // MIDI messages read in one cycle
-constexpr std::size_t kMaxFrames = 8192;  // longer cycles render in pieces, notes in the first
 
 void quiet(const char*) {}
 
@@ -59,20 +59,45 @@ bool socketExists()
            ::access(("/tmp" + file).c_str(), F_OK) == 0;
 }
 
-// A short message from JACK's bytes, 0 for what the player does not take: data without a
-// status, system exclusive, time code, clock and active sensing.
-std::uint32_t shortMessage(const jack_midi_event_t& event)
+// One cycle's port buffers.
+class JackCycleIo final : public CycleIo
 {
-    if (event.size == 0 || event.size > 3)
-        return 0;
-    const jack_midi_data_t status = event.buffer[0];
-    if (status < 0x80 || status == 0xF0 || status == 0xF1 || status == 0xF8 || status == 0xFE)
-        return 0;
-    std::uint32_t message = event.buffer[0];
-    for (std::size_t i = 1; i < event.size; ++i)
-        message |= static_cast<std::uint32_t>(event.buffer[i]) << (8 * i);
-    return message;
-}
+  public:
+    JackCycleIo(jack_port_t* in, jack_port_t* out, jack_port_t* left, jack_port_t* right,
+                jack_nframes_t frames) noexcept
+        : in_(in ? jack_port_get_buffer(in, frames) : nullptr),
+          out_(out ? jack_port_get_buffer(out, frames) : nullptr),
+          sides_{left ? static_cast<float*>(jack_port_get_buffer(left, frames)) : nullptr,
+                 right ? static_cast<float*>(jack_port_get_buffer(right, frames)) : nullptr}
+    {
+    }
+    int midiEventCount() noexcept override
+    {
+        return in_ ? static_cast<int>(jack_midi_get_event_count(in_)) : 0;
+    }
+    bool midiEvent(int index, std::uint32_t& frame, const std::uint8_t*& bytes,
+                   std::size_t& size) noexcept override
+    {
+        jack_midi_event_t event{};
+        if (jack_midi_event_get(&event, in_, static_cast<std::uint32_t>(index)) != 0)
+            return false;
+        frame = event.time;
+        bytes = event.buffer;
+        size = event.size;
+        return true;
+    }
+    float* audioOut(int side) noexcept override { return sides_[side == 0 ? 0 : 1]; }
+    void clearMidiOut() noexcept override
+    {
+        if (out_)
+            jack_midi_clear_buffer(out_);
+    }
+
+  private:
+    void* in_;
+    void* out_;
+    std::array<float*, 2> sides_;
+};
 
 } // namespace
 
@@ -103,18 +128,11 @@ struct Session::State
     };
     std::vector<Link> links;
 
-    // audio thread reads these
-    std::atomic<sound::Mixer*> mixer{nullptr};
-    std::atomic<midi::MidiDispatcher*> dispatcher{nullptr};
-    std::atomic<int> slot{-1};
+    // the process callback reads these
+    Process process;
     std::array<std::atomic<jack_port_t*>, 2> outs{};
     std::atomic<jack_port_t*> midiIn{nullptr};
     std::atomic<jack_port_t*> midiOut{nullptr};
-    std::atomic<std::uint64_t> cycles{0};
-    std::array<float, kMaxFrames * 2> block{};
-    std::array<sound::NoteEvent, kMaxEvents> events{};
-    std::array<std::uint32_t, kMaxEvents> messages{};
-    std::array<int, kMaxEvents> eventOf{};
 
     bool quit = false;
     std::condition_variable wake;
@@ -122,92 +140,15 @@ struct Session::State
 
     // ---- audio thread ----
 
-    static int process(jack_nframes_t frames, void* self) noexcept
+    static int processCallback(jack_nframes_t frames, void* self) noexcept
     {
-        static_cast<State*>(self)->cycle(frames);
+        auto& state = *static_cast<State*>(self);
+        JackCycleIo io(state.midiIn.load(std::memory_order_acquire),
+                       state.midiOut.load(std::memory_order_acquire),
+                       state.outs[0].load(std::memory_order_acquire),
+                       state.outs[1].load(std::memory_order_acquire), frames);
+        state.process.cycle(io, frames);
         return 0;
-    }
-
-    void cycle(jack_nframes_t frames) noexcept
-    {
-        midi::MidiDispatcher* d = dispatcher.load(std::memory_order_acquire);
-        sound::Mixer* m = mixer.load(std::memory_order_acquire);
-        const int count = d != nullptr ? readMidi(frames, *d, m != nullptr) : 0;
-        if (jack_port_t* out = midiOut.load(std::memory_order_acquire))
-            jack_midi_clear_buffer(jack_port_get_buffer(out, frames));
-        int noteCount = 0;
-        for (int i = 0; i < count; ++i)
-            noteCount += eventOf[static_cast<std::size_t>(i)] >= 0 ? 1 : 0;
-        if (m != nullptr)
-            render(*m, frames, noteCount);
-        for (int i = 0; i < count; ++i)
-        {
-            const int e = eventOf[static_cast<std::size_t>(i)];
-            std::uint32_t message = messages[static_cast<std::size_t>(i)];
-            if (e < 0)
-            {
-                d->post(slot.load(std::memory_order_relaxed), message);
-                continue;
-            }
-            const sound::NoteEvent& note = events[static_cast<std::size_t>(e)];
-            if (note.on && note.handled)
-                message |= midi::kStartedByNote;
-            d->postStarted(slot.load(std::memory_order_relaxed), message);
-        }
-        cycles.fetch_add(1, std::memory_order_release);
-    }
-
-    // Reads midi_in; notes become events for the mixer when it renders here and the
-    // dispatcher has room for them (a note whose message could not be posted never sounds).
-    int readMidi(jack_nframes_t frames, midi::MidiDispatcher& d, bool rendering) noexcept
-    {
-        jack_port_t* in = midiIn.load(std::memory_order_acquire);
-        if (in == nullptr)
-            return 0;
-        void* buffer = jack_port_get_buffer(in, frames);
-        const auto total = static_cast<int>(jack_midi_get_event_count(buffer));
-        const int room = d.room(slot.load(std::memory_order_relaxed));
-        int count = 0, notes = 0;
-        for (int i = 0; i < total && count < std::min(kMaxEvents, room); ++i)
-        {
-            jack_midi_event_t event{};
-            if (jack_midi_event_get(&event, buffer, static_cast<std::uint32_t>(i)) != 0)
-                continue;
-            const std::uint32_t message = shortMessage(event);
-            if (message == 0)
-                continue;
-            const auto index = static_cast<std::size_t>(count++);
-            messages[index] = message;
-            eventOf[index] = -1;
-            const std::uint32_t kind = message & 0xF0;
-            if (!rendering || (kind != 0x80 && kind != 0x90))
-                continue;
-            sound::NoteEvent& note = events[static_cast<std::size_t>(notes)];
-            note.frame = static_cast<int>(event.time);
-            note.key = static_cast<int>(message >> 8 & 0x7F);
-            note.on = kind == 0x90 && (message >> 16 & 0x7F) != 0;
-            note.handled = false;
-            eventOf[index] = notes++;
-        }
-        return count;
-    }
-
-    void render(sound::Mixer& m, jack_nframes_t frames, int noteCount) noexcept
-    {
-        auto* left = static_cast<float*>(jack_port_get_buffer(outs[0].load(), frames));
-        auto* right = static_cast<float*>(jack_port_get_buffer(outs[1].load(), frames));
-        for (jack_nframes_t done = 0; done < frames;)
-        {
-            const auto n = std::min<jack_nframes_t>(frames - done, kMaxFrames);
-            m.render(block.data(), static_cast<int>(n), -1, done == 0 ? events.data() : nullptr,
-                     done == 0 ? noteCount : 0);
-            for (jack_nframes_t i = 0; i < n; ++i)
-            {
-                left[done + i] = block[2 * i];
-                right[done + i] = block[2 * i + 1];
-            }
-            done += n;
-        }
     }
 
     // JACK's threads
@@ -234,7 +175,7 @@ struct Session::State
         if (!fresh)
             return false;
         lost.store(false);
-        jack_set_process_callback(fresh.get(), &State::process, this);
+        jack_set_process_callback(fresh.get(), &State::processCallback, this);
         jack_on_info_shutdown(fresh.get(), &State::shutdown, this);
         jack_set_port_registration_callback(fresh.get(), &State::portRegistered, this);
         if (jack_activate(fresh.get()) != 0)
@@ -270,7 +211,7 @@ struct Session::State
             return false;
         mixerWanted->useDevice(static_cast<int>(jack_get_sample_rate(client.get())),
                                static_cast<int>(jack_get_buffer_size(client.get())));
-        mixer.store(mixerWanted, std::memory_order_release);
+        process.attachMixer(mixerWanted);
         if (connectPlayback)
             connectToPlayback();
         return true;
@@ -291,17 +232,8 @@ struct Session::State
             midiIn.store(registerPort("midi_in", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput));
         if (!midiOut.load())
             midiOut.store(registerPort("midi_out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput));
-        slot.store(slotWanted);
-        dispatcher.store(dispatcherWanted, std::memory_order_release);
+        process.attachDispatcher(dispatcherWanted, slotWanted);
         return midiIn.load() != nullptr && midiOut.load() != nullptr;
-    }
-
-    // Waits until the audio thread no longer uses what was taken from it.
-    void waitForCycle()
-    {
-        const auto seen = cycles.load(std::memory_order_acquire);
-        for (int i = 0; i < 200 && serverUp && !lost.load() && cycles.load() < seen + 2; ++i)
-            std::this_thread::sleep_for(1ms);
     }
 
     bool link(Link& l)
@@ -357,8 +289,9 @@ struct Session::State
         serverUp = false;
         for (Link& l : links)
             gone(l);
-        mixer.store(nullptr);
-        dispatcher.store(nullptr);
+        // Only the new client's cycles may render: a dead client's thread must not race them.
+        process.attachMixer(nullptr);
+        process.attachDispatcher(nullptr, -1);
         for (auto& out : outs)
             out.store(nullptr);
         midiIn.store(nullptr);
@@ -439,8 +372,7 @@ void Session::closeAudio()
     std::lock_guard lock(state_->mutex);
     State& s = *state_;
     s.audioWanted = false;
-    s.mixer.store(nullptr, std::memory_order_release);
-    s.waitForCycle();
+    s.process.attachMixer(nullptr);
     s.mixerWanted = nullptr;
     for (auto& out : s.outs)
         if (s.client && out.load())
@@ -468,8 +400,7 @@ void Session::closeMidi()
     std::lock_guard lock(state_->mutex);
     State& s = *state_;
     s.dispatcherWanted = nullptr;
-    s.dispatcher.store(nullptr, std::memory_order_release);
-    s.waitForCycle();
+    s.process.attachDispatcher(nullptr, -1);
     s.links.clear();
 }
 
@@ -519,7 +450,7 @@ void Session::disconnectMidi(const std::string& port, bool source)
 bool Session::audioOpen()
 {
     std::lock_guard lock(state_->mutex);
-    return state_->client != nullptr && state_->mixer.load() != nullptr;
+    return state_->client != nullptr && state_->audioWanted;
 }
 
 bool Session::serverUp()

@@ -91,7 +91,7 @@ int MidiDispatcher::room(int slot) const noexcept
 }
 
 // MIDI library thread
-bool MidiDispatcher::post(int slot, ShortMessage message) noexcept
+bool MidiDispatcher::post(int slot, ShortMessage message, bool wakeNow) noexcept
 {
     sound::NoteStarter* starter = noteStarter_.load(std::memory_order_acquire);
     const int kind = static_cast<int>(message & 0xF0);
@@ -105,19 +105,26 @@ bool MidiDispatcher::post(int slot, ShortMessage message) noexcept
         if (starter->noteAt(note, on, arrival) && on)
             message |= kStartedByNote;
     }
-    return postStarted(slot, message);
+    return postStarted(slot, message, wakeNow);
 }
 
-bool MidiDispatcher::postStarted(int slot, ShortMessage message) noexcept
+bool MidiDispatcher::postStarted(int slot, ShortMessage message, bool wakeNow) noexcept
 {
     if (room(slot) <= 0)
         return false;
     Slot& s = (*slots_)[static_cast<std::size_t>(slot)];
     s.queue.push({nextOrder_.fetch_add(1, std::memory_order_relaxed), message,
                   s.generation.load(std::memory_order_acquire)});
+    if (wakeNow)
+        wake();
+    return true;
+}
+
+void MidiDispatcher::wake() noexcept
+{
+    wakes_.fetch_add(1, std::memory_order_relaxed);
     wake_.fetch_add(1, std::memory_order_release);
     wake_.notify_one();
-    return true;
 }
 
 void MidiDispatcher::run()

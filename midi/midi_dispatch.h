@@ -17,8 +17,9 @@
 namespace sonarello::midi
 {
 
-constexpr int kMaxInputSlots = 16;               // open inputs at once, virtual port included
-constexpr std::size_t kSlotQueueCapacity = 1024; // messages waiting per input
+constexpr int kMaxInputSlots = 16; // open inputs at once, virtual port included
+constexpr std::size_t kSlotQueueCapacity =
+    4096; // messages waiting per input (a JACK cycle's worth)
 
 // Owns the MIDI dispatch thread: it calls the handler for every posted message, one at a
 // time, oldest first across all inputs.
@@ -52,10 +53,15 @@ class MidiDispatcher
 
     // MIDI library thread: never locks, allocates or calls user code. A note first goes to
     // the note starter, which marks it kStartedByNote when it started a sound. False when the
-    // slot is stopped or its queue is full (the message is dropped).
-    bool post(int slot, ShortMessage message) noexcept;
+    // slot is stopped or its queue is full (the message is dropped). `wakeNow` false leaves
+    // the dispatch thread asleep until wake(): a caller that posts many messages at once (a
+    // JACK cycle) wakes it once.
+    bool post(int slot, ShortMessage message, bool wakeNow = true) noexcept;
     // The same without the note starter: the caller (the audio thread) has already acted.
-    bool postStarted(int slot, ShortMessage message) noexcept;
+    bool postStarted(int slot, ShortMessage message, bool wakeNow = true) noexcept;
+    void wake() noexcept;
+    // How many times the dispatch thread was woken (a system call each).
+    std::uint64_t wakes() const noexcept { return wakes_.load(std::memory_order_relaxed); }
     // How many posts to the slot would be taken now (0 while it is stopped); only the slot's
     // one producer may rely on it.
     int room(int slot) const noexcept;
@@ -82,6 +88,7 @@ class MidiDispatcher
     std::mutex slotsMutex_;
     std::atomic<std::uint64_t> nextOrder_{0};
     std::atomic<std::uint32_t> wake_{0};
+    std::atomic<std::uint64_t> wakes_{0};
     std::atomic<bool> stopping_{false};
     std::atomic<sound::NoteStarter*> noteStarter_{nullptr};
     std::mutex handlerMutex_;

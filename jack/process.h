@@ -1,0 +1,71 @@
+// The JACK client's process callback: reads midi_in with each event's frame, starts notes' cues
+// at their frame while the mixer renders into out_1 and out_2, and posts every message to the
+// MIDI dispatcher. cycle() is the audio thread; attach and detach are control threads.
+#pragma once
+
+#include "engine/mixer.h"
+#include "midi/midi_dispatch.h"
+
+#include <array>
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+
+namespace sonarello::jack
+{
+
+// What one cycle reads and writes: JACK's port buffers, or a test's own.
+class CycleIo
+{
+  public:
+    virtual ~CycleIo() = default;
+    virtual int midiEventCount() noexcept = 0;
+    // False when the event cannot be read.
+    virtual bool midiEvent(int index, std::uint32_t& frame, const std::uint8_t*& bytes,
+                           std::size_t& size) noexcept = 0;
+    // Where the cycle writes a side (0 left, 1 right); nullptr where the port is missing.
+    virtual float* audioOut(int side) noexcept = 0;
+    virtual void clearMidiOut() noexcept = 0;
+};
+
+// The most MIDI events one cycle takes: more than a JACK MIDI buffer of a normal period holds.
+constexpr int kMaxCycleEvents = 4096;
+
+// The short message of JACK's bytes, 0 for what the player does not take: data without a
+// status, system exclusive, time code, clock and active sensing. Any thread.
+std::uint32_t shortMessage(const std::uint8_t* bytes, std::size_t size) noexcept;
+
+class Process
+{
+  public:
+    // Control threads. What a cycle uses is read once at its start; a detach (nullptr) returns
+    // only once no cycle uses what it replaced, so the caller may free it then. A cycle never
+    // blocks, so the wait is short; with the server gone no cycle runs and it returns at once.
+    void attachMixer(sound::Mixer* mixer) noexcept;
+    void attachDispatcher(midi::MidiDispatcher* dispatcher, int slot) noexcept;
+
+    // Audio thread (see engine/realtime.h): takes no lock, allocates nothing, and wakes the
+    // dispatch thread at most once.
+    void cycle(CycleIo& io, std::uint32_t frames) noexcept;
+
+  private:
+    int readMidi(CycleIo& io, midi::MidiDispatcher& d, bool rendering) noexcept;
+    void render(CycleIo& io, sound::Mixer& m, std::uint32_t frames, int noteCount) noexcept;
+    void post(midi::MidiDispatcher& d, int count) noexcept;
+    void settle() noexcept;
+
+    std::atomic<sound::Mixer*> mixer_{nullptr};
+    std::atomic<midi::MidiDispatcher*> dispatcher_{nullptr};
+    std::atomic<int> slot_{-1};
+    // Cycles begun and ended: a detach waits for the ones begun before it to end.
+    std::atomic<std::uint64_t> begun_{0};
+    std::atomic<std::uint64_t> ended_{0};
+
+    static constexpr std::size_t kMaxFrames = 8192; // longer cycles render in pieces
+    std::array<float, kMaxFrames * 2> block_{};
+    std::array<sound::NoteEvent, kMaxCycleEvents> events_{};
+    std::array<std::uint32_t, kMaxCycleEvents> messages_{};
+    std::array<int, kMaxCycleEvents> eventOf_{};
+};
+
+} // namespace sonarello::jack

@@ -1,0 +1,98 @@
+// Replaces pthread_mutex_lock to count the locks taken on the thread that runs a JACK cycle
+// while a flag is up: the process callback must take none.
+#include "engine/audio_engine.h"
+#include "engine/mixer.h"
+#include "jack/fake_cycle.h"
+#include "support/sound_files.h"
+#include "support/temp_folder.h"
+
+#include <atomic>
+#include <chrono>
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+#include <pthread.h>
+#include <thread>
+
+namespace
+{
+thread_local bool counting = false;
+thread_local long locks = 0;
+} // namespace
+
+extern "C" int pthread_mutex_lock(pthread_mutex_t* mutex)
+{
+    using Lock = int (*)(pthread_mutex_t*);
+    static Lock real = nullptr;
+    if (real == nullptr)
+        real = reinterpret_cast<Lock>(dlsym(RTLD_NEXT, "pthread_mutex_lock"));
+    if (counting)
+        ++locks;
+    return real(mutex);
+}
+
+using namespace sonarello;
+using namespace std::chrono_literals;
+
+namespace
+{
+
+constexpr int kFrames = 128;
+constexpr int kRate = 48000;
+constexpr int kControllers = 600;
+constexpr int kNoteOffs = 2048; // a sequencer's note-by-note "all notes off"
+
+// A cycle crowded with controllers and then every key's Note Off, as a sequencer's panic sends
+// them, with the audio rendered here and with the audio elsewhere (the notes then start their
+// cues through the mixer's note starter): every Note Off reaches the player, the cycle takes no
+// lock, and the dispatch thread is woken once.
+TEST(JackCycle, EveryNoteOffArrivesWithoutALockAndWithOneWake)
+{
+    test::TempFolder folder;
+    const std::string path = folder.file("drum.wav");
+    ASSERT_TRUE(test::writeSine(path, 440, 0.5, 44100));
+    auto manual = sound::createManualEngine(kRate);
+    sound::SoundEngine& engine = manual->engine();
+    engine.preload(path);
+    const sound::StreamHandle cue = engine.openStream(path);
+    ASSERT_TRUE(engine.setCue(36, cue, 255, 0, sound::kNoChannel));
+
+    test::FakeCycle io(kFrames);
+    io.events.push_back({0, {0x90, 36, 100}});
+    for (int i = 0; i < kControllers; ++i)
+        io.events.push_back({1, {0xB0, 7, static_cast<std::uint8_t>(i % 128)}});
+    for (int i = 0; i < kNoteOffs; ++i)
+        io.events.push_back({2,
+                             {static_cast<std::uint8_t>(0x80 | i / 128 % 16),
+                              static_cast<std::uint8_t>(i % 128), 0}});
+
+    for (const bool audioHere : {true, false})
+    {
+        SCOPED_TRACE(audioHere ? "audio through JACK" : "audio elsewhere");
+        midi::MidiDispatcher dispatcher;
+        std::atomic<int> noteOffs{0};
+        dispatcher.setHandler([&](midi::ShortMessage m)
+                              { noteOffs += (m & 0xF0) == 0x80 ? 1 : 0; });
+        if (!audioHere)
+            dispatcher.setNoteStarter(&manual->mixer());
+        const int slot = dispatcher.claimSlot();
+        dispatcher.setStarted(slot, true);
+        jack::Process process;
+        process.attachDispatcher(&dispatcher, slot);
+        process.attachMixer(audioHere ? &manual->mixer() : nullptr);
+
+        const auto wakes = dispatcher.wakes();
+        counting = true;
+        process.cycle(io, kFrames);
+        counting = false;
+        EXPECT_EQ(locks, 0);
+        EXPECT_EQ(dispatcher.wakes() - wakes, 1u);
+        for (int i = 0; i < 500 && noteOffs.load() < kNoteOffs; ++i)
+            std::this_thread::sleep_for(10ms);
+        EXPECT_EQ(noteOffs.load(), kNoteOffs);
+        process.attachDispatcher(nullptr, -1);
+        process.attachMixer(nullptr);
+        dispatcher.setHandler(nullptr);
+    }
+}
+
+} // namespace
