@@ -16,11 +16,17 @@
 #include <QPainter>
 #include <QPointer>
 #include <QScreen>
+#include <QSocketNotifier>
 #include <QTimer>
 #include <QWidget>
 
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
 #include <mutex>
+#include <sys/eventfd.h>
 #include <thread>
+#include <unistd.h>
 #include <unordered_map>
 #include <vector>
 
@@ -158,6 +164,66 @@ struct ButtonTracker : QObject
     bool rightPressed = false;
 };
 
+// Repaints asked for by other threads, kept under a lock of our own and handed to the GUI
+// thread by a wake on an eventfd that it watches: nothing of ours crosses threads inside Qt's
+// event queue, whose own lock the thread sanitizer cannot see.
+class RepaintQueue
+{
+  public:
+    RepaintQueue() : fd_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
+    ~RepaintQueue()
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    RepaintQueue(const RepaintQueue&) = delete;
+    RepaintQueue& operator=(const RepaintQueue&) = delete;
+
+    // GUI thread, once: `parent` owns the watch.
+    void watch(QObject* parent)
+    {
+        if (fd_ < 0)
+            return;
+        auto* notifier = new QSocketNotifier(fd_, QSocketNotifier::Read, parent);
+        QObject::connect(notifier, &QSocketNotifier::activated, parent, [this] { deliver(); });
+    }
+
+    // any thread
+    void post(QWidget* widget)
+    {
+        bool first = false;
+        {
+            std::lock_guard lock(mutex_);
+            first = pending_.empty();
+            if (std::find(pending_.begin(), pending_.end(), widget) == pending_.end())
+                pending_.push_back(widget);
+        }
+        const std::uint64_t one = 1;
+        if (first && fd_ >= 0 && ::write(fd_, &one, sizeof one) < 0)
+            return; // the counter is full: a wake is pending anyway
+    }
+
+  private:
+    // GUI thread
+    void deliver()
+    {
+        std::uint64_t count = 0;
+        if (::read(fd_, &count, sizeof count) < 0 && errno != EAGAIN)
+            return;
+        std::vector<QWidget*> widgets;
+        {
+            std::lock_guard lock(mutex_);
+            widgets.swap(pending_);
+        }
+        for (QWidget* widget : widgets)
+            widget->update();
+    }
+
+    int fd_;
+    std::mutex mutex_;
+    std::vector<QWidget*> pending_;
+};
+
 struct Window::Impl
 {
     std::recursive_mutex& paintLock;
@@ -171,6 +237,7 @@ struct Window::Impl
     QWidget* clientArea = nullptr;
     std::unordered_map<int, QTimer*> timers;
     ButtonTracker buttons;
+    RepaintQueue repaints; // its watch belongs to the frame, which goes first
     QEventLoop* loop = nullptr;
     bool ended = false;
     int result = 0;
@@ -191,6 +258,7 @@ Window::Window(int clientWidth, int clientHeight, std::recursive_mutex& paintLoc
     impl_->clientArea->setGeometry(0, 0, std::max(clientWidth, 0), std::max(clientHeight, 0));
     impl_->background->setMinimumSize(impl_->clientArea->size());
     impl_->frame->resize(impl_->clientArea->size());
+    impl_->repaints.watch(impl_->frame.get());
     qApp->installEventFilter(&impl_->buttons);
 }
 
@@ -400,9 +468,8 @@ void Window::showControl(Control& control)
         return;
     if (std::this_thread::get_id() == impl_->guiThread)
         control.widget->update();
-    else // queued to the GUI thread; dropped if the widget is gone by then
-        QMetaObject::invokeMethod(
-            control.widget, [widget = control.widget] { widget->update(); }, Qt::QueuedConnection);
+    else // the window's widgets live as long as the window
+        impl_->repaints.post(control.widget);
 }
 
 Point Window::cursorPosition() const
