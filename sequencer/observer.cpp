@@ -150,7 +150,7 @@ class AlsaAnnounces final : public AnnounceSource
                 ++announces;
             else if (result < 0)
                 return -1;
-            else if (event != nullptr && isAnnounce(static_cast<snd_seq_event_type_t>(event->type)))
+            else if (event != nullptr && isAnnounce(event->type))
                 ++announces;
         }
     }

@@ -9,7 +9,6 @@
 #include <mutex>
 #include <string>
 #include <utility>
-#include <vector>
 
 namespace sonarello::midi
 {
@@ -73,14 +72,14 @@ struct RecordingPorts final : PortReopener
 {
     bool reopen(PortHandle handle, PortDirection, const std::string& presentName) override
     {
-        calls.push_back("reopen " + std::to_string(handle) + " " + presentName);
+        calls += "reopen " + std::to_string(handle) + " " + presentName + "; ";
         return !refuse;
     }
     void close(PortHandle handle, PortDirection) override
     {
-        calls.push_back("close " + std::to_string(handle));
+        calls += "close " + std::to_string(handle) + "; ";
     }
-    std::vector<std::string> calls;
+    std::string calls;
     bool refuse = false;
 };
 
@@ -96,76 +95,56 @@ std::string back(const char* device)
 
 TEST(SequencerFollower, ReopensTheChosenDevicesByNameOncePerReturn)
 {
-    constexpr PortHandle kInput = 1;  // the pad's keys, read by the player
+    constexpr PortHandle kInput = 1;  // the pad, read by the player
     constexpr PortHandle kOutput = 2; // the synthesizer, held open
-    const std::string through = "Midi Through:Midi Through Port-0 14:0";
-    const std::string keys = "Keys:Keys MIDI 1 32:0"; // another device, never chosen
+    constexpr int kEventsPerBatch = 100;
     auto pad = [](int client) { return "Pad:Pad MIDI 1 " + std::to_string(client) + ":0"; };
     auto synth = [](int client) { return "Synth:Synth In " + std::to_string(client) + ":0"; };
+    // The system's ports with the pad and the synthesizer under these client numbers (0: not
+    // plugged in), and another device that nobody chose.
+    auto ports = [&](int padClient, int synthClient, bool keys)
+    {
+        PresentPorts present{{"Midi Through:Midi Through Port-0 14:0"},
+                             {"Midi Through:Midi Through Port-0 14:0"}};
+        if (padClient != 0)
+            present.sources.push_back(pad(padClient));
+        if (synthClient != 0)
+            present.destinations.push_back(synth(synthClient));
+        if (keys)
+            for (auto* list : {&present.sources, &present.destinations})
+                list->push_back("Keys:Keys MIDI 1 32:0");
+        return present;
+    };
 
     struct Step
     {
         const char* what;
         PresentPorts present; // after the events
         int batches;
-        int eventsPerBatch;
         bool refuse; // the service cannot open the port this time
-        std::vector<std::string> calls;
+        std::string calls;
         std::string lines;
     };
     const Step steps[] = {
-        {"the pad is unplugged",
-         {{through, keys}, {through, keys, synth(28)}},
-         1,
-         4,
-         false,
-         {"close 1"},
-         gone("Pad:Pad MIDI 1")},
-        {"another device goes", {{through}, {through, synth(28)}}, 1, 4, false, {}, ""},
-        {"the pad returns under new numbers amid a flood of announces",
-         {{through, pad(36)}, {through, synth(28)}},
-         10,
-         100,
-         false,
-         {"reopen 1 " + pad(36)},
-         back("Pad:Pad MIDI 1")},
-        {"our own clients come and go",
-         {{through, pad(36)}, {through, synth(28)}},
-         5,
-         2,
-         false,
-         {},
-         ""},
-        {"the synthesizer is replugged between two looks",
-         {{through, pad(36)}, {through, synth(40)}},
-         1,
-         4,
-         false,
-         {"close 2", "reopen 2 " + synth(40)},
-         gone("Synth:Synth In") + back("Synth:Synth In")},
-        {"the pad returns but cannot be opened",
-         {{through, pad(44)}, {through, synth(40)}},
-         1,
-         4,
-         true,
-         {"close 1", "reopen 1 " + pad(44)},
-         gone("Pad:Pad MIDI 1")},
-        {"and is opened at the next change",
-         {{through, pad(44), keys}, {through, synth(40)}},
-         1,
-         2,
-         false,
-         {"reopen 1 " + pad(44)},
-         back("Pad:Pad MIDI 1")},
+        {"the pad is unplugged", ports(0, 28, true), 1, false, "close 1; ", gone("Pad:Pad MIDI 1")},
+        {"another device goes", ports(0, 28, false), 1, false, "", ""},
+        {"the pad returns under new numbers amid a flood", ports(36, 28, false), 10, false,
+         "reopen 1 " + pad(36) + "; ", back("Pad:Pad MIDI 1")},
+        {"our own clients come and go", ports(36, 28, false), 5, false, "", ""},
+        {"the synthesizer is replugged between two looks", ports(36, 40, false), 1, false,
+         "close 2; reopen 2 " + synth(40) + "; ", gone("Synth:Synth In") + back("Synth:Synth In")},
+        {"the pad returns but cannot be opened", ports(44, 40, false), 1, true,
+         "close 1; reopen 1 " + pad(44) + "; ", gone("Pad:Pad MIDI 1")},
+        {"and is opened at the next change", ports(44, 40, true), 1, false,
+         "reopen 1 " + pad(44) + "; ", back("Pad:Pad MIDI 1")},
     };
 
-    RecordingPorts ports;
-    DeviceFollower follower(ports);
+    RecordingPorts reopener;
+    DeviceFollower follower(reopener);
     std::mutex serviceMutex;
     follower.follow(kInput, PortDirection::Input, pad(24));
     follower.follow(kOutput, PortDirection::Output, synth(28));
-    auto owned = std::make_unique<StandInSequencer>(
-        PresentPorts{{through, pad(24), keys}, {through, pad(24), keys, synth(28)}});
+    auto owned = std::make_unique<StandInSequencer>(ports(24, 28, true));
     StandInSequencer& sequencer = *owned;
     SequencerObserver observer(std::move(owned),
                                [&](const PresentPorts& present)
@@ -177,13 +156,13 @@ TEST(SequencerFollower, ReopensTheChosenDevicesByNameOncePerReturn)
     for (const Step& step : steps)
     {
         SCOPED_TRACE(step.what);
-        ports.refuse = step.refuse;
+        reopener.refuse = step.refuse;
         testing::internal::CaptureStderr();
         for (int batch = 0; batch < step.batches; ++batch)
-            EXPECT_EQ(sequencer.announce(step.present, step.eventsPerBatch), 1);
+            EXPECT_EQ(sequencer.announce(step.present, kEventsPerBatch), 1); // one look a batch
         const std::string lines = testing::internal::GetCapturedStderr();
         std::lock_guard lock(serviceMutex);
-        EXPECT_EQ(std::exchange(ports.calls, {}), step.calls);
+        EXPECT_EQ(std::exchange(reopener.calls, {}), step.calls);
         EXPECT_EQ(lines, step.lines);
     }
 }
