@@ -2,18 +2,16 @@
 
 #include "midi/midi_dispatch.h"
 #include "midi/midi_service.h"
+#include "sequencer/device_follower.h"
+#include "sequencer/observer.h"
 
 #include <RtMidi.h>
 
 #include <atomic>
-#include <chrono>
-#include <condition_variable>
-#include <cstdio>
 #include <map>
 #include <mutex>
 #include <string>
 #include <string_view>
-#include <thread>
 #include <unistd.h>
 #include <utility>
 #include <vector>
@@ -97,10 +95,10 @@ std::vector<std::pair<unsigned, std::string>> foreignPorts(RtMidi& midi)
     return ports;
 }
 
-class RtMidiService final : public MidiService
+class RtMidiService final : public MidiService, private PortReopener
 {
   public:
-    explicit RtMidiService(std::string api) : apiName_(std::move(api))
+    explicit RtMidiService(std::string api) : apiName_(std::move(api)), follower_(*this)
     {
         api_ = apiName_ == "alsa" ? RtMidi::LINUX_ALSA : RtMidi::RTMIDI_DUMMY;
         if (api_ == RtMidi::RTMIDI_DUMMY)
@@ -110,21 +108,21 @@ class RtMidiService final : public MidiService
         dispatcher_.setStarted(virtual_.slot, true);
         std::lock_guard lock(mutex_);
         openVirtualPort();
-        if (available())
-            watcher_ = std::thread([this] { watch(); });
+        if (!available())
+            return;
+        if (auto announces = openSequencerAnnounces())
+            observer_ =
+                std::make_unique<SequencerObserver>(std::move(announces),
+                                                    [this](const PresentPorts& present)
+                                                    {
+                                                        std::lock_guard observerLock(mutex_);
+                                                        follower_.portsChanged(present);
+                                                    });
     }
 
     ~RtMidiService() override
     {
-        if (watcher_.joinable())
-        {
-            {
-                std::lock_guard lock(mutex_);
-                stopping_ = true;
-            }
-            wake_.notify_one();
-            watcher_.join();
-        }
+        observer_.reset(); // takes mutex_ while it runs
         dispatcher_.setHandler(nullptr);
         std::lock_guard lock(mutex_);
         virtualIn_.reset();
@@ -153,12 +151,14 @@ class RtMidiService final : public MidiService
         if (input->route.slot < 0)
             return kNoPort;
         input->number = number;
-        if (!connectInput(*input, number, {}))
+        std::string portName = connectInput(*input, number, {});
+        if (portName.empty())
         {
             dispatcher_.releaseSlot(input->route.slot);
             return kNoPort;
         }
         inputs_[++lastHandle_] = std::move(input);
+        follower_.follow(lastHandle_, PortDirection::Input, std::move(portName));
         return lastHandle_;
     }
 
@@ -174,6 +174,7 @@ class RtMidiService final : public MidiService
         it->second->in.reset(); // no callback after this
         dispatcher_.releaseSlot(it->second->route.slot);
         inputs_.erase(it);
+        follower_.forget(handle);
         return kMidiOk;
     }
 
@@ -184,16 +185,21 @@ class RtMidiService final : public MidiService
             return kNoPort;
         auto output = std::make_unique<Output>();
         output->number = number;
-        if (!connectOutput(*output, number, {}))
+        std::string portName = connectOutput(*output, number, {});
+        if (portName.empty())
             return kNoPort;
         outputs_[++lastHandle_] = std::move(output);
+        follower_.follow(lastHandle_, PortDirection::Output, std::move(portName));
         return lastHandle_;
     }
 
     int closeOutput(PortHandle handle) override
     {
         std::lock_guard lock(mutex_);
-        return outputs_.erase(handle) == 1 ? kMidiOk : kMidiBadHandle;
+        if (outputs_.erase(handle) != 1)
+            return kMidiBadHandle;
+        follower_.forget(handle);
+        return kMidiOk;
     }
 
     int outputNumber(PortHandle handle, int& number) override
@@ -209,88 +215,42 @@ class RtMidiService final : public MidiService
     std::string apiName() const override { return apiName_; }
 
   private:
-    // The sequencer names a port "client:port N:M", its numbers given anew when the device
-    // is plugged in again.
-    static std::string_view withoutNumbers(std::string_view name)
-    {
-        const auto blank = name.rfind(' ');
-        return blank != std::string_view::npos &&
-                       name.find_first_not_of("0123456789:", blank + 1) == std::string_view::npos
-                   ? name.substr(0, blank)
-                   : name;
-    }
-
-    // The present name of the port once called `name`; empty when it is gone.
-    static std::string presentName(const std::vector<std::pair<unsigned, std::string>>& ports,
-                                   const std::string& name)
-    {
-        for (const auto& [index, present] : ports)
-            if (withoutNumbers(present) == withoutNumbers(name))
-                return present;
-        return {};
-    }
-
-    static void say(const std::string& name, bool back)
-    {
-        std::fprintf(stderr,
-                     back ? "Sonarello: MIDI device \"%s\" is back\n"
-                          : "Sonarello: MIDI device \"%s\" is gone; it is connected again when it "
-                            "returns\n",
-                     std::string(withoutNumbers(name)).c_str());
-    }
-
-    // Watcher thread: a chosen device unplugged is closed, and opened again by its name
-    // when it returns.
-    void watch()
-    {
-        std::unique_lock lock(mutex_);
-        while (!stopping_)
-        {
-            wake_.wait_for(lock, std::chrono::milliseconds(500));
-            if (stopping_ || !available())
-                continue;
-            const auto sources = systemPorts<RtMidiIn>();
-            for (auto& [handle, input] : inputs_)
-            {
-                const std::string present = presentName(sources, input->portName);
-                if (input->in && present.empty())
-                {
-                    input->in.reset();
-                    say(input->portName, false);
-                }
-                else if (!input->in && !present.empty() &&
-                         connectInput(*input, input->number, present))
-                    say(present, true);
-            }
-            const auto destinations = systemPorts<RtMidiOut>();
-            for (auto& [handle, output] : outputs_)
-            {
-                const std::string present = presentName(destinations, output->portName);
-                if (output->out && present.empty())
-                {
-                    output->out.reset();
-                    say(output->portName, false);
-                }
-                else if (!output->out && !present.empty() &&
-                         connectOutput(*output, output->number, present))
-                    say(present, true);
-            }
-        }
-    }
-
     struct Input
     {
         Route route;
         int number = 0;
-        std::string portName; // the system's name, to find the port again
-        std::unique_ptr<RtMidiIn> in;
+        std::unique_ptr<RtMidiIn> in; // none while the device is gone
     };
     struct Output
     {
         int number = 0;
-        std::string portName;
         std::unique_ptr<RtMidiOut> out;
     };
+
+    // Observer thread, under mutex_ (the follower is called there).
+    bool reopen(PortHandle handle, PortDirection direction, const std::string& presentName) override
+    {
+        if (direction == PortDirection::Input)
+        {
+            const auto it = inputs_.find(handle);
+            return it != inputs_.end() &&
+                   !connectInput(*it->second, it->second->number, presentName).empty();
+        }
+        const auto it = outputs_.find(handle);
+        return it != outputs_.end() &&
+               !connectOutput(*it->second, it->second->number, presentName).empty();
+    }
+
+    void close(PortHandle handle, PortDirection direction) override
+    {
+        if (direction == PortDirection::Input)
+        {
+            if (const auto it = inputs_.find(handle); it != inputs_.end())
+                it->second->in.reset();
+        }
+        else if (const auto it = outputs_.find(handle); it != outputs_.end())
+            it->second->out.reset();
+    }
 
     // Under mutex_. While the sequencer exists: asking RtMidi without it costs two lines on
     // standard error and an exception.
@@ -299,21 +259,17 @@ class RtMidiService final : public MidiService
         return api_ == RtMidi::LINUX_ALSA && ::access(kSequencerDevice, F_OK) == 0;
     }
 
-    // Under mutex_: the system's ports that are not the player's, with RtMidi's numbers.
-    template <typename T> std::vector<std::pair<unsigned, std::string>> systemPorts()
-    {
-        if (!available())
-            return {};
-        const auto lister = makeRtMidi<T>(api_, kListClient);
-        return lister ? foreignPorts(*lister) : std::vector<std::pair<unsigned, std::string>>{};
-    }
-
+    // The system's ports that are not the player's, through a client opened for the asking.
     template <typename T> std::vector<std::string> names()
     {
         std::lock_guard lock(mutex_);
+        if (!available())
+            return {};
+        const auto lister = makeRtMidi<T>(api_, kListClient);
         std::vector<std::string> list;
-        for (auto& [index, name] : systemPorts<T>())
-            list.push_back(std::move(name));
+        if (lister)
+            for (auto& [index, name] : foreignPorts(*lister))
+                list.push_back(std::move(name));
         return list;
     }
 
@@ -333,14 +289,14 @@ class RtMidiService final : public MidiService
         return false;
     }
 
-    // Under mutex_.
-    bool connectInput(Input& input, int number, const std::string& name)
+    // Under mutex_: the name of the port now open, empty when none could be.
+    std::string connectInput(Input& input, int number, const std::string& name)
     {
         auto in = makeRtMidi<RtMidiIn>(api_, kInputClient);
         unsigned index = 0;
         std::string found;
         if (!in || !findPort(foreignPorts(*in), number, name, index, found))
-            return false;
+            return {};
         try
         {
             in->setErrorCallback(&onRtMidiError, &input.route);
@@ -349,37 +305,35 @@ class RtMidiService final : public MidiService
             input.route.failed.store(false);
             in->openPort(index, "in");
             if (input.route.failed.load() || !in->isPortOpen())
-                return false;
+                return {};
         }
         catch (...)
         {
-            return false;
+            return {};
         }
-        input.portName = found;
         input.in = std::move(in);
-        return true;
+        return found;
     }
 
-    bool connectOutput(Output& output, int number, const std::string& name)
+    std::string connectOutput(Output& output, int number, const std::string& name)
     {
         unsigned index = 0;
         std::string found;
         auto out = makeRtMidi<RtMidiOut>(api_, kOutputClient);
         if (!out || !findPort(foreignPorts(*out), number, name, index, found))
-            return false;
+            return {};
         try
         {
             out->openPort(index, "out");
             if (!out->isPortOpen())
-                return false;
+                return {};
         }
         catch (...)
         {
-            return false;
+            return {};
         }
         output.out = std::move(out);
-        output.portName = found;
-        return true;
+        return found;
     }
 
     void openVirtualPort()
@@ -424,9 +378,8 @@ class RtMidiService final : public MidiService
     std::map<PortHandle, std::unique_ptr<Input>> inputs_;
     std::map<PortHandle, std::unique_ptr<Output>> outputs_;
     PortHandle lastHandle_ = kNoPort;
-    bool stopping_ = false;
-    std::condition_variable wake_;
-    std::thread watcher_;
+    DeviceFollower follower_;
+    std::unique_ptr<SequencerObserver> observer_; // none without a sequencer
 };
 
 } // namespace

@@ -1,7 +1,5 @@
-// The MIDI service over RtMidi for the ALSA sequencer: the system's ports by number, the
-// "Sonarello" virtual input, chosen devices found again by name when they return. Control
-// threads; RtMidi's threads post to the dispatcher. Every RtMidi call is wrapped: its
-// exceptions become "no port".
+// The MIDI service for the ALSA sequencer: ports by number, the "Sonarello" input, chosen
+// devices reopened by name. Control threads; RtMidi's and the observer's threads inside.
 #pragma once
 
 #include "midi/midi_service.h"
@@ -16,7 +14,7 @@ namespace sonarello::midi
 bool sequencerExists();
 
 // `api` "alsa", or "none" for a service that lists no port and opens nothing. Never fails:
-// without a sequencer it behaves as "none".
+// without a sequencer it behaves as "none", and RtMidi's exceptions become "no port".
 std::unique_ptr<MidiService> createSequencerService(std::string_view api);
 
 } // namespace sonarello::midi

@@ -1,0 +1,171 @@
+// The chosen devices followed by name over a stand-in for the ALSA sequencer, which this
+// machine may lack: ports vanish and return under new numbers, in floods of announce events.
+#include "sequencer/device_follower.h"
+#include "sequencer/observer.h"
+
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <mutex>
+#include <string>
+#include <utility>
+
+namespace sonarello::midi
+{
+namespace
+{
+
+// Plays the sequencer: the test sets the ports and sends announce events, then waits until
+// the observer has read them and come back for more.
+class StandInSequencer final : public AnnounceSource
+{
+  public:
+    explicit StandInSequencer(PresentPorts ports) : ports_(std::move(ports)) {}
+
+    int waitForAnnounces() override
+    {
+        std::unique_lock lock(mutex_);
+        ++waits_;
+        wake_.notify_all();
+        wake_.wait(lock, [&] { return pending_ > 0 || stopped_; });
+        return stopped_ ? 0 : std::exchange(pending_, 0);
+    }
+    void stop() override
+    {
+        std::lock_guard lock(mutex_);
+        stopped_ = true;
+        wake_.notify_all();
+    }
+    PresentPorts presentPorts() override
+    {
+        std::lock_guard lock(mutex_);
+        ++looks_;
+        return ports_;
+    }
+
+    // Test thread: the looks at the ports the batch cost.
+    int announce(PresentPorts ports, int events)
+    {
+        std::unique_lock lock(mutex_);
+        wake_.wait(lock, [&] { return waits_ > 0; });
+        const int waits = waits_;
+        const int looks = looks_;
+        ports_ = std::move(ports);
+        pending_ = events;
+        wake_.notify_all();
+        wake_.wait(lock, [&] { return waits_ > waits; });
+        return looks_ - looks;
+    }
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    PresentPorts ports_;
+    int pending_ = 0;
+    int waits_ = 0;
+    int looks_ = 0;
+    bool stopped_ = false;
+};
+
+// The service's side: what the follower asked for, in order.
+struct RecordingPorts final : PortReopener
+{
+    bool reopen(PortHandle handle, PortDirection, const std::string& presentName) override
+    {
+        calls += "reopen " + std::to_string(handle) + " " + presentName + "; ";
+        return !refuse;
+    }
+    void close(PortHandle handle, PortDirection) override
+    {
+        calls += "close " + std::to_string(handle) + "; ";
+    }
+    std::string calls;
+    bool refuse = false;
+};
+
+std::string gone(const char* device)
+{
+    return std::string("Sonarello: MIDI device \"") + device +
+           "\" is gone; it is connected again when it returns\n";
+}
+std::string back(const char* device)
+{
+    return std::string("Sonarello: MIDI device \"") + device + "\" is back\n";
+}
+
+TEST(SequencerFollower, ReopensTheChosenDevicesByNameOncePerReturn)
+{
+    constexpr PortHandle kInput = 1;  // the pad, read by the player
+    constexpr PortHandle kOutput = 2; // the synthesizer, held open
+    constexpr int kEventsPerBatch = 100;
+    auto pad = [](int client) { return "Pad:Pad MIDI 1 " + std::to_string(client) + ":0"; };
+    auto synth = [](int client) { return "Synth:Synth In " + std::to_string(client) + ":0"; };
+    // The system's ports with the pad and the synthesizer under these client numbers (0: not
+    // plugged in), and another device that nobody chose.
+    auto ports = [&](int padClient, int synthClient, bool keys)
+    {
+        PresentPorts present{{"Midi Through:Midi Through Port-0 14:0"},
+                             {"Midi Through:Midi Through Port-0 14:0"}};
+        if (padClient != 0)
+            present.sources.push_back(pad(padClient));
+        if (synthClient != 0)
+            present.destinations.push_back(synth(synthClient));
+        if (keys)
+            for (auto* list : {&present.sources, &present.destinations})
+                list->push_back("Keys:Keys MIDI 1 32:0");
+        return present;
+    };
+
+    struct Step
+    {
+        const char* what;
+        PresentPorts present; // after the events
+        int batches;
+        bool refuse; // the service cannot open the port this time
+        std::string calls;
+        std::string lines;
+    };
+    const Step steps[] = {
+        {"the pad is unplugged", ports(0, 28, true), 1, false, "close 1; ", gone("Pad:Pad MIDI 1")},
+        {"another device goes", ports(0, 28, false), 1, false, "", ""},
+        {"the pad returns under new numbers amid a flood", ports(36, 28, false), 10, false,
+         "reopen 1 " + pad(36) + "; ", back("Pad:Pad MIDI 1")},
+        {"our own clients come and go", ports(36, 28, false), 5, false, "", ""},
+        {"the synthesizer is replugged between two looks", ports(36, 40, false), 1, false,
+         "close 2; reopen 2 " + synth(40) + "; ", gone("Synth:Synth In") + back("Synth:Synth In")},
+        {"the pad returns but cannot be opened", ports(44, 40, false), 1, true,
+         "close 1; reopen 1 " + pad(44) + "; ", gone("Pad:Pad MIDI 1")},
+        {"and is opened at the next change", ports(44, 40, true), 1, false,
+         "reopen 1 " + pad(44) + "; ", back("Pad:Pad MIDI 1")},
+    };
+
+    RecordingPorts reopener;
+    DeviceFollower follower(reopener);
+    std::mutex serviceMutex;
+    follower.follow(kInput, PortDirection::Input, pad(24));
+    follower.follow(kOutput, PortDirection::Output, synth(28));
+    auto owned = std::make_unique<StandInSequencer>(ports(24, 28, true));
+    StandInSequencer& sequencer = *owned;
+    SequencerObserver observer(std::move(owned),
+                               [&](const PresentPorts& present)
+                               {
+                                   std::lock_guard lock(serviceMutex);
+                                   follower.portsChanged(present);
+                               });
+
+    for (const Step& step : steps)
+    {
+        SCOPED_TRACE(step.what);
+        reopener.refuse = step.refuse;
+        testing::internal::CaptureStderr();
+        for (int batch = 0; batch < step.batches; ++batch)
+            EXPECT_EQ(sequencer.announce(step.present, kEventsPerBatch), 1); // one look a batch
+        const std::string lines = testing::internal::GetCapturedStderr();
+        std::lock_guard lock(serviceMutex);
+        EXPECT_EQ(std::exchange(reopener.calls, {}), step.calls);
+        EXPECT_EQ(lines, step.lines);
+    }
+}
+
+} // namespace
+} // namespace sonarello::midi
