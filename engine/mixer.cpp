@@ -153,11 +153,11 @@ void Mixer::apply(const MixerCommand& c) noexcept
         // One voice per stream: the ring and its window belong to one reader.
         for (auto& other : voices_)
             if (other->playing() == c.stream)
-                other->release();
+                other->handOver(rate);
         v.play(*c.stream, c.serial, c.frame, c.gain, c.rateHz, rate);
         return;
     }
-    if (v.idle() || v.serial != c.serial)
+    if (!v.takesCommands() || v.serial != c.serial)
     {
         amendWaiting(c);
         return;

@@ -115,6 +115,39 @@ int StreamSource::pull(std::int64_t& at, float* dst, int n) noexcept
     return got;
 }
 
+// ---- ramps ----
+
+void GainRamp::jump(float to) noexcept
+{
+    value = target = to;
+    left = 0;
+}
+
+void GainRamp::glide(float to, int frames) noexcept
+{
+    target = to;
+    left = std::max(frames, 0);
+    if (left == 0)
+        value = to;
+    else
+        step = (target - value) / static_cast<float>(left);
+}
+
+float GainRamp::next() noexcept
+{
+    if (left > 0 && --left == 0)
+        value = target;
+    else if (left > 0)
+        value += step;
+    return value;
+}
+
+float Fade::next(bool out, float step) noexcept
+{
+    level = out ? std::max(0.0f, level - step) : std::min(1.0f, level + step);
+    return level;
+}
+
 // ---- commands ----
 
 void Voice::prepare(int rate, int outputRate)
@@ -133,10 +166,10 @@ void Voice::play(StreamState& stream, std::uint32_t serial_, std::int64_t frame,
     started = false;
     rateHz = std::max(rate, 0);
     heldRate = rateHz;
-    gain = gainTarget = gain_;
-    gainLeft = 0;
-    fade = rateHz > 0 ? 1.0f : 0.0f;
+    gain.jump(gain_);
+    fade.level = rateHz > 0 ? 1.0f : 0.0f;
     pendingSeek = -1;
+    tailFrames = tailPlayed = 0;
     varispeed.cancelCrossfade();
     varispeed.stop();
     source.restart(cursor);
@@ -153,12 +186,12 @@ void Voice::stop() noexcept
 {
     phase = Phase::Stopping;
     if (!started)
-        fade = 0;
+        fade.level = 0;
 }
 
 void Voice::seek(std::int64_t frame, int outputRate) noexcept
 {
-    if (started && fade > 0)
+    if (started && !fade.silent())
         pendingSeek = std::max<std::int64_t>(frame, 0);
     else
         seekNow(frame, outputRate);
@@ -178,12 +211,7 @@ void Voice::seekNow(std::int64_t frame, int outputRate) noexcept
 
 void Voice::setVolume(float g, int rampFrames) noexcept
 {
-    gainTarget = g;
-    gainLeft = started ? rampFrames : 0;
-    if (gainLeft == 0)
-        gain = g;
-    else
-        gainStep = (gainTarget - gain) / static_cast<float>(gainLeft);
+    gain.glide(g, started ? rampFrames : 0);
 }
 
 void Voice::setRate(int rate) noexcept
@@ -192,7 +220,7 @@ void Voice::setRate(int rate) noexcept
     if (rateHz > 0)
         heldRate = rateHz;
     if (!started && rateHz > 0)
-        fade = 1;
+        fade.level = 1;
 }
 
 void Voice::release() noexcept
@@ -201,17 +229,58 @@ void Voice::release() noexcept
     running.store(0, std::memory_order_release);
 }
 
+void Voice::handOver(int outputRate) noexcept
+{
+    if (!takesCommands())
+        return;
+    if (!started || fade.silent())
+        return release(); // nothing sounds that could click
+    stop();
+    std::fill(tail.begin(), tail.end(), 0.0f);
+    tailFrames = 0;
+    while (phase == Phase::Stopping && tailFrames < kTailFrames)
+    {
+        const int n = std::min(kMaxRenderBlock, kTailFrames - tailFrames);
+        render(tail.data() + std::size_t(tailFrames) * 2, n, outputRate);
+        tailFrames += n;
+    }
+    if (phase == Phase::Stopping) // the fade outlasts the tail: it ends there
+        release();
+    phase = Phase::Tail;
+    tailPlayed = 0;
+    running.store(serial, std::memory_order_release); // the slot is busy until the tail ends
+}
+
 // ---- one block ----
 
 void Voice::render(float* mix, int n, int outputRate) noexcept
 {
+    if (phase == Phase::Tail)
+        return playTail(mix, n);
+    if (!settle(outputRate))
+        return;
+    const int rate = rateHz > 0 ? rateHz : heldRate;
+    bool drained = false;
+    const int produced = produce(n, Varispeed::stepFor(rate, outputRate), drained);
+    const bool out = fadingOut();
+    if (produced > 0)
+        started = true;
+    else if (out)
+        fade.level = 0; // nothing sounds that could click: stop or seek at once
     const float fadeStep = 1.0f / static_cast<float>(std::max(1.0, kFadeSeconds * outputRate));
-    if (fade == 0.0f)
+    mixOut(mix, buffer.data(), produced, out, fadeStep);
+    publish(drained);
+}
+
+// A stop or seek whose fade has ended takes effect; false while the voice is held silent.
+bool Voice::settle(int outputRate) noexcept
+{
+    if (fade.silent())
     {
         if (phase == Phase::Stopping)
         {
             release();
-            return;
+            return false;
         }
         if (pendingSeek >= 0)
         {
@@ -219,14 +288,13 @@ void Voice::render(float* mix, int n, int outputRate) noexcept
             pendingSeek = -1;
         }
     }
-    const bool fadingOut = phase == Phase::Stopping || pendingSeek >= 0 || rateHz == 0;
-    if (fadingOut && fade == 0.0f)
-        return; // held silent where it is
-    const int rate = rateHz > 0 ? rateHz : heldRate;
-    const double step = Varispeed::stepFor(rate, outputRate);
+    return !(fadingOut() && fade.silent());
+}
 
-    int produced = 0;
-    bool drained = false;
+// The block's frames in `buffer`: copied at ratio 1, resampled otherwise, switching between
+// the two without a click.
+int Voice::produce(int n, double step, bool& drained) noexcept
+{
     if (varispeed.active() && varispeed.settledAtOne(step) && !source.done())
         cursor = varispeed.handBack(source);
     else if (!varispeed.active() && step != 1.0)
@@ -235,35 +303,25 @@ void Voice::render(float* mix, int n, int outputRate) noexcept
         varispeed.start(source, cursor, step);
     }
     if (varispeed.active())
-        produced = varispeed.resample(source, buffer.data(), n, step, drained);
-    else
-    {
-        produced = source.pull(cursor, buffer.data(), n);
-        drained = source.done() && produced < n;
-        varispeed.crossfade(source, buffer.data(), produced);
-    }
-    if (produced > 0)
-        started = true;
-    else if (fadingOut)
-        fade = 0; // nothing sounds that could click: stop or seek at once
+        return varispeed.resample(source, buffer.data(), n, step, drained);
+    const int produced = source.pull(cursor, buffer.data(), n);
+    drained = source.done() && produced < n;
+    varispeed.crossfade(source, buffer.data(), produced);
+    return produced;
+}
 
+// Adds the frames at their gain and fade, and raises the peaks.
+void Voice::mixOut(float* mix, const float* in, int frames, bool out, float fadeStep) noexcept
+{
     float peakL = 0, peakR = 0;
-    if (gainLeft == 0 && fade == 1.0f && !fadingOut)
-        mixAtGain(mix, buffer.data(), produced, gain, peakL, peakR);
+    if (gain.steady() && fade.full() && !out)
+        mixAtGain(mix, in, frames, gain.value, peakL, peakR);
     else
-        for (int i = 0; i < produced; ++i)
+        for (int i = 0; i < frames; ++i)
         {
-            if (gainLeft > 0 && --gainLeft == 0)
-                gain = gainTarget;
-            else if (gainLeft > 0)
-                gain += gainStep;
-            if (fadingOut)
-                fade = std::max(0.0f, fade - fadeStep);
-            else if (fade < 1.0f)
-                fade = std::min(1.0f, fade + fadeStep);
-            const float g = gain * fade;
-            const float l = buffer[2 * i] * g;
-            const float r = buffer[2 * i + 1] * g;
+            const float g = gain.next() * fade.next(out, fadeStep);
+            const float l = in[2 * i] * g;
+            const float r = in[2 * i + 1] * g;
             mix[2 * i] += l;
             mix[2 * i + 1] += r;
             peakL = std::max(peakL, std::fabs(l));
@@ -271,7 +329,11 @@ void Voice::render(float* mix, int n, int outputRate) noexcept
         }
     raisePeak(peakLeft, peakL);
     raisePeak(peakRight, peakR);
+}
 
+// The position heard, the ring's floor for the streamer, and the stream's end.
+void Voice::publish(bool drained) noexcept
+{
     StreamState& s = source.stream();
     const bool resampling = varispeed.active();
     const std::int64_t heard = resampling ? varispeed.heard(source) : cursor;
@@ -287,6 +349,18 @@ void Voice::render(float* mix, int n, int outputRate) noexcept
         s.ended.store(true, std::memory_order_release);
         release();
     }
+}
+
+void Voice::playTail(float* mix, int n) noexcept
+{
+    const int frames = std::min(n, tailFrames - tailPlayed);
+    float peakL = 0, peakR = 0;
+    mixAtGain(mix, tail.data() + std::size_t(tailPlayed) * 2, frames, 1.0f, peakL, peakR);
+    raisePeak(peakLeft, peakL);
+    raisePeak(peakRight, peakR);
+    tailPlayed += frames;
+    if (tailPlayed >= tailFrames)
+        release();
 }
 
 } // namespace sonarello::sound

@@ -40,6 +40,27 @@ class StreamSource final : public FrameSource
     std::int64_t wrapLength_ = 0;
 };
 
+// A volume change spread over some frames, so that it never clicks.
+struct GainRamp
+{
+    float value = 1, target = 1, step = 0;
+    int left = 0;
+
+    void jump(float to) noexcept;
+    void glide(float to, int frames) noexcept;
+    bool steady() const noexcept { return left == 0; }
+    float next() noexcept;
+};
+
+// The short fade of a start from silence, a stop, a seek and a hold at rate 0.
+struct Fade
+{
+    float level = 1;
+    bool silent() const noexcept { return level == 0.0f; }
+    bool full() const noexcept { return level == 1.0f; }
+    float next(bool out, float step) noexcept;
+};
+
 class Voice
 {
   public:
@@ -47,7 +68,8 @@ class Voice
     {
         Idle,
         Playing,
-        Stopping
+        Stopping,
+        Tail // handed its stream over; plays out its own fade
     };
 
     // control thread: makes what the voice needs to play at a rate, before a command or an
@@ -62,11 +84,22 @@ class Voice
     void setVolume(float g, int rampFrames) noexcept;
     void setRate(int rate) noexcept;
     void release() noexcept;
+    // Another voice takes the stream (a stream is read by one voice): the fade-out this one
+    // still owes is rendered now, while the stream is its own, and played from its tail.
+    void handOver(int outputRate) noexcept;
     // Adds one block of at most kMaxRenderBlock frames to mix.
     void render(float* mix, int n, int outputRate) noexcept;
 
     bool idle() const noexcept { return phase == Phase::Idle; }
-    const StreamState* playing() const noexcept { return idle() ? nullptr : &source.stream(); }
+    // Commands reach only a voice that still reads its stream.
+    bool takesCommands() const noexcept
+    {
+        return phase == Phase::Playing || phase == Phase::Stopping;
+    }
+    const StreamState* playing() const noexcept
+    {
+        return takesCommands() ? &source.stream() : nullptr;
+    }
 
     // audio thread
     Phase phase = Phase::Idle;
@@ -79,7 +112,18 @@ class Voice
     std::atomic<float> peakRight{0};
 
   private:
+    // The parts of one block, in order.
+    bool settle(int outputRate) noexcept; // false: nothing to play in this block
+    int produce(int n, double step, bool& drained) noexcept;
+    void mixOut(float* mix, const float* in, int frames, bool fadingOut, float fadeStep) noexcept;
+    void publish(bool drained) noexcept;
+    void playTail(float* mix, int n) noexcept;
+
     void seekNow(std::int64_t frame, int outputRate) noexcept;
+    bool fadingOut() const noexcept
+    {
+        return phase == Phase::Stopping || pendingSeek >= 0 || rateHz == 0;
+    }
 
     StreamSource source;
     Varispeed varispeed;
@@ -87,11 +131,14 @@ class Voice
     bool started = false;    // some sound has been produced
     int rateHz = 0;
     int heldRate = 0; // the last rate above 0, used while fading into a hold
-    float gain = 1, gainTarget = 1, gainStep = 0;
-    int gainLeft = 0;
-    float fade = 1; // stop, seek and hold ramp
+    GainRamp gain;
+    Fade fade;
     std::int64_t pendingSeek = -1;
     std::vector<float> buffer = std::vector<float>(kMaxRenderBlock * 2);
+    // The fade-out rendered at a hand-over: long enough for the fade at any common rate.
+    static constexpr int kTailFrames = 2 * kMaxRenderBlock;
+    std::vector<float> tail = std::vector<float>(kTailFrames * 2);
+    int tailFrames = 0, tailPlayed = 0;
 };
 
 } // namespace sonarello::sound
