@@ -1,19 +1,15 @@
 #include "audio_engine.h"
 
+#include "cue_table.h"
+#include "file_pool.h"
 #include "mixer.h"
 #include "output_keeper.h"
+#include "slot_table.h"
 #include "streamer.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
-#include <condition_variable>
-#include <cstdio>
-#include <deque>
-#include <filesystem>
-#include <list>
 #include <mutex>
-#include <thread>
 #include <unordered_map>
 
 namespace sonarello::sound
@@ -22,46 +18,13 @@ namespace sonarello::sound
 namespace
 {
 
-constexpr int kSlotBits = 12;
-constexpr int kMaxSlots = 1 << kSlotBits;
-constexpr std::uint32_t kMaxGeneration = (1u << (31 - kSlotBits)) - 1;
-constexpr std::size_t kPreloadedFiles = 80; // the rows' files and a few they left
-constexpr int kSpareVoices = 16;            // voices offered to notes that start cues on their own
-
-struct OpenedFile
-{
-    FileMeasure measure;
-    std::unique_ptr<Decoder> decoder;
-};
-
-std::optional<OpenedFile> openFile(const std::string& path)
-{
-    OpenedFile file;
-    file.decoder = openDecoder(path);
-    if (!file.decoder)
-        return std::nullopt;
-    file.measure = measureOf(*file.decoder, path);
-    return file;
-}
+constexpr int kSpareVoices = 16; // voices offered to notes that start cues on their own
 
 class Engine final : public SoundEngine, public ManualEngine
 {
   public:
-    Engine(bool ownThreads, OutputDevices* devices) : streamer_(ownThreads), output_(devices)
-    {
-        prefetcher_ = std::thread([this] { prefetchFiles(); });
-    }
-
-    ~Engine() override
-    {
-        output_.stop();
-        {
-            std::lock_guard lock(prefetchMutex_);
-            quitPrefetch_ = true;
-        }
-        prefetchWake_.notify_all();
-        prefetcher_.join();
-    }
+    Engine(bool ownThreads, OutputDevices* devices) : streamer_(ownThreads), output_(devices) {}
+    ~Engine() override { output_.stop(); }
 
     // ---- ManualEngine ----
 
@@ -77,11 +40,9 @@ class Engine final : public SoundEngine, public ManualEngine
 
     void makeMixer(int rate, int channels)
     {
-        for (CueEntry& cue : cues_)
-            cue = CueEntry{};
+        cues_.clear();
         mixer_ = std::make_unique<Mixer>(std::clamp(channels, kMinVoices, kMaxSlots), rate);
-        slots_.assign(static_cast<std::size_t>(mixer_->voiceCount()), SlotEntry{});
-        spareCount_ = 0;
+        slots_.reset(mixer_->voiceCount());
     }
 
     // ---- SoundEngine ----
@@ -108,57 +69,19 @@ class Engine final : public SoundEngine, public ManualEngine
 
     int outputRate() const override { return mixer_ ? mixer_->outputRate() : 0; }
 
-    void prefetch(const std::string& path) override
-    {
-        {
-            std::lock_guard lock(prefetchMutex_);
-            if (std::find(prefetchQueue_.begin(), prefetchQueue_.end(), path) !=
-                prefetchQueue_.end())
-                return;
-            prefetchQueue_.push_back(path);
-        }
-        prefetchWake_.notify_one();
-    }
-
-    bool preloaded(const std::string& path) override
-    {
-        std::lock_guard lock(mutex_);
-        return std::any_of(preloaded_.begin(), preloaded_.end(),
-                           [&](const auto& entry) { return entry.first == path; });
-    }
-
-    void preload(const std::string& path) override
-    {
-        auto file = openFile(path);
-        std::shared_ptr<const DecodedHead> head;
-        if (file)
-            head = decodeHead(*file->decoder, file->measure);
-        std::lock_guard lock(mutex_);
-        std::erase_if(preloaded_, [&](const auto& entry) { return entry.first == path; });
-        if (!head)
-            return;
-        preloaded_.emplace_front(path, std::move(head));
-        if (preloaded_.size() > kPreloadedFiles)
-            preloaded_.pop_back();
-    }
+    void prefetch(const std::string& path) override { pool_.prefetch(path); }
+    bool preloaded(const std::string& path) override { return pool_.preloaded(path); }
+    void preload(const std::string& path) override { pool_.preload(path); }
 
     StreamHandle openStream(const std::string& path) override
     {
         auto state = std::make_shared<StreamState>();
         state->path = path;
         FileMeasure measure;
-        {
-            std::lock_guard lock(mutex_);
-            for (auto it = preloaded_.begin(); it != preloaded_.end(); ++it)
-                if (it->first == path)
-                {
-                    state->head = it->second;
-                    measure = state->head->measure;
-                    preloaded_.splice(preloaded_.begin(), preloaded_, it);
-                    break;
-                }
-        }
-        if (!state->head)
+        state->head = pool_.find(path);
+        if (state->head)
+            measure = state->head->measure;
+        else
         {
             auto file = openFile(path); // disk work outside the lock
             if (!file)
@@ -184,11 +107,10 @@ class Engine final : public SoundEngine, public ManualEngine
         StreamEntry* entry = find(stream);
         if (!entry || !mixer_)
             return kNoChannel;
-        sweepSlots();
+        slots_.sweep(*mixer_);
         stopVoice(*entry);
-        const auto free = std::find_if(slots_.begin(), slots_.end(),
-                                       [](const SlotEntry& s) { return !s.keep && !s.spare; });
-        if (free == slots_.end())
+        const int free = slots_.findFree();
+        if (free < 0)
             return kNoChannel;
         StreamState& state = *entry->state;
         if (!state.head)
@@ -206,13 +128,10 @@ class Engine final : public SoundEngine, public ManualEngine
         if (start >= state.head->totalFrames() || state.ended.load(std::memory_order_relaxed))
             start = 0;
         const int rate = clampRate(rateHz <= 0 ? entry->measure.format.sampleRate : rateHz);
-        const auto slot = static_cast<std::uint16_t>(free - slots_.begin());
         MixerCommand play;
         play.kind = MixerCommand::Kind::Play;
-        play.slot = slot;
-        play.serial = nextSerial_++;
-        if (nextSerial_ == 0)
-            nextSerial_ = 1;
+        play.slot = static_cast<std::uint16_t>(free);
+        play.serial = slots_.nextSerial();
         play.stream = &state;
         play.frame = start;
         play.gain = gainOf(volume);
@@ -226,18 +145,15 @@ class Engine final : public SoundEngine, public ManualEngine
             state.playing.store(false, std::memory_order_relaxed);
             return kNoChannel;
         }
-        SlotEntry& s = *free;
-        s.generation = s.generation >= kMaxGeneration ? 1 : s.generation + 1;
-        s.serial = play.serial;
-        s.keep = entry->state;
-        entry->slot = slot;
+        const ChannelHandle channel = slots_.give(free, play.serial, entry->state);
+        entry->slot = free;
         entry->serial = play.serial;
         if (state.streamed())
         {
             streamer_.add(entry->state);
             streamer_.expectRequest();
         }
-        return static_cast<ChannelHandle>(s.generation << kSlotBits | slot);
+        return channel;
     }
 
     bool stopStream(StreamHandle stream) override
@@ -256,7 +172,7 @@ class Engine final : public SoundEngine, public ManualEngine
         if (!find(stream))
             return false;
         closeLocked(stream); // a fading voice's slot keeps the state until it is silent
-        sweepSlots();
+        slots_.sweep(*mixer_);
         return true;
     }
 
@@ -362,7 +278,7 @@ class Engine final : public SoundEngine, public ManualEngine
         MixerCommand command = commandFor(slot, MixerCommand::Kind::Rate);
         command.rateHz = hz <= 0 ? 0 : clampRate(hz);
         if (command.rateHz > 0)
-            slots_[static_cast<std::size_t>(slot)].keep->rateHz.store(command.rateHz);
+            slots_.stream(slot)->rateHz.store(command.rateHz);
         return mixer_->post(command);
     }
 
@@ -386,7 +302,7 @@ class Engine final : public SoundEngine, public ManualEngine
         const int playing = resolve(sounding);
         // A note that fired the cue already named its own sound, newer than the caller's.
         if (playing >= 0 && !mixer_->cueFired(key))
-            mixer_->setSounding(key, playing, slots_[static_cast<std::size_t>(playing)].serial);
+            mixer_->setSounding(key, playing, slots_.serial(playing));
         StreamEntry* entry = find(stream);
         std::unique_ptr<Cue> fresh;
         if (entry && entry->state->head && entry->state->head->headFrames > 0 && !playingOn(*entry))
@@ -400,21 +316,12 @@ class Engine final : public SoundEngine, public ManualEngine
             state.ended.store(false, std::memory_order_relaxed);
             state.rateHz.store(fresh->rateHz, std::memory_order_relaxed);
         }
-        CueEntry& cue = cues_[static_cast<std::size_t>(key)];
-        Cue* replaced = nullptr;
-        if (!mixer_->armCue(key, fresh.get(), replaced))
-        {
-            closeLocked(stream);
-            return false;
-        }
-        if (cue.stream != stream)
-            closeLocked(cue.stream);
-        cue.cue = std::move(fresh);
-        cue.stream = cue.cue ? stream : kNoStream;
-        if (!cue.cue)
-            closeLocked(stream);
-        offerSpares();
-        return cue.cue != nullptr;
+        std::vector<StreamHandle> unused;
+        const bool armed = cues_.arm(*mixer_, key, std::move(fresh), stream, unused);
+        for (const StreamHandle s : unused)
+            closeLocked(s);
+        slots_.offerSpares(*mixer_, kSpareVoices);
+        return armed;
     }
 
     bool takeStartedCue(int key, StreamHandle& stream, ChannelHandle& channel) override
@@ -422,24 +329,14 @@ class Engine final : public SoundEngine, public ManualEngine
         std::lock_guard lock(mutex_);
         if (!mixer_ || key < 0 || key >= kCueKeys)
             return false;
-        const Cue* fired = mixer_->firedCue(key);
-        if (fired == nullptr)
+        int slot = -1;
+        std::uint32_t serial = 0;
+        if (!cues_.takeFired(*mixer_, key, stream, slot, serial))
             return false;
-        const int slot = fired->slot;
-        const std::uint32_t serial = fired->serial;
-        CueEntry& cue = cues_[static_cast<std::size_t>(key)];
-        StreamEntry* entry = find(cue.stream);
-        SlotEntry& s = slots_[static_cast<std::size_t>(slot)];
-        s.spare = false;
-        --spareCount_;
-        s.generation = s.generation >= kMaxGeneration ? 1 : s.generation + 1;
-        s.serial = serial;
-        stream = cue.stream;
-        channel = static_cast<ChannelHandle>(s.generation << kSlotBits | slot);
-        cue = CueEntry{}; // frees the cue
+        StreamEntry* entry = find(stream);
+        channel = slots_.takeSpare(slot, serial, entry ? entry->state : nullptr);
         if (entry)
         {
-            s.keep = entry->state;
             entry->slot = slot;
             entry->serial = serial;
             StreamState& state = *entry->state;
@@ -448,7 +345,7 @@ class Engine final : public SoundEngine, public ManualEngine
             if (state.streamed())
                 streamer_.add(entry->state);
         }
-        offerSpares();
+        slots_.offerSpares(*mixer_, kSpareVoices);
         return entry != nullptr;
     }
 
@@ -459,29 +356,6 @@ class Engine final : public SoundEngine, public ManualEngine
     unsigned underruns() override { return output_.underruns(); }
 
   private:
-    struct CueEntry
-    {
-        std::unique_ptr<Cue> cue; // armed, or fired and waiting to be taken
-        StreamHandle stream = kNoStream;
-    };
-
-    // Keeps kSpareVoices free voices offered to the notes that start cues.
-    void offerSpares()
-    {
-        for (std::size_t i = 0; i < slots_.size() && spareCount_ < kSpareVoices; ++i)
-        {
-            SlotEntry& s = slots_[i];
-            if (s.keep || s.spare)
-                continue;
-            s.spare = true;
-            s.serial = nextSerial_++;
-            if (nextSerial_ == 0)
-                nextSerial_ = 1;
-            mixer_->offerSpare(static_cast<int>(i), s.serial);
-            ++spareCount_;
-        }
-    }
-
     void closeLocked(StreamHandle stream)
     {
         StreamEntry* entry = find(stream);
@@ -492,24 +366,6 @@ class Engine final : public SoundEngine, public ManualEngine
         streams_.erase(stream);
     }
 
-    // Worker thread: decodes the heads asked for by prefetch(), oldest first.
-    void prefetchFiles()
-    {
-        std::unique_lock lock(prefetchMutex_);
-        while (true)
-        {
-            prefetchWake_.wait(lock, [this] { return quitPrefetch_ || !prefetchQueue_.empty(); });
-            if (quitPrefetch_)
-                return;
-            const std::string path = prefetchQueue_.front();
-            prefetchQueue_.pop_front();
-            lock.unlock();
-            if (!preloaded(path))
-                preload(path);
-            lock.lock();
-        }
-    }
-
     struct StreamEntry
     {
         std::shared_ptr<StreamState> state;
@@ -518,42 +374,16 @@ class Engine final : public SoundEngine, public ManualEngine
         std::uint32_t serial = 0;
     };
 
-    struct SlotEntry
-    {
-        std::uint32_t generation = 0;
-        std::uint32_t serial = 0;
-        bool spare = false;                // offered to the notes that start cues
-        std::shared_ptr<StreamState> keep; // alive while the voice may read it
-    };
-
     StreamEntry* find(StreamHandle stream)
     {
         const auto it = streams_.find(stream);
         return it == streams_.end() ? nullptr : &it->second;
     }
 
-    // The voice on this slot was asked to start and has not finished yet.
-    bool voiceLive(int slot) const
-    {
-        const SlotEntry& s = slots_[static_cast<std::size_t>(slot)];
-        return s.keep &&
-               (mixer_->playedSerial(slot) != s.serial || mixer_->runningSerial(slot) == s.serial);
-    }
-
-    // Frees the slots whose voices went silent; their stream memory is released here, on a
-    // control thread.
-    void sweepSlots()
-    {
-        for (int i = 0; i < static_cast<int>(slots_.size()); ++i)
-            if (slots_[static_cast<std::size_t>(i)].keep && !voiceLive(i))
-                slots_[static_cast<std::size_t>(i)].keep.reset();
-    }
-
     bool playingOn(const StreamEntry& entry) const
     {
-        return entry.slot >= 0 &&
-               slots_[static_cast<std::size_t>(entry.slot)].serial == entry.serial &&
-               voiceLive(entry.slot);
+        return entry.slot >= 0 && slots_.serial(entry.slot) == entry.serial &&
+               slots_.live(entry.slot, *mixer_);
     }
 
     void stopVoice(StreamEntry& entry)
@@ -564,18 +394,16 @@ class Engine final : public SoundEngine, public ManualEngine
         entry.state->playing.store(false, std::memory_order_relaxed);
     }
 
-    // The slot a channel handle names, when its voice still plays; -1 otherwise.
+    // The slot a channel handle names, when its voice still plays its stream; -1 otherwise.
     int resolve(ChannelHandle channel) const
     {
-        if (channel <= 0 || !mixer_)
+        if (!mixer_)
             return -1;
-        const int slot = channel & (kMaxSlots - 1);
-        const auto generation = static_cast<std::uint32_t>(channel) >> kSlotBits;
-        if (slot >= static_cast<int>(slots_.size()) ||
-            slots_[static_cast<std::size_t>(slot)].generation != generation || !voiceLive(slot))
+        const int slot = slots_.slotOf(channel);
+        if (slot < 0 || !slots_.live(slot, *mixer_))
             return -1;
         for (const auto& [handle, entry] : streams_)
-            if (entry.slot == slot && entry.serial == slots_[std::size_t(slot)].serial)
+            if (entry.slot == slot && entry.serial == slots_.serial(slot))
                 return slot;
         return -1;
     }
@@ -585,7 +413,7 @@ class Engine final : public SoundEngine, public ManualEngine
         MixerCommand command;
         command.kind = kind;
         command.slot = static_cast<std::uint16_t>(slot);
-        command.serial = slots_[static_cast<std::size_t>(slot)].serial;
+        command.serial = slots_.serial(slot);
         return command;
     }
 
@@ -628,23 +456,14 @@ class Engine final : public SoundEngine, public ManualEngine
     std::mutex mutex_; // the tables
     std::unique_ptr<Mixer> mixer_;
     Streamer streamer_;
+    FilePool pool_;
     std::unordered_map<StreamHandle, StreamEntry> streams_;
-    std::vector<SlotEntry> slots_;
-    std::list<std::pair<std::string, std::shared_ptr<const DecodedHead>>> preloaded_;
+    SlotTable slots_;
+    CueTable cues_;
     StreamHandle nextHandle_ = 1;
-    std::uint32_t nextSerial_ = 1;
 
     OutputKeeper output_;
     int askedRate_ = 44100;
-
-    std::array<CueEntry, kCueKeys> cues_;
-    int spareCount_ = 0;
-
-    std::mutex prefetchMutex_;
-    std::condition_variable prefetchWake_;
-    std::deque<std::string> prefetchQueue_;
-    bool quitPrefetch_ = false;
-    std::thread prefetcher_;
 };
 
 } // namespace
