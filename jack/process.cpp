@@ -10,35 +10,13 @@ namespace sonarello::jack
 namespace
 {
 
-constexpr std::uint32_t kNoteOff = 0x80;
-constexpr std::uint32_t kNoteOn = 0x90;
-
-bool isNote(std::uint32_t message) noexcept
+bool stopsNote(midi::ShortMessage message) noexcept
 {
-    const std::uint32_t kind = message & 0xF0;
-    return kind == kNoteOff || kind == kNoteOn;
-}
-
-// A Note Off, or a Note On at velocity 0: what stops a row.
-bool isNoteOff(std::uint32_t message) noexcept
-{
-    return (message & 0xF0) == kNoteOff || ((message & 0xF0) == kNoteOn && (message >> 16) == 0);
+    const midi::Note note = midi::noteOf(message);
+    return note.isNote && !note.on;
 }
 
 } // namespace
-
-std::uint32_t shortMessage(const std::uint8_t* bytes, std::size_t size) noexcept
-{
-    if (size == 0 || size > 3)
-        return 0;
-    const std::uint8_t status = bytes[0];
-    if (status < 0x80 || status == 0xF0 || status == 0xF1 || status == 0xF8 || status == 0xFE)
-        return 0;
-    std::uint32_t message = status;
-    for (std::size_t i = 1; i < size; ++i)
-        message |= static_cast<std::uint32_t>(bytes[i]) << (8 * i);
-    return message;
-}
 
 void Process::attachMixer(sound::Mixer* mixer) noexcept
 {
@@ -96,29 +74,30 @@ int Process::readMidi(CycleIo& io, midi::MidiDispatcher& d, bool rendering) noex
     const std::uint8_t* bytes = nullptr;
     std::size_t size = 0;
     for (int i = 0; i < total; ++i)
-        if (io.midiEvent(i, frame, bytes, size) && isNoteOff(shortMessage(bytes, size)))
+        if (io.midiEvent(i, frame, bytes, size) && stopsNote(midi::shortMessageOf(bytes, size)))
             ++offsLeft;
     int count = 0, notes = 0;
     for (int i = 0; i < total && count < room; ++i)
     {
         if (!io.midiEvent(i, frame, bytes, size))
             continue;
-        const std::uint32_t message = shortMessage(bytes, size);
+        const std::uint32_t message = midi::shortMessageOf(bytes, size);
         if (message == 0)
             continue;
-        const bool off = isNoteOff(message);
+        const midi::Note n = midi::noteOf(message);
+        const bool off = n.isNote && !n.on;
         offsLeft -= off ? 1 : 0;
         if (!off && room - count <= offsLeft)
             continue; // the room left is the Note Offs'
         const auto index = static_cast<std::size_t>(count++);
         messages_[index] = message;
         eventOf_[index] = -1;
-        if (!rendering || !isNote(message))
+        if (!rendering || !n.isNote)
             continue;
         sound::NoteEvent& note = events_[static_cast<std::size_t>(notes)];
         note.frame = static_cast<int>(frame);
-        note.key = static_cast<int>(message >> 8 & 0x7F);
-        note.on = !off;
+        note.key = n.key;
+        note.on = n.on;
         note.handled = false;
         eventOf_[index] = notes++;
     }

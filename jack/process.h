@@ -31,10 +31,6 @@ class CycleIo
 // The most MIDI events one cycle takes: more than a JACK MIDI buffer of a normal period holds.
 constexpr int kMaxCycleEvents = 4096;
 
-// The short message of JACK's bytes, 0 for what the player does not take: data without a
-// status, system exclusive, time code, clock and active sensing. Any thread.
-std::uint32_t shortMessage(const std::uint8_t* bytes, std::size_t size) noexcept;
-
 class Process
 {
   public:

@@ -248,10 +248,7 @@ struct Session::State
     static void gone(Link& l)
     {
         if (l.made)
-            std::fprintf(
-                stderr,
-                "Sonarello: MIDI device \"%s\" is gone; it is connected again when it returns\n",
-                l.device.c_str());
+            midi::sayDevice(l.device, false);
         l.lost = l.lost || l.made;
         l.made = false;
     }
@@ -272,7 +269,7 @@ struct Session::State
                 continue;
             if (link(l) && l.lost)
             {
-                std::fprintf(stderr, "Sonarello: MIDI device \"%s\" is back\n", l.device.c_str());
+                midi::sayDevice(l.device, true);
                 l.lost = false;
             }
             complete = complete && l.made;

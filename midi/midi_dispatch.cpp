@@ -94,15 +94,13 @@ int MidiDispatcher::room(int slot) const noexcept
 bool MidiDispatcher::post(int slot, ShortMessage message, bool wakeNow) noexcept
 {
     sound::NoteStarter* starter = noteStarter_.load(std::memory_order_acquire);
-    const int kind = static_cast<int>(message & 0xF0);
-    const int note = static_cast<int>(message >> 8 & 0x7F);
-    const bool on = kind == 0x90 && (message >> 16 & 0x7F) != 0;
-    if (starter != nullptr && (on || kind == 0x80 || kind == 0x90) && room(slot) > 0)
+    const Note note = noteOf(message);
+    if (starter != nullptr && note.isNote && room(slot) > 0)
     {
         const auto arrival = std::chrono::duration_cast<std::chrono::nanoseconds>(
                                  std::chrono::steady_clock::now().time_since_epoch())
                                  .count();
-        if (starter->noteAt(note, on, arrival) && on)
+        if (starter->noteAt(note.key, note.on, arrival) && note.on)
             message |= kStartedByNote;
     }
     return postStarted(slot, message, wakeNow);

@@ -42,7 +42,7 @@ MidiMeaning decodeMidiMessage(std::uint32_t message)
     case kNoteOn:
         meaning.note = data1;
         meaning.row = data1 - kMidiRowOffset;
-        meaning.action = status / 16 == kNoteOn && data2 > 0 ? RowAction::Start : RowAction::Stop;
+        meaning.action = midi::noteOf(message).on ? RowAction::Start : RowAction::Stop;
         meaning.text = "C:" + numberText(channel) + " N:" + numberText(data1) +
                        " T:" + numberText(meaning.row) + " V:" + numberText(data2);
         break;

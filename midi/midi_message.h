@@ -2,6 +2,8 @@
 // the row it starts or stops. Pure functions, any thread.
 #pragma once
 
+#include "midi/midi_service.h"
+
 #include <cstdint>
 #include <string>
 

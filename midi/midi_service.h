@@ -38,6 +38,31 @@ constexpr ShortMessage packShortMessage(int status, int data1, int data2)
            static_cast<ShortMessage>(data2 & 0xFF) << 16;
 }
 
+// A note's meaning in a packed message: a Note On above velocity 0 starts, a Note Off or a Note
+// On at velocity 0 stops. The key is the data byte as it came (a cue has keys 0..127 only).
+// Any thread.
+struct Note
+{
+    bool isNote = false;
+    bool on = false;
+    int key = 0;
+};
+constexpr Note noteOf(ShortMessage message) noexcept
+{
+    const ShortMessage kind = message & 0xF0;
+    return {kind == 0x80 || kind == 0x90, kind == 0x90 && (message >> 16 & 0xFF) != 0,
+            static_cast<int>(message >> 8 & 0xFF)};
+}
+
+// The packed message of a device's bytes; 0 for what the player does not take: data without a
+// status, system exclusive, time code, clock, active sensing, and anything longer than three
+// bytes. Any thread, real-time safe.
+ShortMessage shortMessageOf(const std::uint8_t* bytes, std::size_t size) noexcept;
+
+// The line on standard error when a chosen device went away, or came back and was connected
+// again. Control threads.
+void sayDevice(std::string_view device, bool back);
+
 class MidiService
 {
   public:

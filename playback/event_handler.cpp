@@ -97,10 +97,7 @@ void stepFile(Player& p, int id, int row, int step)
     auto& rows = p.rows;
     p.engine.closeStream(rows.RowStream[at(row)]);
     rows.RowStream[at(row)] = sound::kNoStream;
-    rows.RowPlaying[at(row)] = 0;
-    setOnOff(p, kPlayBase + row, "OFF");
-    controls::setControlValue(p.toolkit, p.window, kPositionBase + row, 0.0f, "");
-    controls::setControlValue(p.toolkit, p.window, kLevelBase + row, -1.0f, "");
+    showRowStopped(p, row, "", -1.0f);
     gui::Control* cell = p.window.findControl(id);
     const int index = cell ? cell->auxValue(1) : 0;
     const int next = steppedFileIndex(index, step, p.catalogue.FileCount);

@@ -112,7 +112,6 @@ void openRowStream(Player& player, const std::string& path, int row)
         const int rate = rowRateHz(rows.RowSpeed[at(row)], engine.sampleRate(stream));
         rows.RowChannel[at(row)] =
             engine.playStream(stream, clampedVolume(rows.RowVolume[at(row)]), rate);
-        engine.setFrequency(rows.RowChannel[at(row)], rate);
     }
     rows.RowLengthMs[at(row)] = engine.lengthMs(stream);
     rows.RowLengthBytes[at(row)] =
@@ -162,7 +161,6 @@ void startRow(Player& player, int row, bool startedByNote)
             player.engine.closeStream(rows.RowStream[at(row)]);
         rows.RowPlaying[at(row)] = 1;
         openRowStream(player, player.catalogue.path(index), row);
-        player.engine.setVolume(rows.RowChannel[at(row)], clampedVolume(rows.RowVolume[at(row)]));
     }
     setOnOff(player, kPlayBase + row, "ON");
     syncCue(player, row);
@@ -211,10 +209,16 @@ void stopRow(Player& player, int row)
     if (!validRow(player, row))
         return;
     player.engine.stopStream(player.rows.RowStream[at(row)]);
+    showRowStopped(player, row, " ", 0.0f);
+}
+
+void showRowStopped(Player& player, int row, std::string_view positionCaption, float level)
+{
+    std::scoped_lock lock(player.lock);
     player.rows.RowPlaying[at(row)] = 0;
     setOnOff(player, kPlayBase + row, "OFF");
-    setValue(player, kPositionBase + row, 0.0f, " ");
-    setValue(player, kLevelBase + row, 0.0f, "");
+    setValue(player, kPositionBase + row, 0.0f, positionCaption);
+    setValue(player, kLevelBase + row, level, "");
 }
 
 void setRowLoop(Player& player, int row, bool loop)

@@ -93,6 +93,10 @@ void openRowStream(Player& player, const std::string& path, int row);
 void updateRows(Player& player);
 // Shows "ON" or "OFF" on a switch control.
 void setOnOff(Player& player, int id, std::string_view text);
+// The row off, its "Play" switch "OFF" and its position and level at rest: a stop leaves the
+// position's caption blank (" ") and the meter at 0, a change of file empties the caption and
+// takes the meter below its scale (-1).
+void showRowStopped(Player& player, int row, std::string_view positionCaption, float level);
 void showMidiText(Player& player, std::string_view text);
 
 // The rate of a row's voice: speed 50 plays the file at its own rate.

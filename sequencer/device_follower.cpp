@@ -18,15 +18,6 @@ std::string presentName(const std::vector<std::string>& ports, const std::string
     return it != ports.end() ? *it : std::string();
 }
 
-void say(const std::string& portName, bool back)
-{
-    std::fprintf(stderr,
-                 back ? "Sonarello: MIDI device \"%s\" is back\n"
-                      : "Sonarello: MIDI device \"%s\" is gone; it is connected again when it "
-                        "returns\n",
-                 std::string(withoutNumbers(portName)).c_str());
-}
-
 } // namespace
 
 std::string_view withoutNumbers(std::string_view portName)
@@ -61,13 +52,13 @@ void DeviceFollower::portsChanged(const PresentPorts& present)
         {
             ports_.close(handle, device.direction);
             device.open = false;
-            say(device.portName, false);
+            sayDevice(withoutNumbers(device.portName), false);
         }
         if (!device.open && !now.empty() && ports_.reopen(handle, device.direction, now))
         {
             device.open = true;
             device.portName = now;
-            say(now, true);
+            sayDevice(withoutNumbers(now), true);
         }
     }
 }

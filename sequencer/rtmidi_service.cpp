@@ -22,9 +22,6 @@ namespace
 {
 
 constexpr const char* kSequencerDevice = "/dev/snd/seq";
-constexpr std::size_t kMaxShortMessageBytes = 3;
-constexpr unsigned char kFirstStatusByte = 0x80;
-constexpr unsigned char kSysExStart = 0xF0;
 
 const std::string kInputClient = std::string(kClientName) + " in";
 const std::string kOutputClient = std::string(kClientName) + " out";
@@ -42,15 +39,9 @@ struct Route
 void onRtMidiMessage(double, std::vector<unsigned char>* bytes, void* user) noexcept
 {
     const auto* route = static_cast<const Route*>(user);
-    if (bytes == nullptr || bytes->empty() || bytes->size() > kMaxShortMessageBytes)
-        return;
-    const unsigned char status = (*bytes)[0];
-    // A stray data byte has no status to belong to; system exclusive is not ours.
-    if (status < kFirstStatusByte || status == kSysExStart)
-        return;
-    const int data1 = bytes->size() > 1 ? (*bytes)[1] : 0;
-    const int data2 = bytes->size() > 2 ? (*bytes)[2] : 0;
-    route->dispatcher->post(route->slot, packShortMessage(status, data1, data2));
+    const ShortMessage message = bytes ? shortMessageOf(bytes->data(), bytes->size()) : 0;
+    if (message != 0)
+        route->dispatcher->post(route->slot, message);
 }
 
 // Any thread RtMidi reports from: with a callback set, RtMidi throws nothing; failures are
