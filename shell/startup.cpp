@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <malloc.h>
 #include <thread>
 
@@ -151,6 +152,16 @@ int runProgram(const CommandLine& line, const StartupServices& services)
     os::InstanceLock instance;
     if (instance.state() != os::InstanceLock::State::Held)
         return kExitAlreadyRunning;
+    const std::string recording =
+        line.audio.starts_with(kRecordingPrefix) ? line.audio.substr(kRecordingPrefix.size()) : "";
+    std::error_code missing;
+    if (!recording.empty() &&
+        std::filesystem::exists(std::filesystem::symlink_status(recording, missing)))
+    {
+        std::fprintf(stderr, "sonarello: %s exists; a recording never replaces a file\n",
+                     recording.c_str());
+        return kExitNoSoundEngine;
+    }
 
     Program program;
     program.showMessage = services.showMessage;
@@ -165,8 +176,6 @@ int runProgram(const CommandLine& line, const StartupServices& services)
     }
     program.WorkFolder = os::workingFolder();
     // The engine has already created the file it records into; it is no track.
-    const std::string recording =
-        line.audio.starts_with(kRecordingPrefix) ? line.audio.substr(kRecordingPrefix.size()) : "";
     scanCatalogue(program.catalogue, program.WorkFolder, *program.engine, recording);
     if (program.catalogue.FileCount == 0)
     {

@@ -26,6 +26,9 @@ TEST(Program, ExitCodes)
         "/usr/bin/env",    "-u", "DISPLAY",         "-u",
         "WAYLAND_DISPLAY", "-u", "QT_QPA_PLATFORM", SONARELLO_BINARY,
         "--audio=null"};
+    // A recording aimed at a file of the show refuses to start rather than replace it.
+    const std::string show = runtime.file("show.wav");
+    std::ofstream(show) << "a show";
     const struct
     {
         const char* name;
@@ -42,6 +45,11 @@ TEST(Program, ExitCodes)
          1,
          "--audio=carrier-pigeon"},
         {"empty folder", headless, false, 3, "Non ci sono mp3 o wav! fine...\n"},
+        {"recording over a file",
+         {SONARELLO_BINARY, "--headless", "--audio=wav:" + show, "--midi=none"},
+         false,
+         2,
+         "sonarello: " + show + " exists; a recording never replaces a file\n"},
         {"another copy runs", headless, true, 4, ""},
         {"no display", noDisplay, false, 5, "--headless"},
     };
@@ -59,6 +67,7 @@ TEST(Program, ExitCodes)
             EXPECT_EQ(r.out + r.err, "") << c.name << " ends silently";
         }
     }
+    EXPECT_TRUE(os::readWholeFile(show) == "a show") << "the recording replaced a file";
 }
 
 // SIGTERM closes the window as its close box does: the settings are saved.
