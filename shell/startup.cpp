@@ -43,6 +43,8 @@ void applySettings(Program& program)
 {
     const Settings settings =
         loadSettings(program.WorkFolder + kSettingsFileName, program.player->RowCount);
+    if (!settings.problem.empty())
+        std::fprintf(stderr, "Sonarello: %s\n", settings.problem.c_str());
     auto& rows = program.player->rows;
     for (int row = 1; row <= program.player->RowCount; ++row)
     {
