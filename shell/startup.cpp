@@ -10,6 +10,7 @@
 #include "shell/signals.h"
 
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -204,6 +205,9 @@ int runProgram(const CommandLine& line, const StartupServices& services)
 
 int runSonarello(int argc, char** argv)
 {
+    // A standard error whose reader went away (a pipe to `head`) must not end a show: its
+    // lines are dropped instead.
+    std::signal(SIGPIPE, SIG_IGN);
     const CommandLine line = parseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
     if (!line.error.empty())
     {

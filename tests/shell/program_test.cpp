@@ -70,18 +70,29 @@ TEST(Program, ExitCodes)
     EXPECT_TRUE(os::readWholeFile(show) == "a show") << "the recording replaced a file";
 }
 
-// SIGTERM closes the window as its close box does: the settings are saved.
-TEST(Program, TerminationSavesTheSettings)
+// SIGTERM, and SIGHUP when the terminal that started the player closes, close the window as
+// its close box does: the settings are saved. A standard error whose reader went away (a
+// pipe to `head`) takes a line (here of a 1 MB file that is no settings file) and no harm.
+TEST(Program, TerminationAndHangUpSaveTheSettings)
 {
-    test::TempFolder folder;
-    ASSERT_TRUE(soundgen::writeSound(folder.file("a.wav"), {}, soundgen::Container::Wav16));
-    const auto r =
-        test::runProcess({SONARELLO_BINARY, "--headless", "--audio=null", "--midi=none"},
-                         folder.path().string(), {{"XDG_RUNTIME_DIR", folder.path().string()}},
-                         std::chrono::seconds(30), std::chrono::seconds(2));
-    EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(os::readWholeFile(folder.file("impostazioni.ini")),
-              "riga=  1 ,velo= 50 ,vol= 255 ,loop= 1 ,file= 1 \r\n");
+    const std::vector<std::string> player{SONARELLO_BINARY, "--headless", "--audio=null",
+                                          "--midi=none"};
+    std::vector<std::string> errorToNowhere{"/bin/bash", "-c", R"(exec "$0" "$@" 2> >(exec true))"};
+    errorToNowhere.insert(errorToNowhere.end(), player.begin(), player.end());
+    for (const auto& [signal, argv] :
+         {std::pair{SIGTERM, player}, std::pair{SIGHUP, errorToNowhere}})
+    {
+        test::TempFolder folder;
+        ASSERT_TRUE(soundgen::writeSound(folder.file("a.wav"), {}, soundgen::Container::Wav16));
+        std::ofstream(folder.file("impostazioni.ini")) << std::string(2 << 20, ' ');
+        const auto r = test::runProcess(argv, folder.path().string(),
+                                        {{"XDG_RUNTIME_DIR", folder.path().string()}},
+                                        std::chrono::seconds(30), std::chrono::seconds(2), signal);
+        EXPECT_EQ(r.exitCode, 0) << strsignal(signal) << ": " << r.err;
+        EXPECT_TRUE(os::readWholeFile(folder.file("impostazioni.ini")) ==
+                    "riga=  1 ,velo= 50 ,vol= 255 ,loop= 1 ,file= 1 \r\n")
+            << strsignal(signal) << ": not saved";
+    }
 }
 
 } // namespace
