@@ -153,8 +153,12 @@ int runProgram(const CommandLine& line, const StartupServices& services)
     // instead of growing the heap over a long show.
     mallopt(M_MMAP_THRESHOLD, kLargeBlockBytes);
     os::InstanceLock instance;
-    if (instance.state() != os::InstanceLock::State::Held)
+    if (instance.state() == os::InstanceLock::State::HeldElsewhere)
         return kExitAlreadyRunning;
+    if (instance.state() == os::InstanceLock::State::Unavailable)
+        std::fputs("Sonarello: no single-instance lock can be made in XDG_RUNTIME_DIR or the "
+                   "temporary folder; playing without one\n",
+                   stderr);
     const std::string recording =
         line.audio.starts_with(kRecordingPrefix) ? line.audio.substr(kRecordingPrefix.size()) : "";
     std::error_code missing;
@@ -167,6 +171,15 @@ int runProgram(const CommandLine& line, const StartupServices& services)
     }
 
     Program program;
+    // Before anything is written: a removed folder must not turn into "/".
+    program.WorkFolder = os::workingFolder();
+    if (program.WorkFolder.empty())
+    {
+        std::fputs("sonarello: the working folder cannot be read (was it removed?); start the "
+                   "player in the folder of your files\n",
+                   stderr);
+        return kExitNoWorkFolder;
+    }
     program.showMessage = services.showMessage;
     program.engine = services.makeEngine();
     sound::EngineOptions options;
@@ -177,7 +190,6 @@ int runProgram(const CommandLine& line, const StartupServices& services)
         services.showMessage(kEngineFailedMessage);
         return kExitNoSoundEngine;
     }
-    program.WorkFolder = os::workingFolder();
     // The engine has already created the file it records into; it is no track.
     scanCatalogue(program.catalogue, program.WorkFolder, *program.engine, recording);
     if (program.catalogue.FileCount == 0)

@@ -103,6 +103,10 @@ std::string workingFolder()
 {
     std::error_code ec;
     std::string folder = std::filesystem::current_path(ec).string();
+    // A folder removed under the process has no path; one that cannot be listed is no more
+    // use: neither may turn into "/".
+    if (ec || folder.empty() || !std::unique_ptr<DIR, Deleter<closedir>>(opendir(folder.c_str())))
+        return "";
     return folder + "/";
 }
 

@@ -10,7 +10,8 @@
 namespace sonarello::os
 {
 
-// The process's current folder followed by one "/" (also when it already ends in "/").
+// The process's current folder followed by one "/" (also when it already ends in "/");
+// empty when it was removed or cannot be read.
 std::string workingFolder();
 
 // Names of the folder's regular, non-hidden files whose extension (".mp3") matches
