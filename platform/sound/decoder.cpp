@@ -2,6 +2,7 @@
 
 #include "../raii.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdio>
@@ -98,6 +99,15 @@ class BufferedReader
     mpg123_ssize_t lastResult_ = 0;
 };
 
+// NaN becomes silence, anything else is held within the bound.
+std::int64_t madeFinite(float* samples, std::int64_t frames) noexcept
+{
+    for (std::int64_t i = 0; i < frames * kStereo; ++i)
+        samples[i] =
+            std::isnan(samples[i]) ? 0.0f : std::clamp(samples[i], -kMaxSample, kMaxSample);
+    return frames;
+}
+
 class Mp3Decoder final : public Decoder
 {
   public:
@@ -125,7 +135,7 @@ class Mp3Decoder final : public Decoder
         }
         const auto framesDone = static_cast<std::int64_t>(done / (kStereo * sizeof(float)));
         position_ += framesDone;
-        return framesDone;
+        return madeFinite(out, framesDone);
     }
 
     bool seek(std::int64_t frame) override
@@ -220,7 +230,7 @@ class WavDecoder final : public Decoder
     {
         const int channels = format_.fileChannels;
         if (channels == kStereo)
-            return sf_readf_float(file_.get(), out, frames);
+            return madeFinite(out, sf_readf_float(file_.get(), out, frames));
         scratch_.resize(static_cast<std::size_t>(frames * channels));
         const sf_count_t got = sf_readf_float(file_.get(), scratch_.data(), frames);
         for (sf_count_t i = 0; i < got; ++i)
@@ -229,7 +239,7 @@ class WavDecoder final : public Decoder
             out[2 * i] = in[0];
             out[2 * i + 1] = channels == 1 ? in[0] : in[1];
         }
-        return got;
+        return madeFinite(out, got);
     }
 
     bool seek(std::int64_t frame) override

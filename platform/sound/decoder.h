@@ -17,14 +17,20 @@ struct AudioFormat
     std::int64_t frames = 0; // exact length in frames, encoder delay and padding removed
 };
 
+// Decoded samples lie within +-kMaxSample: a corrupt float file's NaN, infinities and 1e30
+// become silence or this bound before they reach a voice (6 dB of headroom over full scale
+// for hot masters).
+constexpr float kMaxSample = 2.0f;
+
 class Decoder
 {
   public:
     virtual ~Decoder() = default;
     const AudioFormat& format() const { return format_; }
 
-    // Decodes up to `frames` stereo frames (interleaved left, right) into out; returns how
-    // many were written, 0 at the end of the file or after a decoding error.
+    // Decodes up to `frames` stereo frames (interleaved left, right) into out, finite and
+    // within kMaxSample; returns how many were written, 0 at the end of the file or after a
+    // decoding error.
     virtual std::int64_t read(float* out, std::int64_t frames) = 0;
 
     // Sample-accurate jump; false where the file cannot seek there.
