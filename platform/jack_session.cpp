@@ -34,7 +34,7 @@ using midi::kClientName;
 constexpr auto kWatchPeriod = 100ms;
 constexpr auto kReconnectWindow = 1500ms; // after a port came or went, missing links retried
 constexpr auto kBlindRetry = 500ms;       // reopen attempts where the server leaves no socket
-constexpr int kMaxEvents = 256;           // MIDI messages read in one cycle
+constexpr int kMaxEvents = 4096;          // MIDI messages read in one cycle (a JACK2 buffer)
 constexpr std::size_t kMaxFrames = 8192;  // longer cycles render in pieces, notes in the first
 
 void quiet(const char*) {}
@@ -157,8 +157,24 @@ struct Session::State
         cycles.fetch_add(1, std::memory_order_release);
     }
 
+    static bool isNoteOff(std::uint32_t message) noexcept
+    {
+        const std::uint32_t kind = message & 0xF0;
+        return kind == 0x80 || (kind == 0x90 && (message >> 16 & 0x7F) == 0);
+    }
+
+    static std::uint32_t messageAt(void* buffer, int i) noexcept
+    {
+        jack_midi_event_t event{};
+        return jack_midi_event_get(&event, buffer, static_cast<std::uint32_t>(i)) == 0
+                   ? shortMessage(event)
+                   : 0;
+    }
+
     // Reads midi_in; notes become events for the mixer when it renders here and the
     // dispatcher has room for them (a note whose message could not be posted never sounds).
+    // A cycle that brings more than there is room for keeps its Note Offs first, so that no
+    // flood of other messages leaves a row sounding.
     int readMidi(jack_nframes_t frames, midi::MidiDispatcher& d, bool rendering) noexcept
     {
         jack_port_t* in = midiIn.load(std::memory_order_acquire);
@@ -166,15 +182,19 @@ struct Session::State
             return 0;
         void* buffer = jack_port_get_buffer(in, frames);
         const auto total = static_cast<int>(jack_midi_get_event_count(buffer));
-        const int room = d.room(slot.load(std::memory_order_relaxed));
+        const int room = std::min(kMaxEvents, d.room(slot.load(std::memory_order_relaxed)));
+        int offs = 0;
+        for (int i = 0; total > room && i < total; ++i)
+            offs += isNoteOff(messageAt(buffer, i)) ? 1 : 0;
+        int offRoom = room, otherRoom = room - std::min(offs, room);
         int count = 0, notes = 0;
-        for (int i = 0; i < total && count < std::min(kMaxEvents, room); ++i)
+        for (int i = 0; i < total && count < room; ++i)
         {
             jack_midi_event_t event{};
             if (jack_midi_event_get(&event, buffer, static_cast<std::uint32_t>(i)) != 0)
                 continue;
             const std::uint32_t message = shortMessage(event);
-            if (message == 0)
+            if (message == 0 || (isNoteOff(message) ? offRoom-- : otherRoom--) <= 0)
                 continue;
             const auto index = static_cast<std::size_t>(count++);
             messages[index] = message;
