@@ -39,12 +39,14 @@ struct OpenedFile
 {
     FileMeasure measure;
     std::unique_ptr<Decoder> decoder;
+    std::shared_ptr<const FileHold> hold; // what the decoder reads, kept for the streamer
 };
 
 std::optional<OpenedFile> openFile(const std::string& path)
 {
     OpenedFile file;
-    file.decoder = openDecoder(path);
+    file.hold = std::make_shared<const FileHold>(path);
+    file.decoder = openDecoder(file.hold->isOpen() ? file.hold->path() : path);
     if (!file.decoder)
         return std::nullopt;
     file.measure = measureOf(*file.decoder, path);
@@ -193,9 +195,12 @@ class Engine final : public SoundEngine, public ManualEngine
     void preload(const std::string& path) override
     {
         auto file = openFile(path);
-        std::shared_ptr<const DecodedHead> head;
+        std::shared_ptr<DecodedHead> head;
         if (file)
+        {
             head = decodeHead(*file->decoder, file->measure);
+            head->file = file->hold;
+        }
         std::lock_guard lock(mutex_);
         std::erase_if(preloaded_, [&](const auto& entry) { return entry.first == path; });
         if (!head)
@@ -215,7 +220,14 @@ class Engine final : public SoundEngine, public ManualEngine
             for (auto it = preloaded_.begin(); it != preloaded_.end(); ++it)
                 if (it->first == path)
                 {
+                    // A head whose file was cut or rewritten since is no longer its start.
+                    if (it->second->file && it->second->file->changed())
+                    {
+                        preloaded_.erase(it);
+                        break;
+                    }
                     state->head = it->second;
+                    state->file = state->head->file;
                     measure = state->head->measure;
                     preloaded_.splice(preloaded_.begin(), preloaded_, it);
                     break;
@@ -228,6 +240,7 @@ class Engine final : public SoundEngine, public ManualEngine
                 return kNoStream;
             measure = file->measure;
             state->decoder = std::move(file->decoder);
+            state->file = file->hold;
             state->decodeFrame = 0;
         }
         if (measure.format.frames <= 0 || measure.format.sampleRate <= 0)

@@ -273,6 +273,49 @@ std::unique_ptr<Decoder> openDecoder(const std::string& path)
     return looksLikeRiff(path) ? WavDecoder::open(path) : Mp3Decoder::open(path);
 }
 
+namespace
+{
+
+bool statOf(int fd, long long& size, long long& modifiedNs)
+{
+    struct stat st
+    {
+    };
+    if (fd < 0 || ::fstat(fd, &st) != 0)
+        return false;
+    size = st.st_size;
+    modifiedNs = static_cast<long long>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec;
+    return true;
+}
+
+} // namespace
+
+FileHold::FileHold(const std::string& path) : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC))
+{
+    if (!statOf(fd_, size_, modifiedNs_) && fd_ >= 0)
+    {
+        ::close(fd_);
+        fd_ = -1;
+    }
+}
+
+FileHold::~FileHold()
+{
+    if (fd_ >= 0)
+        ::close(fd_);
+}
+
+std::string FileHold::path() const
+{
+    return "/proc/self/fd/" + std::to_string(fd_);
+}
+
+bool FileHold::changed() const
+{
+    long long size = 0, modifiedNs = 0;
+    return !statOf(fd_, size, modifiedNs) || size != size_ || modifiedNs != modifiedNs_;
+}
+
 std::uint32_t framesToMs(std::int64_t frames, int rate)
 {
     if (rate <= 0 || frames <= 0)

@@ -40,6 +40,29 @@ class Decoder
     AudioFormat format_;
 };
 
+// A file kept open from its first decoding on: every later decoder of it opens path(), the
+// very same file, even once it was deleted or replaced under its name (an open file outlives
+// its name).
+class FileHold
+{
+  public:
+    explicit FileHold(const std::string& path);
+    ~FileHold();
+    FileHold(const FileHold&) = delete;
+    FileHold& operator=(const FileHold&) = delete;
+
+    bool isOpen() const { return fd_ >= 0; }
+    std::string path() const; // names the open file itself
+    // Its size or modification time is no longer what it was when opened: truncated or
+    // rewritten in place, so what was decoded from it no longer matches the rest.
+    bool changed() const;
+
+  private:
+    int fd_ = -1;
+    long long size_ = 0;
+    long long modifiedNs_ = 0;
+};
+
 // A decoder for an .mp3 or .wav file (chosen by its contents, the extension only tried
 // first); nullptr when the file cannot be read or holds no decodable audio.
 std::unique_ptr<Decoder> openDecoder(const std::string& path);
