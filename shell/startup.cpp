@@ -223,7 +223,7 @@ int runSonarello(int argc, char** argv)
     const CommandLine line = parseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
     if (!line.error.empty())
     {
-        std::fprintf(stderr, "sonarello: %s\n%s", line.error.c_str(), usageText().c_str());
+        std::fprintf(stderr, "sonarello: %s (try --help)\n", line.error.c_str());
         return kExitUsage;
     }
     if (line.audio == "auto" || line.audio.starts_with("jack"))

@@ -1,6 +1,8 @@
 #include "shell/command_line.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
+#include <sstream>
 
 using namespace sonarello;
 
@@ -41,4 +43,27 @@ TEST(CommandLine, RefusesUnknownOptionsAndValues)
         EXPECT_NE(parseCommandLine({period}).error.find("64 to 4096"), std::string::npos) << period;
     EXPECT_EQ(parseCommandLine({"--period=64"}).periodFrames, 64);
     EXPECT_EQ(parseCommandLine({"--period=4096"}).periodFrames, 4096);
+}
+
+// The second column of --help starts at the same character on every line, "Velocità" (whose
+// "à" is two bytes) included.
+TEST(CommandLine, HelpColumnsLineUpInCharacters)
+{
+    std::istringstream text(usageText());
+    for (std::string line; std::getline(text, line);)
+    {
+        const auto first = line.find_first_not_of(' ');
+        if (first != 2 && first != std::string::npos && first > 2)
+        {
+            EXPECT_EQ(first, 26u) << line;
+            continue;
+        }
+        const auto gap = line.find("  ", 2);
+        if (first != 2 || gap == std::string::npos)
+            continue;
+        const std::string before = line.substr(0, line.find_first_not_of(' ', gap));
+        const auto characters =
+            std::count_if(before.begin(), before.end(), [](char c) { return (c & 0xC0) != 0x80; });
+        EXPECT_EQ(characters, 26) << line;
+    }
 }

@@ -62,7 +62,7 @@ TEST(Program, ExitCodes)
          {},
          "",
          1,
-         "--audio=carrier-pigeon"},
+         "sonarello: unknown or malformed option: --audio=carrier-pigeon (try --help)\n"},
         {"empty folder", headless, {}, "", 3, noFiles},
         {"recording over a file",
          {SONARELLO_BINARY, "--headless", "--audio=wav:" + show, "--midi=none"},
@@ -110,6 +110,10 @@ TEST(Program, ExitCodes)
             ::close(fd);
         EXPECT_EQ(r.exitCode, c.exitCode) << c.name << ": " << r.err;
         EXPECT_NE((r.out + r.err).find(c.output), std::string::npos) << c.name << ": " << r.err;
+        if (c.exitCode == 1)
+        {
+            EXPECT_EQ(r.err, c.output) << "one line, not the whole usage";
+        }
         if (c.output.empty())
         {
             // Qt's own word on a missing runtime folder is no line of the player's.
