@@ -40,9 +40,11 @@ void quietAlsa(const char*, int, const char*, int, const char*, ...) {}
 template <typename Sample> void convert(const float* in, Sample* out, std::size_t count) noexcept
 {
     constexpr double kScale = static_cast<double>(std::numeric_limits<Sample>::max());
+    // std::clamp keeps a NaN, which lrint may turn into anything: it becomes silence.
     for (std::size_t i = 0; i < count; ++i)
-        out[i] = static_cast<Sample>(
-            std::lrint(std::clamp(static_cast<double>(in[i]), -1.0, 1.0) * kScale));
+        out[i] = static_cast<Sample>(std::lrint(
+            (std::isnan(in[i]) ? 0.0 : std::clamp(static_cast<double>(in[i]), -1.0, 1.0)) *
+            kScale));
 }
 
 class AlsaOutput final : public Output

@@ -1,5 +1,5 @@
-// The single-instance lock: an advisory lock on a file named "Sonarello.exe" in the user's
-// runtime folder, released by the kernel when the process ends. Main thread.
+// The single-instance lock: an advisory lock on a file named "Sonarello.exe" in a folder
+// only the user can write, released by the kernel when the process ends. Main thread.
 #pragma once
 
 #include <string>
@@ -14,7 +14,7 @@ class InstanceLock
     {
         Held,          // this process is the only running copy
         HeldElsewhere, // another copy runs
-        Unavailable,   // the lock file could not be created
+        Unavailable,   // no lock file could be made
     };
 
     explicit InstanceLock(const std::string& name = "Sonarello.exe");
@@ -25,7 +25,8 @@ class InstanceLock
     State state() const { return state_; }
     void release();
 
-    // $XDG_RUNTIME_DIR, else the temporary folder.
+    // $XDG_RUNTIME_DIR when it is the user's own, else "sonarello-UID" in the temporary
+    // folder, created 0700 and checked; empty when neither will do.
     static std::string folder();
 
   private:

@@ -5,7 +5,10 @@
 #include "engine/mixer.h"
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
+#include <cstring>
+#include <fcntl.h>
 #include <sndfile.h>
 #include <thread>
 #include <vector>
@@ -88,7 +91,15 @@ class ClockOutput final : public Output
             info.samplerate = rate;
             info.channels = 2;
             info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
-            SndFile file(sf_open(wavPath.c_str(), SFM_WRITE, &info));
+            // Created here or not at all: a recording never replaces a file.
+            const int fd =
+                ::open(wavPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+            if (fd < 0)
+            {
+                error = wavPath + ": " + std::strerror(errno);
+                return false;
+            }
+            SndFile file(sf_open_fd(fd, SFM_WRITE, &info, SF_TRUE));
             if (!file)
             {
                 error = sf_strerror(nullptr);

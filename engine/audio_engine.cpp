@@ -80,7 +80,10 @@ class Engine final : public SoundEngine, public ManualEngine
         FileMeasure measure;
         state->head = pool_.find(path);
         if (state->head)
+        {
             measure = state->head->measure;
+            state->file = state->head->file;
+        }
         else
         {
             auto file = openFile(path); // disk work outside the lock
@@ -88,6 +91,7 @@ class Engine final : public SoundEngine, public ManualEngine
                 return kNoStream;
             measure = file->measure;
             state->decoder = std::move(file->decoder);
+            state->file = file->hold;
             state->decodeFrame = 0;
         }
         if (measure.format.frames <= 0 || measure.format.sampleRate <= 0)

@@ -2,6 +2,7 @@
 
 #include "base/raii.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdio>
@@ -98,6 +99,15 @@ class BufferedReader
     mpg123_ssize_t lastResult_ = 0;
 };
 
+// NaN becomes silence, anything else is held within the bound.
+std::int64_t madeFinite(float* samples, std::int64_t frames) noexcept
+{
+    for (std::int64_t i = 0; i < frames * kStereo; ++i)
+        samples[i] =
+            std::isnan(samples[i]) ? 0.0f : std::clamp(samples[i], -kMaxSample, kMaxSample);
+    return frames;
+}
+
 class Mp3Decoder final : public Decoder
 {
   public:
@@ -125,7 +135,7 @@ class Mp3Decoder final : public Decoder
         }
         const auto framesDone = static_cast<std::int64_t>(done / (kStereo * sizeof(float)));
         position_ += framesDone;
-        return framesDone;
+        return madeFinite(out, framesDone);
     }
 
     bool seek(std::int64_t frame) override
@@ -220,7 +230,7 @@ class WavDecoder final : public Decoder
     {
         const int channels = format_.fileChannels;
         if (channels == kStereo)
-            return sf_readf_float(file_.get(), out, frames);
+            return madeFinite(out, sf_readf_float(file_.get(), out, frames));
         scratch_.resize(static_cast<std::size_t>(frames * channels));
         const sf_count_t got = sf_readf_float(file_.get(), scratch_.data(), frames);
         for (sf_count_t i = 0; i < got; ++i)
@@ -229,7 +239,7 @@ class WavDecoder final : public Decoder
             out[2 * i] = in[0];
             out[2 * i + 1] = channels == 1 ? in[0] : in[1];
         }
-        return got;
+        return madeFinite(out, got);
     }
 
     bool seek(std::int64_t frame) override
@@ -261,6 +271,49 @@ std::unique_ptr<Decoder> openDecoder(const std::string& path)
     if (!std::filesystem::is_regular_file(path, ec))
         return nullptr;
     return looksLikeRiff(path) ? WavDecoder::open(path) : Mp3Decoder::open(path);
+}
+
+namespace
+{
+
+bool statOf(int fd, long long& size, long long& modifiedNs)
+{
+    struct stat st
+    {
+    };
+    if (fd < 0 || ::fstat(fd, &st) != 0)
+        return false;
+    size = st.st_size;
+    modifiedNs = static_cast<long long>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec;
+    return true;
+}
+
+} // namespace
+
+FileHold::FileHold(const std::string& path) : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC))
+{
+    if (!statOf(fd_, size_, modifiedNs_) && fd_ >= 0)
+    {
+        ::close(fd_);
+        fd_ = -1;
+    }
+}
+
+FileHold::~FileHold()
+{
+    if (fd_ >= 0)
+        ::close(fd_);
+}
+
+std::string FileHold::path() const
+{
+    return "/proc/self/fd/" + std::to_string(fd_);
+}
+
+bool FileHold::changed() const
+{
+    long long size = 0, modifiedNs = 0;
+    return !statOf(fd_, size, modifiedNs) || size != size_ || modifiedNs != modifiedNs_;
 }
 
 std::uint32_t framesToMs(std::int64_t frames, int rate)

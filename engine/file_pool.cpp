@@ -15,7 +15,8 @@ constexpr std::size_t kPooledFiles = 80; // the rows' files and a few they left
 std::optional<OpenedFile> openFile(const std::string& path)
 {
     OpenedFile file;
-    file.decoder = openDecoder(path);
+    file.hold = std::make_shared<const FileHold>(path);
+    file.decoder = openDecoder(file.hold->isOpen() ? file.hold->path() : path);
     if (!file.decoder)
         return std::nullopt;
     file.measure = measureOf(*file.decoder, path);
@@ -37,9 +38,12 @@ FilePool::~FilePool()
 void FilePool::preload(const std::string& path)
 {
     auto file = openFile(path); // disk work outside the lock
-    std::shared_ptr<const DecodedHead> head;
+    std::shared_ptr<DecodedHead> head;
     if (file)
+    {
         head = decodeHead(*file->decoder, file->measure);
+        head->file = file->hold;
+    }
     std::lock_guard lock(mutex_);
     std::erase_if(heads_, [&](const auto& entry) { return entry.first == path; });
     if (!head)
@@ -73,6 +77,11 @@ std::shared_ptr<const DecodedHead> FilePool::find(const std::string& path)
     for (auto it = heads_.begin(); it != heads_.end(); ++it)
         if (it->first == path)
         {
+            if (it->second->file && it->second->file->changed())
+            {
+                heads_.erase(it);
+                return nullptr;
+            }
             heads_.splice(heads_.begin(), heads_, it);
             return it->second;
         }

@@ -23,6 +23,7 @@ struct OpenedFile
 {
     FileMeasure measure;
     std::unique_ptr<Decoder> decoder;
+    std::shared_ptr<const FileHold> hold; // what the decoder reads, kept for the streamer
 };
 std::optional<OpenedFile> openFile(const std::string& path);
 
@@ -39,7 +40,8 @@ class FilePool
     // The same on the worker, without holding the caller.
     void prefetch(const std::string& path);
     bool preloaded(const std::string& path);
-    // The file's head, now the most recently used; nullptr when it is not in the pool.
+    // The file's head, now the most recently used; nullptr when it is not in the pool, or when
+    // its file was cut or rewritten since (the head is no longer its start).
     std::shared_ptr<const DecodedHead> find(const std::string& path);
 
   private:

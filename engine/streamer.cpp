@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 
 namespace sonarello::sound
 {
@@ -17,19 +18,32 @@ constexpr auto kIdlePoll = std::chrono::milliseconds(10);
 constexpr auto kExpectFor = std::chrono::milliseconds(50);
 constexpr auto kExpectPoll = std::chrono::microseconds(500);
 
+// The stream ends where its decoded frames end, once, with a line that says why.
+void markUnreadable(StreamState& s)
+{
+    if (!s.unreadable.exchange(true, std::memory_order_release))
+        std::fprintf(stderr, "Sonarello: \"%s\" changed or can no longer be read; it ends there\n",
+                     s.path.c_str());
+}
+
 bool openDecoderIfNeeded(StreamState& s)
 {
     if (s.decoder)
         return true;
     if (s.decoderFailed)
         return false;
-    s.decoder = openDecoder(s.path);
+    // The file the head came from, even deleted or replaced under its name; the head is
+    // never spliced onto a file rewritten in place.
+    const bool held = s.file && s.file->isOpen();
+    if (!held || !s.file->changed())
+        s.decoder = openDecoder(held ? s.file->path() : s.path);
     s.decodeFrame = 0;
     // A file replaced by another one of a different length is no longer the stream's file.
     if (!s.decoder || s.decoder->format().frames != s.totalFrames())
     {
         s.decoder.reset();
         s.decoderFailed = true;
+        markUnreadable(s);
         return false;
     }
     return true;
@@ -71,13 +85,17 @@ bool fillChunk(StreamState& s)
         return false;
     const std::int64_t got = std::max<std::int64_t>(s.decoder->read(dst, wanted), 0);
     s.decodeFrame += got;
+    // A damaged file ends where decoding stops and loops from there; one that was cut or
+    // rewritten while it played ends there.
+    if (got < wanted && s.file && s.file->changed())
+        markUnreadable(s);
     s.ring.commit(got, got < wanted); // decoding failed where it stopped short
     return got > 0;
 }
 
 } // namespace
 
-std::shared_ptr<const DecodedHead> decodeHead(Decoder& decoder, const FileMeasure& measure)
+std::shared_ptr<DecodedHead> decodeHead(Decoder& decoder, const FileMeasure& measure)
 {
     auto head = std::make_shared<DecodedHead>();
     head->measure = measure;

@@ -30,14 +30,15 @@ struct DecodedHead
     FileMeasure measure;
     std::vector<float> frames; // stereo interleaved
     std::int64_t headFrames = 0;
-    bool whole = false; // frames hold everything that could be decoded
+    bool whole = false;                   // frames hold everything that could be decoded
+    std::shared_ptr<const FileHold> file; // the file it was decoded from, kept open
 
     std::int64_t totalFrames() const { return measure.format.frames; }
 };
 
 // Decodes the head of the file the decoder reads from its current position (the start).
 // Control or streamer thread.
-std::shared_ptr<const DecodedHead> decodeHead(Decoder& decoder, const FileMeasure& measure);
+std::shared_ptr<DecodedHead> decodeHead(Decoder& decoder, const FileMeasure& measure);
 
 // One open stream: its head, its ring and the state its voice publishes. Created and owned
 // by the control side; the streamer writes the ring, the voice reads it.
@@ -45,6 +46,7 @@ struct StreamState
 {
     std::string path;
     std::shared_ptr<const DecodedHead> head;
+    std::shared_ptr<const FileHold> file; // where the rest after the head is decoded from
 
     StreamRing ring; // streamed files only
 
@@ -54,6 +56,9 @@ struct StreamState
     std::atomic<bool> loop{false};
     std::atomic<int> rateHz{0};
     std::atomic<bool> playing{false}; // the streamer serves only playing streams
+    // Set by the streamer: the file changed under the stream or can no longer be read, so
+    // the voice ends where the decoded frames end instead of looping.
+    std::atomic<bool> unreadable{false};
 
     // Streamer thread only.
     std::unique_ptr<Decoder> decoder;

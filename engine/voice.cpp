@@ -95,7 +95,8 @@ int StreamSource::pull(std::int64_t& at, float* dst, int n) noexcept
         const std::int64_t end = endFrame();
         if (at >= end)
         {
-            if (stream_->loop.load(std::memory_order_relaxed) && end > 0)
+            if (stream_->loop.load(std::memory_order_relaxed) && end > 0 &&
+                !stream_->unreadable.load(std::memory_order_acquire))
             {
                 wrapLength_ = end;
                 at = 0;

@@ -297,6 +297,15 @@ void Window::centre()
     impl_->frame->move(x, y);
 }
 
+namespace
+{
+
+// The one device dialog that may be open; the main window's end closes it with nothing
+// chosen, so that no dialog keeps the program running after its window.
+QPointer<QDialog> openChooser;
+
+} // namespace
+
 int Window::run()
 {
     QEventLoop loop;
@@ -317,6 +326,8 @@ void Window::end(int result)
     impl_->result = result;
     impl_->ended = true;
     impl_->frame->ending = true;
+    if (openChooser)
+        openChooser->reject();
     impl_->frame->close();
     if (impl_->loop)
         impl_->loop->quit();
@@ -388,7 +399,7 @@ void showMessageBox(std::string_view title, std::string_view text)
 int chooseFromList(std::string_view title, int width, int height,
                    const std::vector<std::string>& entries)
 {
-    static QPointer<QDialog> open;
+    QPointer<QDialog>& open = openChooser;
     if (open)
     {
         open->raise();

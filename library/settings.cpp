@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <fcntl.h>
+#include <filesystem>
 #include <unistd.h>
 
 namespace sonarello
@@ -101,12 +102,16 @@ Settings parseSettings(std::string_view contents, int rowCount)
 
 Settings loadSettings(const std::string& fileName, int rowCount)
 {
-    int fd = ::open(fileName.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0)
-        fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
+    // Created only where nothing stands, so no device or FIFO is ever opened here.
+    const int fd = ::open(fileName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     if (fd >= 0)
         ::close(fd);
-    return parseSettings(fd >= 0 ? os::readWholeFile(fileName) : std::string(), rowCount);
+    std::string why;
+    Settings s =
+        parseSettings(os::readRegularFile(fileName, kMaxSettingsBytes, why).value_or(""), rowCount);
+    if (!why.empty())
+        s.problem = fileName + " " + why + "; the defaults apply";
+    return s;
 }
 
 std::string formatSettings(const Settings& settings)
@@ -128,11 +133,17 @@ std::string formatSettings(const Settings& settings)
 
 bool saveSettings(const std::string& fileName, const Settings& settings)
 {
+    // A settings file that is a link keeps the user's set-ups elsewhere: the file it points
+    // at is the one replaced.
+    const std::string target = os::linkTarget(fileName);
     // A settings file the user made read-only freezes a set-up: renaming over it would
-    // replace it all the same.
-    if (os::isReadOnlyFile(fileName))
+    // replace it all the same. A FIFO or a device is no settings file to replace.
+    std::error_code ec;
+    const auto status = std::filesystem::status(target, ec);
+    if (os::isReadOnlyFile(target) ||
+        (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)))
         return false;
-    return os::replaceFile(fileName, formatSettings(settings));
+    return os::replaceFile(target, formatSettings(settings));
 }
 
 } // namespace sonarello

@@ -24,10 +24,14 @@ struct Settings
 {
     std::vector<RowSettings> rows;        // index 1..rowCount; index 0 is no row
     std::vector<std::string> linesBeyond; // lines of rows above rowCount, verbatim, in file order
+    std::string problem; // why the file was left unread ("... is not a regular file"), or empty
 };
 
+constexpr std::size_t kMaxSettingsBytes = 1024 * 1024; // far above any real settings file
+
 // Defaults for every row (file = the row's own number), then the file's lines applied in
-// order. A missing file is created empty; a file that cannot be read leaves the defaults.
+// order. A missing file is created empty; a file that cannot be read leaves the defaults,
+// and so does anything but a regular file of at most kMaxSettingsBytes (`problem` says so).
 Settings loadSettings(const std::string& fileName, int rowCount);
 
 // The same from the file's contents.
@@ -41,7 +45,8 @@ double valueAfterKey(std::string_view line, std::string_view key);
 std::string formatSettings(const Settings& settings);
 
 // Writes the file whole through a temporary file; false (old file untouched) on failure
-// and for a file that exists but may not be written.
+// and for a file that exists but may not be written or is not a regular file. A link is
+// followed: the file it points at is replaced.
 bool saveSettings(const std::string& fileName, const Settings& settings);
 
 } // namespace sonarello

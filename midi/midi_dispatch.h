@@ -17,9 +17,8 @@
 namespace sonarello::midi
 {
 
-constexpr int kMaxInputSlots = 16; // open inputs at once, virtual port included
-constexpr std::size_t kSlotQueueCapacity =
-    4096; // messages waiting per input (a JACK cycle's worth)
+constexpr int kMaxInputSlots = 16;               // open inputs at once, virtual port included
+constexpr std::size_t kSlotQueueCapacity = 4096; // messages waiting per input: a JACK buffer
 
 // Owns the MIDI dispatch thread: it calls the handler for every posted message, one at a
 // time, oldest first across all inputs.

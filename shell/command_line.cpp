@@ -105,7 +105,7 @@ Mouse, on a row's cells:
   Loop                    left click: looping on or off
   file name               button held while moving: right steps to the next file,
                           left to the previous one (the row stops)
-  Volume, Velocità       left held: follow the pointer; right: full volume / normal speed
+  Volume, Velocità        left held: follow the pointer; right: full volume / normal speed
   Posizione               left: jump to the pointer; right: one second back
 
 MIDI: note 36 (C1) starts row 1, note 37 row 2, and so on, on any channel; Note Off or

@@ -32,6 +32,9 @@ struct CloseOnSignals::Impl
     struct sigaction previousTerm
     {
     };
+    struct sigaction previousHangUp
+    {
+    };
 };
 
 CloseOnSignals::CloseOnSignals(gui::Window& window) : impl_(std::make_unique<Impl>())
@@ -58,6 +61,7 @@ CloseOnSignals::CloseOnSignals(gui::Window& window) : impl_(std::make_unique<Imp
     action.sa_flags = SA_RESTART;
     ::sigaction(SIGINT, &action, &impl_->previousInt);
     ::sigaction(SIGTERM, &action, &impl_->previousTerm);
+    ::sigaction(SIGHUP, &action, &impl_->previousHangUp);
 }
 
 CloseOnSignals::~CloseOnSignals()
@@ -66,6 +70,7 @@ CloseOnSignals::~CloseOnSignals()
         return;
     ::sigaction(SIGINT, &impl_->previousInt, nullptr);
     ::sigaction(SIGTERM, &impl_->previousTerm, nullptr);
+    ::sigaction(SIGHUP, &impl_->previousHangUp, nullptr);
     impl_->notifier.reset();
     signalPipeWrite = -1;
     ::close(impl_->fds[0]);

@@ -1,5 +1,6 @@
-// SIGINT and SIGTERM close the main window as its close box does: the settings are saved,
-// then the normal shutdown runs. Installed on the GUI thread for the window's run.
+// SIGINT, SIGTERM and SIGHUP (the terminal that started the player closed) close the main
+// window as its close box does: the settings are saved, then the normal shutdown runs.
+// Installed on the GUI thread for the window's run.
 #pragma once
 
 #include "gui/window.h"

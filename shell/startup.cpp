@@ -12,8 +12,10 @@
 #include "shell/signals.h"
 
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <malloc.h>
 #include <thread>
 
@@ -44,6 +46,8 @@ void applySettings(Program& program)
 {
     const Settings settings =
         loadSettings(program.WorkFolder + kSettingsFileName, program.player->RowCount);
+    if (!settings.problem.empty())
+        std::fprintf(stderr, "Sonarello: %s\n", settings.problem.c_str());
     auto& rows = program.player->rows;
     for (int row = 1; row <= program.player->RowCount; ++row)
     {
@@ -150,10 +154,33 @@ int runProgram(const CommandLine& line, const StartupServices& services)
     // instead of growing the heap over a long show.
     mallopt(M_MMAP_THRESHOLD, kLargeBlockBytes);
     os::InstanceLock instance;
-    if (instance.state() != os::InstanceLock::State::Held)
+    if (instance.state() == os::InstanceLock::State::HeldElsewhere)
         return kExitAlreadyRunning;
+    if (instance.state() == os::InstanceLock::State::Unavailable)
+        std::fputs("Sonarello: no single-instance lock can be made in XDG_RUNTIME_DIR or the "
+                   "temporary folder; playing without one\n",
+                   stderr);
+    const std::string recording =
+        line.audio.starts_with(kRecordingPrefix) ? line.audio.substr(kRecordingPrefix.size()) : "";
+    std::error_code missing;
+    if (!recording.empty() &&
+        std::filesystem::exists(std::filesystem::symlink_status(recording, missing)))
+    {
+        std::fprintf(stderr, "sonarello: %s exists; a recording never replaces a file\n",
+                     recording.c_str());
+        return kExitNoSoundEngine;
+    }
 
     Program program;
+    // Before anything is written: a removed folder must not turn into "/".
+    program.WorkFolder = os::workingFolder();
+    if (program.WorkFolder.empty())
+    {
+        std::fputs("sonarello: the working folder cannot be read (was it removed?); start the "
+                   "player in the folder of your files\n",
+                   stderr);
+        return kExitNoWorkFolder;
+    }
     program.showMessage = services.showMessage;
     program.engine = services.makeEngine();
     sound::EngineOptions options;
@@ -164,10 +191,7 @@ int runProgram(const CommandLine& line, const StartupServices& services)
         services.showMessage(kEngineFailedMessage);
         return kExitNoSoundEngine;
     }
-    program.WorkFolder = os::workingFolder();
     // The engine has already created the file it records into; it is no track.
-    const std::string recording =
-        line.audio.starts_with(kRecordingPrefix) ? line.audio.substr(kRecordingPrefix.size()) : "";
     scanCatalogue(program.catalogue, program.WorkFolder, *program.engine, recording);
     if (program.catalogue.FileCount == 0)
     {
@@ -194,10 +218,13 @@ int runProgram(const CommandLine& line, const StartupServices& services)
 
 int runSonarello(int argc, char** argv)
 {
+    // A standard error whose reader went away (a pipe to `head`) must not end a show: its
+    // lines are dropped instead.
+    std::signal(SIGPIPE, SIG_IGN);
     const CommandLine line = parseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
     if (!line.error.empty())
     {
-        std::fprintf(stderr, "sonarello: %s\n%s", line.error.c_str(), usageText().c_str());
+        std::fprintf(stderr, "sonarello: %s (try --help)\n", line.error.c_str());
         return kExitUsage;
     }
     if (line.audio == "auto" || line.audio.starts_with("jack"))

@@ -29,6 +29,7 @@ enum ExitCode
     kExitNoAudioFile = 3,
     kExitAlreadyRunning = 4,
     kExitNoDisplay = 5,
+    kExitNoWorkFolder = 6, // the working folder was removed or cannot be read
 };
 
 constexpr const char* kEngineFailedMessage = "FSOUND_Init fallimento! Errore!";

@@ -154,8 +154,14 @@ def check(t):
     t.expect("a burst ending with note off leaves row 2 off", 0.8, {660: 0})
     t.send(NOTE_ON, 38, 100)
     t.expect("row 3 at settings volume 127 sounds at half", 1.0, {880: 0.25})
-    t.send(NOTE_OFF, 38, 0)
+    t.send(NOTE_ON, 36, 100)
     time.sleep(0.3)
+    at = t.now() + t.period * 2
+    for i in range(298):  # one cycle of 300 messages, its Note Offs last
+        t.send(0xB0, 7, i % 128, at)
+    t.send(NOTE_OFF, 36, 0, at)
+    t.send(NOTE_OFF, 38, 0, at)
+    t.expect("Note Offs after 298 controllers in one cycle stop both rows", 0.8, {440: 0, 880: 0})
 
 
 def before_restart(t):

@@ -109,4 +109,21 @@ TEST(DecoderSeek, IsSampleAccurateInWavAndMp3)
     }
 }
 
+// A corrupt float file (one flipped bit in a format tag) holds NaN, infinities and 1e30.
+TEST(Decoder, CorruptFloatSamplesBecomeFiniteAndBounded)
+{
+    test::TempFolder folder;
+    const float inf = INFINITY;
+    const std::vector<float> bad{0.25f, NAN, inf, -inf, 1e30f, -1e30f, -0.5f, 0.0f};
+    ASSERT_TRUE(soundgen::writeSamples(folder.file("bad.wav"), bad, 44100, 2, Container::WavFloat));
+    int rate = 0;
+    const auto got = test::readSound(folder.file("bad.wav"), rate);
+    ASSERT_EQ(got.size(), bad.size());
+    for (const float s : got)
+        EXPECT_LE(std::fabs(s), sound::kMaxSample) << s;
+    EXPECT_EQ(got[0], 0.25f);
+    EXPECT_EQ(got[1], 0.0f);
+    EXPECT_EQ(got[6], -0.5f);
+}
+
 } // namespace

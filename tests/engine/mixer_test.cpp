@@ -257,6 +257,48 @@ TEST_F(MixerRender, DamagedFilesPlayWhatTheyCanThenEnd)
     }
 }
 
+// A row's file deleted or replaced under its name after its head was preloaded plays on
+// from the preloaded file to its end, and loops whole; one cut in place before it plays is
+// played as it now is, and one cut while it plays ends where it can no longer be read: none
+// loops its preloaded head.
+TEST_F(MixerRender, FilesChangedUnderAPreloadedRowPlayWhatWasPreloadedOrEnd)
+{
+    namespace fs = std::filesystem;
+    useRate(8000);
+    constexpr std::int64_t kFrames = 8000 * 12; // streamed after its 8 s head
+    const std::string path = folder.file("show.wav");
+    for (const std::string change : {"deleted", "replaced", "cut", "cut while playing"})
+    {
+        ASSERT_TRUE(test::writeRampFile(path, kFrames, 8000));
+        engine().preload(path);
+        if (change == "deleted")
+            fs::remove(path);
+        if (change == "replaced")
+        {
+            ASSERT_TRUE(test::writeRampFile(folder.file("new.wav"), kFrames / 3, 8000));
+            fs::rename(folder.file("new.wav"), path);
+        }
+        const auto cut = [&] { fs::resize_file(path, fs::file_size(path) / 2); };
+        if (change == "cut")
+            cut();
+        const std::int64_t frames = change == "cut" ? measureFile(path)->format.frames : kFrames;
+        const StreamHandle stream = open("show.wav");
+        engine().setLoop(stream, true);
+        engine().playStream(stream);
+        auto out = render(kPeriod);
+        if (change == "cut while playing")
+            cut();
+        const auto rest = render(static_cast<int>(kFrames + 4000));
+        out.insert(out.end(), rest.begin(), rest.end());
+        for (std::int64_t f = 0; change != "cut while playing" && f < kFrames + 4000; ++f)
+            ASSERT_EQ(test::rampFrameOf(out[std::size_t(2 * f)], kFrames), f % frames)
+                << change << ", frame " << f;
+        EXPECT_EQ(engine().ended(stream), change == "cut while playing") << change;
+        engine().closeStream(stream);
+        render(kPeriod); // its fade
+    }
+}
+
 } // namespace
 
 // Notes start cued sounds at their own frame: read in the audio cycle (JACK), or from a MIDI

@@ -137,3 +137,54 @@ TEST_F(SettingsFileOnDisk, ReadOnlyFileStaysAndAReplacedFileKeepsItsPermissions)
     EXPECT_EQ(os::readWholeFile(path), formatSettings(s));
     EXPECT_EQ(fs::status(path).permissions(), fs::perms::owner_read | fs::perms::owner_write);
 }
+
+// What else may stand at the file's name: a FIFO no writer ever opens, a link to an endless
+// device, a file far larger than any settings file. None is read; the first two are never
+// replaced either.
+TEST_F(SettingsFileOnDisk, OnlyARegularFileOfSensibleSizeIsRead)
+{
+    namespace fs = std::filesystem;
+    ASSERT_EQ(::mkfifo(folder.file("fifo").c_str(), 0644), 0);
+    fs::create_symlink("/dev/zero", folder.file("zero"));
+    std::ofstream(folder.file("huge")) << std::string(kMaxSettingsBytes, ' ') << "riga=1,vol=7";
+    ::alarm(10); // a blind read waits for the FIFO's writer, or for memory to run out
+    for (const char* name : {"fifo", "zero", "huge"})
+    {
+        auto s = loadSettings(folder.file(name), 1);
+        expectRow(s, 1, 50, 255, 1, 1);
+        EXPECT_NE(s.problem.find(name), std::string::npos) << name;
+        if (name != std::string("huge"))
+        {
+            EXPECT_FALSE(saveSettings(folder.file(name), s)) << name;
+        }
+    }
+    ::alarm(0);
+    EXPECT_TRUE(fs::is_fifo(folder.file("fifo")));
+    EXPECT_EQ(fs::read_symlink(folder.file("zero")), "/dev/zero");
+}
+
+// Links planted at the temporary names never lead a save into another file; a settings file
+// that is itself a link is updated where it points.
+TEST_F(SettingsFileOnDisk, SavesNeverFollowALinkButTheSettingsFilesOwn)
+{
+    namespace fs = std::filesystem;
+    const std::string victim = folder.file("victim");
+    std::ofstream(victim) << "mine";
+    for (const char* name : {"impostazioni.ini", "lista mp3.txt"})
+    {
+        fs::create_symlink(victim, folder.file(name + std::string(".tmp")));
+        EXPECT_TRUE(os::replaceFile(folder.file(name), "new"));
+        EXPECT_FALSE(fs::is_symlink(folder.file(name))) << name;
+    }
+    EXPECT_EQ(os::readWholeFile(victim), "mine");
+
+    fs::create_directory(folder.file("setups"));
+    std::ofstream(folder.file("setups/show.ini")) << "riga=1,velo=7\r\n";
+    fs::remove(path);
+    fs::create_symlink("setups/show.ini", path);
+    auto s = loadSettings(path, 1);
+    s.rows[1].RowSpeed = 8;
+    ASSERT_TRUE(saveSettings(path, s));
+    EXPECT_TRUE(fs::is_symlink(path));
+    EXPECT_EQ(os::readWholeFile(folder.file("setups/show.ini")), formatSettings(s));
+}

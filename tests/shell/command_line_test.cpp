@@ -1,6 +1,8 @@
 #include "shell/command_line.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
+#include <sstream>
 
 using namespace sonarello;
 
@@ -41,4 +43,19 @@ TEST(CommandLine, RefusesUnknownOptionsAndValues)
         EXPECT_NE(parseCommandLine({period}).error.find("64 to 4096"), std::string::npos) << period;
     EXPECT_EQ(parseCommandLine({"--period=64"}).periodFrames, 64);
     EXPECT_EQ(parseCommandLine({"--period=4096"}).periodFrames, 4096);
+}
+
+// The second column of --help starts at the same character on every line, "Velocità" (whose
+// "à" is two bytes) included.
+TEST(CommandLine, HelpColumnsLineUpInCharacters)
+{
+    std::istringstream text(usageText());
+    for (std::string line; std::getline(text, line);)
+        if (const auto gap = line.find("  ", 2); line.starts_with("  ") && gap != line.npos)
+        {
+            const auto column = line.begin() + static_cast<long>(line.find_first_not_of(' ', gap));
+            EXPECT_EQ(
+                std::count_if(line.begin(), column, [](char c) { return (c & 0xC0) != 0x80; }), 26)
+                << line;
+        }
 }

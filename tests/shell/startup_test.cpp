@@ -3,6 +3,9 @@
 #include "base/files.h"
 #include "program_fixture.h"
 
+#include <QApplication>
+#include <QDialog>
+#include <QTimer>
 #include <algorithm>
 #include <fstream>
 #include <map>
@@ -76,4 +79,34 @@ TEST_F(Startup, AHundredFilesMakeSeventyTwoRows)
     EXPECT_EQ(std::count(saved.begin(), saved.end(), '\n'), 73);
     EXPECT_NE(saved.find("riga= 72 ,velo= 0 ,vol= 0 ,loop= 0 ,file= 100 \r\nriga=99,velo=1\r\n"),
               std::string::npos);
+}
+
+// Closing the main window while a device dialog is open ends the player: the dialog closes
+// with nothing chosen.
+TEST_F(Startup, ClosingTheWindowClosesAnOpenDeviceDialog)
+{
+    writeTones(1, 441);
+    bool dialogOutlived = false;
+    QObject guard;
+    run({"--audio=null"},
+        [&](Program& program)
+        {
+            QTimer::singleShot(100, &guard,
+                               [&] {
+                                   program.window->sendMessage(gui::message::kCommand,
+                                                               gui::message::kCancelCommand, 0);
+                               });
+            QTimer::singleShot(3000, &guard,
+                               [&]
+                               {
+                                   for (QWidget* w : QApplication::topLevelWidgets())
+                                       if (auto* d = qobject_cast<QDialog*>(w); d && d->isVisible())
+                                       {
+                                           dialogOutlived = true;
+                                           d->reject();
+                                       }
+                               });
+            program.window->sendMessage(gui::message::kCommand, kCommandMidiIn, 0);
+        });
+    EXPECT_FALSE(dialogOutlived) << "the device dialog kept the player running";
 }

@@ -46,10 +46,10 @@ std::string contents(std::FILE* file)
     return text;
 }
 
-// Sends SIGTERM at `terminateAfter` (unless zero) and SIGKILL at `limit`. The exit code, -1
-// when a signal ended the child.
+// Sends `terminateSignal` at `terminateAfter` (unless zero) and SIGKILL at `limit`. The exit code,
+// -1 when a signal ended the child.
 int waitForChild(pid_t pid, std::chrono::milliseconds limit,
-                 std::chrono::milliseconds terminateAfter)
+                 std::chrono::milliseconds terminateAfter, int terminateSignal = SIGTERM)
 {
     const auto started = std::chrono::steady_clock::now();
     int status = 0;
@@ -64,7 +64,7 @@ int waitForChild(pid_t pid, std::chrono::milliseconds limit,
         }
         if (terminateAfter.count() > 0 && age >= terminateAfter)
         {
-            ::kill(pid, SIGTERM);
+            ::kill(pid, terminateSignal);
             terminateAfter = {};
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -76,7 +76,8 @@ int waitForChild(pid_t pid, std::chrono::milliseconds limit,
 
 ProcessResult runProcess(const std::vector<std::string>& argv, const std::string& folder,
                          const std::map<std::string, std::string>& env,
-                         std::chrono::milliseconds limit, std::chrono::milliseconds terminateAfter)
+                         std::chrono::milliseconds limit, std::chrono::milliseconds terminateAfter,
+                         int terminateSignal)
 {
     // Output goes to unnamed files rather than pipes, so a talkative child never blocks.
     const File out(std::tmpfile(), &std::fclose);
@@ -92,7 +93,7 @@ ProcessResult runProcess(const std::vector<std::string>& argv, const std::string
             ::_exit(127);
         execChild(argv, env, ::fileno(out.get()), ::fileno(err.get()));
     }
-    result.exitCode = waitForChild(pid, limit, terminateAfter);
+    result.exitCode = waitForChild(pid, limit, terminateAfter, terminateSignal);
     result.out = contents(out.get());
     result.err = contents(err.get());
     return result;
