@@ -5,6 +5,7 @@
 
 #include "base/mpsc_queue.h"
 #include "base/spsc_queue.h"
+#include "realtime.h"
 #include "sound_engine.h"
 #include "streamer.h"
 #include "varispeed.h"
@@ -84,7 +85,8 @@ class Mixer final : public NoteStarter
     bool post(const MixerCommand& command);
     std::uint64_t commandsPosted() const { return posted_; }
 
-    // audio thread: adds nothing but the voices, writing exactly frames stereo frames.
+    // audio thread (see realtime.h): adds nothing but the voices, writing exactly frames stereo
+    // frames.
     // `now` is the steady clock's time of the block (nanoseconds; below 0: read the clock);
     // `events`, sorted by frame, start and fade cued sounds at their frames.
     void render(float* out, int frames, std::int64_t now = -1, NoteEvent* events = nullptr,
@@ -106,9 +108,9 @@ class Mixer final : public NoteStarter
     // The serial of the last sound started on the slot.
     std::uint32_t playedSerial(int slot) const;
 
-    // MIDI thread (never the audio thread): a note that arrived at `arrival` (steady clock,
-    // nanoseconds) starts the key's cue, or fades its sound, a constant delay later. True when
-    // it did; false leaves the note to the control side.
+    // Any thread, several at once, real-time safe (see realtime.h): a note that arrived at
+    // `arrival` (steady clock, nanoseconds) starts the key's cue, or fades its sound, a constant
+    // delay later. True when it did; false leaves the note to the control side.
     bool noteAt(int key, bool on, std::int64_t arrival) noexcept override;
 
     // any thread

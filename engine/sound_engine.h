@@ -32,7 +32,7 @@ class NoteStarter
 {
   public:
     virtual ~NoteStarter() = default;
-    // MIDI thread, never the audio thread: the note (key 0..127) that arrived at `arrival`
+    // Any thread, real-time safe (see realtime.h): the note (key 0..127) that arrived at `arrival`
     // (steady clock, nanoseconds) starts the key's cue, or fades the key's sound, a constant
     // delay later. False leaves the note to the control side.
     virtual bool noteAt(int key, bool on, std::int64_t arrival) noexcept = 0;
