@@ -1,5 +1,6 @@
 #include "jack/session.h"
 
+#include "connections.h"
 #include "process.h"
 
 #include "base/raii.h"
@@ -99,6 +100,30 @@ class JackCycleIo final : public CycleIo
     std::array<float*, 2> sides_;
 };
 
+// The server's graph as the player's client sees it.
+class Graph final : public PortGraph
+{
+  public:
+    explicit Graph(jack_client_t* client) : client_(client) {}
+    bool connected(const std::string& source, const std::string& destination) override
+    {
+        jack_port_t* port = jack_port_by_name(client_, source.c_str());
+        return port != nullptr && jack_port_connected_to(port, destination.c_str());
+    }
+    bool connect(const std::string& source, const std::string& destination) override
+    {
+        const int result = jack_connect(client_, source.c_str(), destination.c_str());
+        return result == 0 || result == EEXIST;
+    }
+    void disconnect(const std::string& source, const std::string& destination) override
+    {
+        jack_disconnect(client_, source.c_str(), destination.c_str());
+    }
+
+  private:
+    jack_client_t* client_;
+};
+
 } // namespace
 
 struct Session::State
@@ -117,16 +142,7 @@ struct Session::State
     sound::Mixer* mixerWanted = nullptr;
     midi::MidiDispatcher* dispatcherWanted = nullptr;
     int slotWanted = -1;
-    // A connection asked for: another client's port (`device`) to midi_in, or midi_out to one.
-    struct Link
-    {
-        std::string source;
-        std::string destination;
-        std::string device;
-        bool made = false;
-        bool lost = false; // made once, then its device or the server went
-    };
-    std::vector<Link> links;
+    Connections connections;
 
     // the process callback reads these
     Process process;
@@ -236,47 +252,6 @@ struct Session::State
         return midiIn.load() != nullptr && midiOut.load() != nullptr;
     }
 
-    bool link(Link& l)
-    {
-        if (!client)
-            return false;
-        const int result = jack_connect(client.get(), l.source.c_str(), l.destination.c_str());
-        l.made = result == 0 || result == EEXIST;
-        return l.made;
-    }
-
-    static void gone(Link& l)
-    {
-        if (l.made)
-            midi::sayDevice(l.device, false);
-        l.lost = l.lost || l.made;
-        l.made = false;
-    }
-
-    // Notices the devices that went, and connects the missing links; true when none is.
-    bool relink()
-    {
-        bool complete = true;
-        for (Link& l : links)
-        {
-            // A device that left and came back between two looks has lost the connection
-            // all the same: the connection itself is what counts.
-            jack_port_t* source = jack_port_by_name(client.get(), l.source.c_str());
-            if (l.made &&
-                (source == nullptr || !jack_port_connected_to(source, l.destination.c_str())))
-                gone(l);
-            if (l.made)
-                continue;
-            if (link(l) && l.lost)
-            {
-                midi::sayDevice(l.device, true);
-                l.lost = false;
-            }
-            complete = complete && l.made;
-        }
-        return complete;
-    }
-
     // Every client of the old server is dead: set aside, its ports forgotten.
     void dropServer()
     {
@@ -284,8 +259,7 @@ struct Session::State
         if (client)
             abandoned->push_back(client.release());
         serverUp = false;
-        for (Link& l : links)
-            gone(l);
+        connections.serverGone();
         // Only the new client's cycles may render: a dead client's thread must not race them.
         process.attachMixer(nullptr);
         process.attachDispatcher(nullptr, -1);
@@ -324,8 +298,12 @@ struct Session::State
                 reopen();
             if (portsChanged.exchange(false))
                 retryUntil = std::chrono::steady_clock::now() + kReconnectWindow;
-            if (client && std::chrono::steady_clock::now() < retryUntil && relink())
-                retryUntil = {};
+            if (client && std::chrono::steady_clock::now() < retryUntil)
+            {
+                Graph graph(client.get());
+                if (connections.relink(graph))
+                    retryUntil = {};
+            }
         }
     }
 };
@@ -398,7 +376,7 @@ void Session::closeMidi()
     State& s = *state_;
     s.dispatcherWanted = nullptr;
     s.process.attachDispatcher(nullptr, -1);
-    s.links.clear();
+    s.connections.clear();
 }
 
 std::vector<std::string> Session::midiPorts(bool sources)
@@ -420,28 +398,16 @@ bool Session::connectMidi(const std::string& port, bool source)
 {
     std::lock_guard lock(state_->mutex);
     State& s = *state_;
-    const std::string own = std::string(kClientName) + (source ? ":midi_in" : ":midi_out");
-    State::Link wanted{source ? port : own, source ? own : port, port};
-    auto it =
-        std::find_if(s.links.begin(), s.links.end(),
-                     [&](const State::Link& l)
-                     { return l.source == wanted.source && l.destination == wanted.destination; });
-    if (it == s.links.end())
-        it = s.links.insert(s.links.end(), wanted);
-    return s.link(*it);
+    Graph graph(s.client.get());
+    return s.connections.keep(port, source, s.client ? &graph : nullptr);
 }
 
 void Session::disconnectMidi(const std::string& port, bool source)
 {
     std::lock_guard lock(state_->mutex);
     State& s = *state_;
-    const std::string own = std::string(kClientName) + (source ? ":midi_in" : ":midi_out");
-    const std::string from = source ? port : own;
-    const std::string to = source ? own : port;
-    std::erase_if(s.links,
-                  [&](const State::Link& l) { return l.source == from && l.destination == to; });
-    if (s.client)
-        jack_disconnect(s.client.get(), from.c_str(), to.c_str());
+    Graph graph(s.client.get());
+    s.connections.drop(port, source, s.client ? &graph : nullptr);
 }
 
 bool Session::audioOpen()
