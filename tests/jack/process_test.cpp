@@ -43,8 +43,9 @@ constexpr int kNoteOffs = 2048; // a sequencer's note-by-note "all notes off"
 
 // A cycle crowded with controllers and then every key's Note Off, as a sequencer's panic sends
 // them, with the audio rendered here and with the audio elsewhere (the notes then start their
-// cues through the mixer's note starter): every Note Off reaches the player, the cycle takes no
-// lock, and the dispatch thread is woken once.
+// cues through the mixer's note starter), and once more while the player is busy and its queue
+// has room for fewer messages than the cycle brings: every Note Off reaches the player, the
+// cycle takes no lock, and the dispatch thread is woken once.
 TEST(JackCycle, EveryNoteOffArrivesWithoutALockAndWithOneWake)
 {
     test::TempFolder folder;
@@ -65,17 +66,34 @@ TEST(JackCycle, EveryNoteOffArrivesWithoutALockAndWithOneWake)
                              {static_cast<std::uint8_t>(0x80 | i / 128 % 16),
                               static_cast<std::uint8_t>(i % 128), 0}});
 
-    for (const bool audioHere : {true, false})
+    struct Case
     {
-        SCOPED_TRACE(audioHere ? "audio through JACK" : "audio elsewhere");
+        const char* what;
+        bool audioHere;
+        int waiting; // messages already queued while the player is busy
+    };
+    for (const Case& c : {Case{"audio through JACK", true, 0}, Case{"audio elsewhere", false, 0},
+                          Case{"a busy player", true, 1800}})
+    {
+        SCOPED_TRACE(c.what);
+        const bool audioHere = c.audioHere;
         midi::MidiDispatcher dispatcher;
         std::atomic<int> noteOffs{0};
-        dispatcher.setHandler([&](midi::ShortMessage m)
-                              { noteOffs += (m & 0xF0) == 0x80 ? 1 : 0; });
+        std::atomic<bool> busy{c.waiting > 0};
+        dispatcher.setHandler(
+            [&](midi::ShortMessage m)
+            {
+                while (busy.load())
+                    std::this_thread::sleep_for(1ms);
+                noteOffs += (m & 0xF0) == 0x80 ? 1 : 0;
+            });
         if (!audioHere)
             dispatcher.setNoteStarter(&manual->mixer());
         const int slot = dispatcher.claimSlot();
         dispatcher.setStarted(slot, true);
+        for (int i = 0; i < c.waiting; ++i)
+            dispatcher.post(slot, midi::packShortMessage(0xC0, i % 128, 0));
+        ASSERT_TRUE(c.waiting == 0 || dispatcher.room(slot) < static_cast<int>(io.events.size()));
         jack::Process process;
         process.attachDispatcher(&dispatcher, slot);
         process.attachMixer(audioHere ? &manual->mixer() : nullptr);
@@ -86,6 +104,7 @@ TEST(JackCycle, EveryNoteOffArrivesWithoutALockAndWithOneWake)
         counting = false;
         EXPECT_EQ(locks, 0);
         EXPECT_EQ(dispatcher.wakes() - wakes, 1u);
+        busy.store(false);
         for (int i = 0; i < 500 && noteOffs.load() < kNoteOffs; ++i)
             std::this_thread::sleep_for(10ms);
         EXPECT_EQ(noteOffs.load(), kNoteOffs);
