@@ -147,13 +147,6 @@ TEST_F(EventHandler, FileStepsStopTheRowAndStayWithinTheCatalogue)
     EXPECT_EQ(aux1(kFileBase + 1), 4);
 }
 
-TEST(EventHandlerVolume, SliderReadingTimesTheFloatScaleRoundsInDouble)
-{
-    EXPECT_EQ(volumeFromSlider(50.0f), 127);
-    EXPECT_EQ(volumeFromSlider(100.0f), 255);
-    EXPECT_EQ(volumeFromSlider(23.33f), 59);
-}
-
 TEST_F(EventHandler, RightButtonOnPositionRewindsOneSecondOfAPlayingRow)
 {
     command(kPlayBase + 4); // 2 s
