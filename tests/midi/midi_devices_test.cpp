@@ -112,18 +112,6 @@ TEST_F(MidiDevices, OutputIsHeldOpenAChoiceKeepsItsNumberAndAFailedCloseWaitsOne
     EXPECT_GE(std::chrono::steady_clock::now() - before, kFailedOutputCloseWait);
 }
 
-TEST(MidiDeviceList, EntriesCarryTheirNumberAndGiveItBack)
-{
-    const auto entries = deviceListEntries({"Pad:out", "Keys 2"});
-    EXPECT_EQ(entries, (std::vector<std::string>{" 0 Pad:out", " 1 Keys 2"}));
-    EXPECT_EQ(deviceNumberFromEntry(entries[1]), 1);
-    EXPECT_EQ(deviceNumberFromEntry(" 23 USB 4"), 23);
-    EXPECT_EQ(deviceNumberFromEntry("name"), 0);
-    EXPECT_EQ(deviceNumberFromEntry(""), 0);
-    EXPECT_EQ(deviceNumberFromEntry(" 99999999999 x"), std::numeric_limits<int>::max());
-    EXPECT_TRUE(deviceListEntries({}).empty());
-}
-
 TEST_F(MidiDevices, EachMessageIsShownBeforeItsRowMoves)
 {
     loopback->push(kVirtualPortName, packShortMessage(0x80, 50, 0)); // row 15 never played
