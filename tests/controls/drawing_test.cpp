@@ -34,26 +34,19 @@ TEST(Colours, NamesResolveWithTheirDarkening)
         const char* name;
         int darkening;
         Colour expected;
-    } cases[] = {
-        {"#80FF00", 0, rgb(128, 255, 0)},
-        {"#80ff00", 200, rgb(0, 55, 0)},
-        {"#FF0000 and more", 0, rgb(255, 0, 0)},
-        {" #FF0000", 0, rgb(0, 0, 0)},
-        {"#FF", 0, rgb(255, 0, 0)},
-        {"#102030", -300, rgb(255, 255, 255)},
-        {"#GG8040", 0, rgb(0, 128, 64)},
-        {"  ROSSO ", 0, rgb(255, 155, 155)},
-        {"verde", 55, rgb(100, 200, 100)},
-        {"oro", 0, rgb(255, 255, 155)},
-        {"grigio", 128, rgb(127, 127, 127)},
-        {"blu", 0, rgb(0, 0, 0)},
-        {"pulsanteoro", 0, rgb(255, 255, 55)},
-        {"pulsanteoro", 255, rgb(155, 55, 55)},
-        {"pulsantegrigio", 200, rgb(210, 210, 210)},
-        {"pulsanterosso", 100, rgb(255, 110, 110)},
-        {"pulsanteverde", 0, rgb(210, 255, 210)},
-        {"pulsanteblu", 255, rgb(55, 155, 155)},
-    };
+    } cases[] = {{"#80FF00", 0, rgb(128, 255, 0)},
+                 {"#80ff00", 200, rgb(0, 55, 0)},
+                 {"#FF0000 and more", 0, rgb(255, 0, 0)},
+                 {" #FF0000", 0, rgb(0, 0, 0)},
+                 {"#FF", 0, rgb(255, 0, 0)},
+                 {"#102030", -300, rgb(255, 255, 255)},
+                 {"#GG8040", 0, rgb(0, 128, 64)},
+                 {"  ROSSO ", 0, rgb(255, 155, 155)},
+                 {"grigio", 128, rgb(127, 127, 127)},
+                 {"blu", 0, rgb(0, 0, 0)},
+                 {"pulsanteoro", 0, rgb(255, 255, 55)},
+                 {"pulsanteoro", 255, rgb(155, 55, 55)},
+                 {"pulsanteblu", 255, rgb(55, 155, 155)}};
     for (const auto& c : cases)
         EXPECT_EQ(resolveColourName(c.name, c.darkening), c.expected)
             << '"' << c.name << "\" " << c.darkening;
@@ -68,20 +61,18 @@ TEST(Colours, PalettesGiveTheLampAndMeterGradients)
         int index;
         float peak;
         Colour expected;
-    } cases[] = {
-        {"verdino", 13, -5, 100, rgb(0, 135, 0)},
-        {"", 13, -5, 100, rgb(0, 135, 0)},
-        {"rosso", 13, 0, 100, rgb(200, 0, 0)},
-        {"ROSSO", 13, -5, 100, rgb(135, 0, 0)},
-        {"giallo", 13, 0, 100, rgb(0, 0, 0)},
-        {"blu-scuro", 2, 10, 50, rgb(20, 20, 120)},
-        {"rosso-arancio", 2, 10, 5, rgb(50, 60, 20)},
-        {"blu-bianco", 2, 3, 10, rgb(20, 30, 60)},
-        {"semaforo", 2, 5, 10, rgb(255, 50, 1)},
-        {"semaforo", 2, 5, 0, rgb(0, 0, 0)},
-        {"verdino", 2147483647, 2147483647, 1e30f, rgb(1, 255, 1)},
-        {"rosso", -2147483647 - 1, -1, -1e30f, rgb(0, 0, 0)},
-    };
+    } cases[] = {{"verdino", 13, -5, 100, rgb(0, 135, 0)},
+                 {"", 13, -5, 100, rgb(0, 135, 0)},
+                 {"rosso", 13, 0, 100, rgb(200, 0, 0)},
+                 {"ROSSO", 13, -5, 100, rgb(135, 0, 0)},
+                 {"giallo", 13, 0, 100, rgb(0, 0, 0)},
+                 {"blu-scuro", 2, 10, 50, rgb(20, 20, 120)},
+                 {"rosso-arancio", 2, 10, 5, rgb(50, 60, 20)},
+                 {"blu-bianco", 2, 3, 10, rgb(20, 30, 60)},
+                 {"semaforo", 2, 5, 10, rgb(255, 50, 1)},
+                 {"semaforo", 2, 5, 0, rgb(0, 0, 0)},
+                 {"verdino", 2147483647, 2147483647, 1e30f, rgb(1, 255, 1)},
+                 {"rosso", -2147483647 - 1, -1, -1e30f, rgb(0, 0, 0)}};
     for (const auto& c : cases)
         EXPECT_EQ(paletteColour(c.palette, c.step, c.index, c.peak), c.expected)
             << '"' << c.palette << "\" " << c.step << ' ' << c.index << ' ' << c.peak;
@@ -268,22 +259,37 @@ TEST(Drawing, RampsAndCylindersShadeTheRightWay)
               red(face::kInvertedVerticalCylinder, 0, 5));
 }
 
+// Values and margins far outside the scale draw nothing beyond the image: a row of paper
+// after its pixels stays paper.
 TEST(Drawing, WildIndicatorValuesStayInsideTheImage)
 {
+    const std::uint32_t paper = gui::Image(1, 1, kPaper).pixels[0];
+    constexpr std::ptrdiff_t kGuard = 40;
+    const auto guarded = [&](int width, int height)
+    {
+        gui::Image image(width, height, kPaper);
+        image.pixels.resize(image.pixels.size() + std::size_t{kGuard}, paper);
+        return image;
+    };
+    const auto guardIsPaper = [&](const gui::Image& image)
+    { return std::count(image.pixels.end() - kGuard, image.pixels.end(), paper) == kGuard; };
     for (std::string_view style :
          {"ori_ago", "ori_agone", "ori_rosso", "ori_blurosso", "ori_vmeter", "ver_ago", "ver_agone",
           "ver_blurosso", "ver_vmeter"})
-        for (float v : {1e9f, 1e30f, std::numeric_limits<float>::infinity()})
+        for (float v : {1e9f, 1e30f, std::numeric_limits<float>::infinity(), -1e9f})
             for (int margin : {0, 1000000, -1000000})
             {
-                gui::Image image(40, 16, kPaper);
+                gui::Image image = guarded(40, 16);
                 gui::Canvas canvas(image);
                 drawIndicator(canvas, style, margin, v, 10, "grigio");
+                drawTicks(canvas, style, margin, 1 << 30);
+                EXPECT_TRUE(guardIsPaper(image)) << style << ' ' << v << ' ' << margin;
             }
-    gui::Image empty(0, 0);
+    gui::Image empty = guarded(0, 0);
     gui::Canvas canvas(empty);
     drawIndicator(canvas, "ori_blurosso", 0, 100, 4, "");
     drawTicks(canvas, "ori_blurosso", 0, 4);
+    EXPECT_TRUE(guardIsPaper(empty));
 }
 
 // Columns that hold anything but paper, as [first, last].

@@ -3,6 +3,7 @@
 #include "gui/gui_application.h"
 #include "support/temp_folder.h"
 
+#include <QTest>
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -188,6 +189,36 @@ TEST_F(ToolkitTest, SliderReadsThePointerWithTheStyleLowerCased)
     if (window.cursorPosition().x != 199)
         GTEST_SKIP() << "this display cannot move the pointer";
     EXPECT_FLOAT_EQ(readSliderValue(toolkit, window, 3002), 50.0f);
+}
+
+// A left press on a control with the notify flag sends its id as a command; any press or move
+// over a control says so; a lookup finds the control created last with an id.
+TEST_F(ToolkitTest, WindowSendsPressesAndFindsTheLastControlOfAnId)
+{
+    std::vector<std::pair<std::uint32_t, std::intptr_t>> received;
+    window.setEventHandler(
+        [&](gui::Window&, std::uint32_t message, std::intptr_t p1, std::intptr_t)
+        {
+            received.emplace_back(message, p1);
+            return std::intptr_t{0};
+        });
+    window.createControl(3412, 12, 34, 18, 16, true);
+    window.createControl(7, 40, 10, 18, 16, false);
+    ASSERT_TRUE(test::widgetOf(3412) && test::widgetOf(7));
+    EXPECT_EQ(test::widgetOf(3412)->geometry(), QRect(12, 34, 18, 16));
+    QTest::mouseClick(test::widgetOf(3412), Qt::LeftButton);
+    QTest::mouseClick(test::widgetOf(3412), Qt::RightButton);
+    QTest::mouseClick(test::widgetOf(7), Qt::LeftButton);
+    const auto count = [&](std::uint32_t message, std::intptr_t p1) {
+        return std::count(received.begin(), received.end(), std::pair{message, p1});
+    };
+    EXPECT_EQ(count(gui::message::kCommand, 3412), 1);
+    EXPECT_EQ(count(gui::message::kCommand, 7), 0);
+    EXPECT_GT(count(gui::message::kPointerOverControl, 7), 0);
+
+    const gui::Control& last = window.createControl(7, 504, 32, 50, 16, true);
+    EXPECT_EQ(window.findControl(7), &last);
+    EXPECT_EQ(window.findControl(6), nullptr);
 }
 
 TEST(SliderReading, FollowsTheStyleOrientation)

@@ -1,6 +1,8 @@
-// with a null sink whose monitor is recorded, and ALSA PCMs of the test's own configuration.
+// The system's sound outputs as a person's machine has them: a PulseAudio daemon of the test's
+// own with a null sink whose monitor is recorded, and ALSA PCMs of the test's own configuration;
+// and the system's MIDI where there is none.
 #include "base/files.h"
-#include "devices/system_outputs.h"
+#include "devices/system_midi.h"
 #include "engine/audio_engine.h"
 #include "support/process.h"
 #include "support/pulse_server.h"
@@ -56,30 +58,20 @@ class PulseOutput : public ::testing::Test
         ASSERT_TRUE(test::writeSine(folder.file("tone.wav"), 441, 5, 44100));
     }
 
-    std::string pactl(const std::string& what)
-    {
-        return test::runProcess({"/usr/bin/pactl", "list", what}, folder.path().string()).out;
-    }
-
-    // The buffer latency of our stream as the server reports it; -1 when it has none.
-    double bufferLatencyMs()
-    {
-        const std::string inputs = pactl("sink-inputs");
-        if (inputs.find("application.name = \"Sonarello\"") == std::string::npos)
-            return -1;
-        const std::string key = "Buffer Latency: ";
-        const auto at = inputs.find(key);
-        if (at == std::string::npos)
-            return -1;
-        return std::stod(inputs.substr(at + key.size())) / 1000.0;
-    }
-
-    bool waitForStream()
+    // The buffer latency of our stream as the server reports it once the stream is there; -1
+    // when it does not come within three seconds.
+    double streamLatencyMs()
     {
         for (int i = 0; i < 60; ++i, std::this_thread::sleep_for(50ms))
-            if (bufferLatencyMs() >= 0)
-                return true;
-        return false;
+        {
+            const std::string inputs =
+                test::runProcess({"/usr/bin/pactl", "list", "sink-inputs"}, folder.path()).out;
+            const auto at = inputs.find("Buffer Latency: ");
+            if (inputs.find("application.name = \"Sonarello\"") != std::string::npos &&
+                at != std::string::npos)
+                return std::stod(inputs.substr(at + 16)) / 1000.0;
+        }
+        return -1;
     }
 
     test::TempFolder folder;
@@ -97,7 +89,7 @@ TEST_F(PulseOutput, PlaysOnTheDefaultSinkWithABufferOfAboutTwoPeriods)
             heard = test::runProcess({"/usr/bin/parec", "--raw", "--device=test.monitor",
                                       "--format=float32le", "--channels=2", "--rate=44100",
                                       "--latency-msec=10"},
-                                     folder.path().string(), {}, 10s, 3500ms);
+                                     folder.path(), {}, 10s, 3500ms);
         });
     EXPECT_TRUE(server.settle());
     for (const int period : {1024, kPeriod})
@@ -107,9 +99,8 @@ TEST_F(PulseOutput, PlaysOnTheDefaultSinkWithABufferOfAboutTwoPeriods)
         const int rate = engine->outputRate();
         EXPECT_EQ(rate, 44100) << "the server's rate";
         EXPECT_NE(engine->playStream(engine->openStream(folder.file("tone.wav"))), kNoChannel);
-        EXPECT_TRUE(waitForStream());
         const double periodMs = period * 1000.0 / rate;
-        const double latency = bufferLatencyMs();
+        const double latency = streamLatencyMs();
         EXPECT_GT(latency, periodMs * 0.9) << "period " << period;
         EXPECT_LT(latency, periodMs * 2.5) << "period " << period;
         if (period == kPeriod)
@@ -127,12 +118,12 @@ TEST_F(PulseOutput, AutoTakesItStartsNoServerOfItsOwnAndComesBackWhenTheServerRe
     EXPECT_NE(::testing::internal::GetCapturedStderr().find("sound through PulseAudio"),
               std::string::npos);
     ASSERT_TRUE(engine);
-    ASSERT_TRUE(waitForStream());
+    ASSERT_GE(streamLatencyMs(), 0);
     server.stop();
     EXPECT_FALSE(startEngine("pulse")) << "with no server the next output is tried";
     std::this_thread::sleep_for(700ms);
     ASSERT_TRUE(server.start());
-    EXPECT_TRUE(waitForStream()) << "the output opens again on the returned server";
+    EXPECT_GE(streamLatencyMs(), 0) << "the output opens again on the returned server";
 }
 
 // ALSA through a configuration of the test's own: the default PCM writes a raw file over the
@@ -182,6 +173,22 @@ TEST_F(AlsaOutput, PlaysAtTheDevicesRateAndKeepsRealTimeOnAPcmWithoutAClock)
         std::filesystem::remove(raw());
     }
     ::unsetenv("ALSA_CONFIG_PATH");
+}
+
+TEST(SystemMidi, NoneAndAlsaWithoutASequencerListNoDevice)
+{
+    for (const char* api : {"none", "alsa"})
+    {
+        if (api == std::string("alsa") && std::filesystem::exists("/dev/snd/seq"))
+            continue; // this system has an ALSA sequencer
+        const auto service = sonarello::midi::createMidiService(api);
+        EXPECT_EQ(service->apiName(), api);
+        EXPECT_TRUE(service->inputNames().empty() && service->outputNames().empty());
+        EXPECT_EQ(service->openInput(0), sonarello::midi::kNoPort);
+        EXPECT_EQ(service->openOutput(0), sonarello::midi::kNoPort);
+        EXPECT_NE(service->startInput(sonarello::midi::kNoPort), sonarello::midi::kMidiOk);
+        EXPECT_NE(service->closeOutput(sonarello::midi::kNoPort), sonarello::midi::kMidiOk);
+    }
 }
 
 } // namespace

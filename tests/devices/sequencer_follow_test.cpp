@@ -83,14 +83,10 @@ struct RecordingPorts final : PortReopener
     bool refuse = false;
 };
 
-std::string gone(const char* device)
+std::string said(const char* device, bool isBack)
 {
     return std::string("Sonarello: MIDI device \"") + device +
-           "\" is gone; it is connected again when it returns\n";
-}
-std::string back(const char* device)
-{
-    return std::string("Sonarello: MIDI device \"") + device + "\" is back\n";
+           (isBack ? "\" is back\n" : "\" is gone; it is connected again when it returns\n");
 }
 
 TEST(SequencerFollower, ReopensTheChosenDevicesByNameOncePerReturn)
@@ -126,17 +122,19 @@ TEST(SequencerFollower, ReopensTheChosenDevicesByNameOncePerReturn)
         std::string lines;
     };
     const Step steps[] = {
-        {"the pad is unplugged", ports(0, 28, true), 1, false, "close 1; ", gone("Pad:Pad MIDI 1")},
+        {"the pad is unplugged", ports(0, 28, true), 1, false, "close 1; ",
+         said("Pad:Pad MIDI 1", false)},
         {"another device goes", ports(0, 28, false), 1, false, "", ""},
         {"the pad returns under new numbers amid a flood", ports(36, 28, false), 10, false,
-         "reopen 1 " + pad(36) + "; ", back("Pad:Pad MIDI 1")},
+         "reopen 1 " + pad(36) + "; ", said("Pad:Pad MIDI 1", true)},
         {"our own clients come and go", ports(36, 28, false), 5, false, "", ""},
         {"the synthesizer is replugged between two looks", ports(36, 40, false), 1, false,
-         "close 2; reopen 2 " + synth(40) + "; ", gone("Synth:Synth In") + back("Synth:Synth In")},
+         "close 2; reopen 2 " + synth(40) + "; ",
+         said("Synth:Synth In", false) + said("Synth:Synth In", true)},
         {"the pad returns but cannot be opened", ports(44, 40, false), 1, true,
-         "close 1; reopen 1 " + pad(44) + "; ", gone("Pad:Pad MIDI 1")},
+         "close 1; reopen 1 " + pad(44) + "; ", said("Pad:Pad MIDI 1", false)},
         {"and is opened at the next change", ports(44, 40, true), 1, false,
-         "reopen 1 " + pad(44) + "; ", back("Pad:Pad MIDI 1")},
+         "reopen 1 " + pad(44) + "; ", said("Pad:Pad MIDI 1", true)},
     };
 
     RecordingPorts reopener;

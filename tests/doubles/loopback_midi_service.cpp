@@ -1,7 +1,6 @@
 #include "doubles/loopback_midi_service.h"
 
 #include <algorithm>
-#include <mutex>
 #include <thread>
 
 namespace sonarello::midi
@@ -15,128 +14,82 @@ LoopbackMidiService::LoopbackMidiService(std::vector<std::string> inputs,
     dispatcher_.setStarted(virtualSlot_, true);
 }
 
-LoopbackMidiService::~LoopbackMidiService()
-{
-    dispatcher_.setHandler(nullptr);
-}
-
 bool LoopbackMidiService::push(std::string_view port, ShortMessage message)
 {
-    std::shared_lock lock(mutex_);
-    std::vector<int> slots;
-    if (port == kVirtualPortName)
-        slots.push_back(virtualSlot_);
-    for (const auto& [handle, open] : openInputs_)
-        if (open.name == port)
-            slots.push_back(open.slot);
-
-    bool taken = false;
-    for (const int slot : slots)
+    std::lock_guard lock(mutex_);
+    const auto post = [&](int slot)
     {
-        std::lock_guard producer(slotMutex_[static_cast<std::size_t>(slot)]);
         while (dispatcher_.started(slot))
         {
             if (dispatcher_.post(slot, message))
-            {
-                taken = true;
-                break;
-            }
+                return true;
             std::this_thread::yield(); // the queue is full: the dispatch thread is behind
         }
-    }
+        return false;
+    };
+    bool taken = port == kVirtualPortName && post(virtualSlot_);
+    for (const auto& [handle, open] : open_)
+        if (open.slot >= 0 && open.name == port)
+            taken = post(open.slot) || taken;
     return taken;
 }
 
 bool LoopbackMidiService::outputOpen(std::string_view name) const
 {
-    std::shared_lock lock(mutex_);
-    return std::any_of(openOutputs_.begin(), openOutputs_.end(),
-                       [&](const auto& entry) { return entry.second.name == name; });
-}
-
-void LoopbackMidiService::setHandler(MessageHandler handler)
-{
-    dispatcher_.setHandler(std::move(handler));
-}
-
-std::vector<std::string> LoopbackMidiService::inputNames()
-{
-    std::shared_lock lock(mutex_);
-    return inputs_;
-}
-
-std::vector<std::string> LoopbackMidiService::outputNames()
-{
-    std::shared_lock lock(mutex_);
-    return outputs_;
-}
-
-PortHandle LoopbackMidiService::openInput(int number)
-{
-    std::unique_lock lock(mutex_);
-    if (number < 0 || static_cast<std::size_t>(number) >= inputs_.size())
-        return kNoPort;
-    const int slot = dispatcher_.claimSlot();
-    if (slot < 0)
-        return kNoPort;
-    openInputs_[++lastHandle_] = {inputs_[static_cast<std::size_t>(number)], number, slot};
-    return lastHandle_;
-}
-
-int LoopbackMidiService::startInput(PortHandle input)
-{
-    std::unique_lock lock(mutex_);
-    const auto it = openInputs_.find(input);
-    if (it == openInputs_.end())
-        return kMidiBadHandle;
-    dispatcher_.setStarted(it->second.slot, true);
-    return kMidiOk;
-}
-
-int LoopbackMidiService::stopInput(PortHandle input)
-{
-    std::unique_lock lock(mutex_);
-    const auto it = openInputs_.find(input);
-    if (it == openInputs_.end())
-        return kMidiBadHandle;
-    dispatcher_.setStarted(it->second.slot, false);
-    return kMidiOk;
-}
-
-int LoopbackMidiService::closeInput(PortHandle input)
-{
-    std::unique_lock lock(mutex_);
-    const auto it = openInputs_.find(input);
-    if (it == openInputs_.end())
-        return kMidiBadHandle;
-    dispatcher_.releaseSlot(it->second.slot);
-    openInputs_.erase(it);
-    return kMidiOk;
-}
-
-PortHandle LoopbackMidiService::openOutput(int number)
-{
-    std::unique_lock lock(mutex_);
-    if (number < 0 || static_cast<std::size_t>(number) >= outputs_.size())
-        return kNoPort;
-    openOutputs_[++lastHandle_] = {outputs_[static_cast<std::size_t>(number)], number, -1};
-    return lastHandle_;
-}
-
-int LoopbackMidiService::closeOutput(PortHandle output)
-{
-    std::unique_lock lock(mutex_);
-    return openOutputs_.erase(output) == 1 ? kMidiOk : kMidiBadHandle;
+    std::lock_guard lock(mutex_);
+    return std::any_of(open_.begin(), open_.end(),
+                       [&](const auto& entry)
+                       { return entry.second.slot < 0 && entry.second.name == name; });
 }
 
 int LoopbackMidiService::outputNumber(PortHandle output, int& number)
 {
-    std::shared_lock lock(mutex_);
-    const auto it = openOutputs_.find(output);
-    if (it == openOutputs_.end())
+    std::lock_guard lock(mutex_);
+    const Port* port = find(output, false);
+    if (port == nullptr)
         return kMidiBadHandle;
-    number = it->second.number;
+    number = port->number;
     return kMidiOk;
+}
+
+PortHandle LoopbackMidiService::open(const std::vector<std::string>& names, int number, bool input)
+{
+    std::lock_guard lock(mutex_);
+    if (number < 0 || static_cast<std::size_t>(number) >= names.size())
+        return kNoPort;
+    const int slot = input ? dispatcher_.claimSlot() : -1;
+    if (input && slot < 0)
+        return kNoPort;
+    open_[++lastHandle_] = {names[static_cast<std::size_t>(number)], number, slot};
+    return lastHandle_;
+}
+
+int LoopbackMidiService::close(PortHandle handle, bool input)
+{
+    std::lock_guard lock(mutex_);
+    const Port* port = find(handle, input);
+    if (port == nullptr)
+        return kMidiBadHandle;
+    if (input)
+        dispatcher_.releaseSlot(port->slot);
+    open_.erase(handle);
+    return kMidiOk;
+}
+
+int LoopbackMidiService::setStarted(PortHandle input, bool started)
+{
+    std::lock_guard lock(mutex_);
+    const Port* port = find(input, true);
+    if (port == nullptr)
+        return kMidiBadHandle;
+    dispatcher_.setStarted(port->slot, started);
+    return kMidiOk;
+}
+
+LoopbackMidiService::Port* LoopbackMidiService::find(PortHandle handle, bool input)
+{
+    const auto it = open_.find(handle);
+    return it != open_.end() && (it->second.slot >= 0) == input ? &it->second : nullptr;
 }
 
 } // namespace sonarello::midi

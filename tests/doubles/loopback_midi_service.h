@@ -6,7 +6,7 @@
 #include "midi/midi_service.h"
 
 #include <map>
-#include <shared_mutex>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,45 +18,48 @@ class LoopbackMidiService final : public MidiService
 {
   public:
     LoopbackMidiService(std::vector<std::string> inputs, std::vector<std::string> outputs);
-    ~LoopbackMidiService() override;
+    ~LoopbackMidiService() override { dispatcher_.setHandler(nullptr); }
 
     // Into the virtual port (kVirtualPortName) or every started open input of that name;
     // waits while a queue is full. False when no port took the message.
     bool push(std::string_view port, ShortMessage message);
     bool outputOpen(std::string_view name) const;
 
-    void setHandler(MessageHandler handler) override;
+    void setHandler(MessageHandler handler) override { dispatcher_.setHandler(std::move(handler)); }
     void setNoteStarter(sound::NoteStarter* starter) override
     {
         dispatcher_.setNoteStarter(starter);
     }
     void setRunAhead(bool ahead) override { dispatcher_.setRunAhead(ahead); }
-    std::vector<std::string> inputNames() override;
-    std::vector<std::string> outputNames() override;
-    PortHandle openInput(int number) override;
-    int startInput(PortHandle input) override;
-    int stopInput(PortHandle input) override;
-    int closeInput(PortHandle input) override;
-    PortHandle openOutput(int number) override;
-    int closeOutput(PortHandle output) override;
+    std::vector<std::string> inputNames() override { return inputs_; }
+    std::vector<std::string> outputNames() override { return outputs_; }
+    PortHandle openInput(int number) override { return open(inputs_, number, true); }
+    int startInput(PortHandle input) override { return setStarted(input, true); }
+    int stopInput(PortHandle input) override { return setStarted(input, false); }
+    int closeInput(PortHandle input) override { return close(input, true); }
+    PortHandle openOutput(int number) override { return open(outputs_, number, false); }
+    int closeOutput(PortHandle output) override { return close(output, false); }
     int outputNumber(PortHandle output, int& number) override;
     std::string apiName() const override { return "loopback"; }
 
   private:
-    struct OpenPort
+    struct Port
     {
         std::string name;
         int number = 0;
-        int slot = -1;
+        int slot = -1; // the input's dispatcher slot; -1 for an output
     };
 
+    PortHandle open(const std::vector<std::string>& names, int number, bool input);
+    int close(PortHandle handle, bool input);
+    int setStarted(PortHandle input, bool started);
+    Port* find(PortHandle handle, bool input); // under mutex_
+
+    const std::vector<std::string> inputs_;
+    const std::vector<std::string> outputs_;
     MidiDispatcher dispatcher_;
-    mutable std::shared_mutex mutex_; // shared while pushing, exclusive to change the ports
-    std::array<std::mutex, kMaxInputSlots> slotMutex_; // one producer per slot at a time
-    std::vector<std::string> inputs_;
-    std::vector<std::string> outputs_;
-    std::map<PortHandle, OpenPort> openInputs_;
-    std::map<PortHandle, OpenPort> openOutputs_;
+    mutable std::mutex mutex_; // also makes each slot's producer one thread at a time
+    std::map<PortHandle, Port> open_;
     PortHandle lastHandle_ = kNoPort;
     int virtualSlot_ = -1;
 };

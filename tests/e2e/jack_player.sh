@@ -2,13 +2,10 @@
 # Runs the real player headless on a sound server of its own, no sound card, in a folder of
 # three tones (row 3 at volume 127), and hands it to jack_tester.py. Usage: jack_player.sh
 # SONARELLO SOUNDGEN check | restart | pipewire [NOTES [PULSE_LATENCY]] | latency [NOTES] |
-# sequenced [SECONDS]. check and restart run on JACK (dummy driver, PERIOD frames, default
-# 128) with JACK MIDI, the tester first, so that the player takes its ports as its devices;
-# restart then takes the tester away and back while a row plays, and restarts the server.
-# pipewire starts the player with no options on a PipeWire session (pipewire, wireplumber,
-# pipewire-pulse, a null sink) in a D-Bus session of its own: it must take PipeWire's JACK and
-# say so. NOTES and PULSE_LATENCY, latency and sequenced are bench/jack/jack_latency.py's and
-# scripts/latency's.
+# sequenced [SECONDS]. check and restart: JACK's dummy driver (PERIOD frames, default 128), the
+# tester first so the player takes its ports as its devices; restart takes the tester away and
+# back while a row plays, then restarts the server. pipewire: no options on a PipeWire session of
+# its own, which the player must take and say so. The rest are bench/jack/jack_latency.py's.
 set -euo pipefail
 sonarello=$(realpath "$1") soundgen=$(realpath "$2") mode=$3
 shift 2

@@ -1,19 +1,11 @@
 #!/usr/bin/python3
 """Plays the running player from a JACK MIDI port and records its JACK outputs, with two
 clients (a sender and a recorder), as a controller with a synthesizer beside it and a mixing
-desk would.
-
-  jack_tester.py check     notes start, stop and mix rows in order, volumes hold
-  jack_tester.py before    before the tester leaves: the player's ports, note 36 starts row 1
-  jack_tester.py again     the tester is back while row 1 plays: a new note plays row 2
-  jack_tester.py after     after a server restart: the same ports, row 1 sounds again, note
-                           37 plays row 2 beside it
-
-With TESTER_READY set, the tester is there before the player: it names that file once its
-ports are up, and the player must take them as its MIDI input and output by itself, and
-take them again when they come back (within a second; two after a server restart).
-Without it the tester connects itself. Exits 1 on a fault. bench/jack/jack_latency.py
-measures note-to-sound latency with its clients.
+desk would. Modes: check (notes start, stop and mix rows in order, volumes hold); before, again
+and after (a server restart: the player's ports, rows sounding and new notes playing beside
+them). With TESTER_READY set the tester is there first and names that file once its ports are
+up; the player must take them as its devices by itself, and again when they come back (within a
+second; two after a server restart). Exits 1 on a fault.
 """
 import os
 import sys

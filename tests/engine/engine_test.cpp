@@ -52,7 +52,6 @@ TEST_F(SoundEngineOutputs, NullOutputKeepsRealTimeAndStreamsSurviveSeeksLoopsAnd
 {
     ASSERT_TRUE(engine->start(withOutput("null")));
     EXPECT_EQ(engine->outputRate(), 44100);
-    EXPECT_FLOAT_EQ(engine->version(), SONARELLO_VERSION_MAJOR + SONARELLO_VERSION_MINOR / 10.0f);
     ASSERT_TRUE(test::writeSine(folder.file("long.wav"), 441, 12, 44100));
     ASSERT_TRUE(test::writeSine(folder.file("short.wav"), 441, 0.2, 44100));
     const StreamHandle paced = engine->openStream(folder.file("long.wav"));

@@ -1,8 +1,12 @@
 // The application object the window and text tests need: created on first use, destroyed
-// after the last test so that the font system is released. Test thread.
+// after the last test so that the font system is released; and the widget of a control.
+// Test thread.
 #pragma once
 
 #include "gui/window.h"
+
+#include <QApplication>
+#include <QWidget>
 
 #include <gtest/gtest.h>
 
@@ -29,6 +33,15 @@ inline void ensureGuiApplication()
         return true;
     }();
     (void)created;
+}
+
+// The widget that shows control `id`, nullptr when there is none.
+inline QWidget* widgetOf(int id)
+{
+    for (QWidget* top : QApplication::topLevelWidgets())
+        if (auto* widget = top->findChild<QWidget*>(QStringLiteral("control%1").arg(id)))
+            return widget;
+    return nullptr;
 }
 
 // A fixture's first member, so that windows among the later members find the application.

@@ -1,6 +1,7 @@
 // MIDI input and output of the player over the loopback service: the handles, the devices
-// chosen, and what each message does, in order. A flood from two sources through the whole
-// player is midi_player_test's.
+// chosen, and what each message does, in order; the choice of the system's MIDI API. A flood from
+// two sources through the whole player is midi_player_test's; the JACK MIDI devices a person
+// chooses, and their return after their client or the server went, are played in tests/e2e.
 #include "midi/midi_devices.h"
 
 #include "doubles/loopback_midi_service.h"
@@ -111,18 +112,6 @@ TEST_F(MidiDevices, OutputIsHeldOpenAChoiceKeepsItsNumberAndAFailedCloseWaitsOne
     EXPECT_GE(std::chrono::steady_clock::now() - before, kFailedOutputCloseWait);
 }
 
-TEST(MidiDeviceList, EntriesCarryTheirNumberAndGiveItBack)
-{
-    const auto entries = deviceListEntries({"Pad:out", "Keys 2"});
-    EXPECT_EQ(entries, (std::vector<std::string>{" 0 Pad:out", " 1 Keys 2"}));
-    EXPECT_EQ(deviceNumberFromEntry(entries[1]), 1);
-    EXPECT_EQ(deviceNumberFromEntry(" 23 USB 4"), 23);
-    EXPECT_EQ(deviceNumberFromEntry("name"), 0);
-    EXPECT_EQ(deviceNumberFromEntry(""), 0);
-    EXPECT_EQ(deviceNumberFromEntry(" 99999999999 x"), std::numeric_limits<int>::max());
-    EXPECT_TRUE(deviceListEntries({}).empty());
-}
-
 TEST_F(MidiDevices, EachMessageIsShownBeforeItsRowMoves)
 {
     loopback->push(kVirtualPortName, packShortMessage(0x80, 50, 0)); // row 15 never played
@@ -163,6 +152,23 @@ TEST(MidiDispatch, ClearingTheHandlerWaitsForItsRunningCallAndAFailureIsSaid)
     EXPECT_TRUE(finished);
     EXPECT_NE(::testing::internal::GetCapturedStderr().find("000080 failed: no such row"),
               std::string::npos);
+}
+
+TEST(MidiApiChoice, FollowsTheOptionAndWhatTheSystemHas)
+{
+    using midi::chooseMidiApi;
+    EXPECT_EQ(chooseMidiApi("auto", true, true, true), "jack");
+    EXPECT_EQ(chooseMidiApi("auto", false, true, true), "alsa");
+    EXPECT_EQ(chooseMidiApi("auto", false, false, true), "jack");
+    EXPECT_EQ(chooseMidiApi("auto", false, false, false), "none");
+    EXPECT_EQ(chooseMidiApi("jack", false, true, false), "jack");
+    EXPECT_EQ(chooseMidiApi("alsa", true, false, true), "alsa");
+    EXPECT_EQ(chooseMidiApi("none", true, true, true), "none");
+    EXPECT_EQ(chooseMidiApi("winmm", true, true, true), "none");
+    for (const char* own : {"Sonarello:midi_in", "Sonarello in:in", "Sonarello-01:Sonarello"})
+        EXPECT_TRUE(midi::isPlayerPort(own)) << own;
+    for (const char* other : {"Sonarello", "SonarelloPad:out", "Midi Through:Midi Through 14:0"})
+        EXPECT_FALSE(midi::isPlayerPort(other)) << other;
 }
 
 } // namespace

@@ -104,8 +104,7 @@ TEST_F(EventHandler, RightButtonGivesFullVolumeAndNormalSpeed)
     EXPECT_EQ(player->rows.RowSpeed[3], 50);
     EXPECT_EQ(caption(kSpeedBase + 3), "100%");
     play(0.5);
-    EXPECT_NEAR(level(3), 0.5f, 0.01f);
-    EXPECT_NEAR(engine().timeMs(player->rows.RowStream[3]), 500, 10) << "its own 48 kHz";
+    EXPECT_NEAR(level(3), 0.5f, 0.01f) << "the playing sound follows";
 }
 
 TEST_F(EventHandler, NoButtonMeansNoAdjustment)
@@ -145,13 +144,6 @@ TEST_F(EventHandler, FileStepsStopTheRowAndStayWithinTheCatalogue)
     window->findControl(kFileBase + 1)->setAuxValue(1, INT32_MAX);
     pointer(kFileBase + 1);
     EXPECT_EQ(aux1(kFileBase + 1), 4);
-}
-
-TEST(EventHandlerVolume, SliderReadingTimesTheFloatScaleRoundsInDouble)
-{
-    EXPECT_EQ(volumeFromSlider(50.0f), 127);
-    EXPECT_EQ(volumeFromSlider(100.0f), 255);
-    EXPECT_EQ(volumeFromSlider(23.33f), 59);
 }
 
 TEST_F(EventHandler, RightButtonOnPositionRewindsOneSecondOfAPlayingRow)
