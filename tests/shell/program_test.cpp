@@ -10,7 +10,6 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <map>
-#include <regex>
 #include <sys/file.h>
 #include <unistd.h>
 
@@ -117,8 +116,11 @@ TEST(Program, ExitCodes)
         if (c.output.empty())
         {
             // Qt's own word on a missing runtime folder is no line of the player's.
-            const auto qt = std::regex("QStandardPaths: XDG_RUNTIME_DIR not set[^\n]*\n");
-            EXPECT_EQ(std::regex_replace(r.out + r.err, qt, ""), "") << c.name << " ends silently";
+            std::string said = r.out + r.err;
+            const std::string qt = "QStandardPaths: XDG_RUNTIME_DIR not set";
+            if (const auto at = said.find(qt); at != std::string::npos)
+                said.erase(at, said.find('\n', at) - at + 1);
+            EXPECT_EQ(said, "") << c.name << " ends silently";
         }
         if (c.name == std::string("another user's lock in the shared folder"))
         {
