@@ -22,13 +22,13 @@ namespace
 using SndFile = std::unique_ptr<SNDFILE, Deleter<sf_close>>;
 using Clock = std::chrono::steady_clock;
 
-constexpr std::size_t kRecordingSamples = std::size_t{1} << 21; // about 20 s of stereo
-constexpr std::size_t kWriteSamples = 8192;
+constexpr std::size_t kRecordingFrames = std::size_t{1} << 20; // about 20 s
+constexpr std::size_t kWriteFrames = 4096;
 constexpr auto kWriterIdle = std::chrono::milliseconds(20);
 constexpr auto kStall = std::chrono::milliseconds(200);
 
 // Writes what the clock rendered to the file on a thread of its own, so that the render
-// thread never waits for the disk. Every sample is written, in order.
+// thread never waits for the disk. Every frame is written whole, in order.
 class Recorder
 {
   public:
@@ -43,19 +43,19 @@ class Recorder
     }
 
     // render thread: false while the disk is so far behind that the recording is full
-    bool push(const float* samples, std::size_t count) noexcept
+    bool push(const float* stereo, std::size_t frames) noexcept
     {
-        if (queue_.room() < count)
+        if (queue_.room() < frames)
             return false;
-        for (std::size_t i = 0; i < count; ++i)
-            queue_.push(samples[i]);
+        for (std::size_t i = 0; i < frames; ++i)
+            queue_.push({stereo[2 * i], stereo[2 * i + 1]});
         return true;
     }
 
   private:
     void run()
     {
-        std::vector<float> chunk(kWriteSamples);
+        std::vector<Frame> chunk(kWriteFrames);
         while (true)
         {
             const bool quitting = quit_.load();
@@ -63,7 +63,7 @@ class Recorder
             while (n < chunk.size() && queue_.pop(chunk[n]))
                 ++n;
             if (n > 0)
-                sf_write_float(file_.get(), chunk.data(), static_cast<sf_count_t>(n));
+                sf_writef_float(file_.get(), &chunk.data()->left, static_cast<sf_count_t>(n));
             else if (quitting)
                 return;
             else
@@ -72,7 +72,13 @@ class Recorder
     }
 
     SndFile file_;
-    SpscQueue<float> queue_{kRecordingSamples};
+    struct Frame
+    {
+        float left = 0, right = 0;
+    };
+    static_assert(sizeof(Frame) == 2 * sizeof(float),
+                  "frames lie as the file's interleaved samples");
+    SpscQueue<Frame> queue_{kRecordingFrames};
     std::atomic<bool> quit_{false};
     std::thread thread_;
 };
@@ -135,7 +141,7 @@ class ClockOutput final : public Output
             mixer.render(block.data(), periodFrames);
             // A disk stalled for the whole recording's length holds the clock rather than
             // lose a period of the file.
-            while (recorder_ && !recorder_->push(block.data(), block.size()) &&
+            while (recorder_ && !recorder_->push(block.data(), block.size() / 2) &&
                    !quit_.load(std::memory_order_relaxed))
                 std::this_thread::sleep_for(kWriterIdle);
             next += period;
