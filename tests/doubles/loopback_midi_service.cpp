@@ -139,4 +139,30 @@ int LoopbackMidiService::outputNumber(PortHandle output, int& number)
     return kMidiOk;
 }
 
+bool LoopbackMidiService::send(PortHandle output, const std::uint8_t* bytes, std::size_t size)
+{
+    std::unique_lock lock(mutex_);
+    const auto it = openOutputs_.find(output);
+    if (it == openOutputs_.end())
+        return false;
+    sent_.emplace_back(it->second.name, std::vector<std::uint8_t>(bytes, bytes + size));
+    return true;
+}
+
+std::vector<std::vector<std::uint8_t>> LoopbackMidiService::sent(std::string_view output) const
+{
+    std::shared_lock lock(mutex_);
+    std::vector<std::vector<std::uint8_t>> messages;
+    for (const auto& [name, bytes] : sent_)
+        if (name == output)
+            messages.push_back(bytes);
+    return messages;
+}
+
+void LoopbackMidiService::clearSent()
+{
+    std::unique_lock lock(mutex_);
+    sent_.clear();
+}
+
 } // namespace sonarello::midi

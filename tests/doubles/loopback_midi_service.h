@@ -41,6 +41,11 @@ class LoopbackMidiService final : public MidiService
     int closeOutput(PortHandle output) override;
     int outputNumber(PortHandle output, int& number) override;
     std::string apiName() const override { return "loopback"; }
+    // Records what is sent to an open output, by the output's name.
+    bool send(PortHandle output, const std::uint8_t* bytes, std::size_t size) override;
+    void setPadRouting(PadRouting* routing) override { dispatcher_.setPadRouting(routing); }
+    std::vector<std::vector<std::uint8_t>> sent(std::string_view output) const;
+    void clearSent();
 
   private:
     struct OpenPort
@@ -58,6 +63,7 @@ class LoopbackMidiService final : public MidiService
     std::map<PortHandle, OpenPort> openInputs_;
     std::map<PortHandle, OpenPort> openOutputs_;
     PortHandle lastHandle_ = kNoPort;
+    std::vector<std::pair<std::string, std::vector<std::uint8_t>>> sent_;
     int virtualSlot_ = -1;
 };
 

@@ -24,7 +24,7 @@ void PlayerFixture::makePlayer(int files, int rows)
     scanCatalogue(catalogue, folder.path().string() + "/", engine());
     window = std::make_unique<gui::Window>(kClientWidth, clientHeight(rows), lock);
     toolkit = std::make_unique<controls::Toolkit>(lock);
-    player.reset(new Player{lock, *toolkit, *window, engine(), catalogue, rows, {}, {}});
+    player.reset(new Player{lock, *toolkit, *window, engine(), catalogue, rows, {}, {}, {}});
     player->rows.resize(rows);
     for (int r = 1; r <= rows; ++r)
     {
