@@ -2,7 +2,8 @@
 # Runs the real player headless on a sound server of its own, no sound card, in a folder of
 # three tones (row 3 at volume 127), and hands it to jack_tester.py. Usage: jack_player.sh
 # SONARELLO SOUNDGEN check | restart | pipewire [NOTES [PULSE_LATENCY]] | latency [NOTES] |
-# sequenced [SECONDS]. check and restart run on JACK (dummy driver, PERIOD frames, default
+# sequenced [SECONDS] | controllers. controllers plays every built-in pad controller's stand-in
+# (controller_standin.py) against the player started with --controller=auto. check and restart run on JACK (dummy driver, PERIOD frames, default
 # 128) with JACK MIDI, the tester first, so that the player takes its ports as its devices;
 # restart then takes the tester away and back while a row plays, and restarts the server.
 # pipewire starts the player with no options on a PipeWire session (pipewire, wireplumber,
@@ -99,6 +100,10 @@ restart)
     alive ""
     [[ $(grep -c '"sonarello-tester-notes:notes" is back' "$work/player.log") -eq 2 ]] ||
         fail "the player did not say twice that the device came back" ;;
+controllers)
+    startServer
+    printf 'riga=1,velo=50,vol=255,loop=0,file=1\nriga=2,velo=50,vol=255,loop=0,file=2\nriga=3,velo=50,vol=127,loop=1,file=3\n' >"$work/tones/impostazioni.ini"
+    /usr/bin/python3 "$here/controller_standin.py" "$sonarello" "$work/tones" || fail "the stand-ins found faults" ;;
 pipewire)
     startPipeWire
     options=() prefix=pw-jack
