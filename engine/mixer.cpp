@@ -343,7 +343,10 @@ void Mixer::gatherActions(int frames, std::int64_t now, NoteEvent* events, int e
         Action action;
         action.frame = std::clamp(e.frame, 0, frames - 1);
         if (e.on)
+        {
             e.handled = fire(e.key, action);
+            action.play.gain *= e.gain;
+        }
         else if (e.key >= 0 && e.key < kCueKeys)
             e.handled = (action.stop = sounding_[static_cast<std::size_t>(e.key)].load(
                              std::memory_order_acquire)) != 0;

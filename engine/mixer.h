@@ -62,6 +62,7 @@ struct NoteEvent
     int frame = 0;
     int key = 0;
     bool on = false;
+    float gain = 1.0f;    // in: scales the cue's gain (a controller's velocity)
     bool handled = false; // out: a cued sound was started, or the key's sound faded, at frame
 };
 

@@ -5,13 +5,17 @@
 #include "midi/midi_dispatch.h"
 #include "midi/midi_service.h"
 
+#include <chrono>
 #include <map>
 #include <mutex>
+#include <thread>
 
 namespace sonarello::midi
 {
 namespace
 {
+
+constexpr auto kFlushWait = std::chrono::milliseconds(500);
 
 class JackMidiService final : public MidiService
 {
@@ -96,6 +100,29 @@ class JackMidiService final : public MidiService
     }
 
     std::string apiName() const override { return "jack"; }
+
+    // Everything connected to midi_out hears it: the chosen output, or what the patchbay added.
+    bool send(PortHandle, const std::uint8_t* bytes, std::size_t size) override
+    {
+        return jack::Session::instance().sendMidi(bytes, size);
+    }
+    void flushOutput() override
+    {
+        const auto until = std::chrono::steady_clock::now() + kFlushWait;
+        while (!jack::Session::instance().midiSent() && std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        // The last cycle's buffer must reach its readers: one more period passes.
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    void setPadRouting(PadRouting* routing) override
+    {
+        dispatcher_.setPadRouting(routing);
+        jack::Session::instance().setPadRouting(routing);
+    }
+    std::vector<std::string> connectedSources() override
+    {
+        return jack::Session::instance().midiInSources();
+    }
 
   private:
     struct Port

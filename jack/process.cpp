@@ -34,6 +34,23 @@ void Process::attachDispatcher(midi::MidiDispatcher* dispatcher, int slot) noexc
         settle();
 }
 
+void Process::attachRouting(midi::PadRouting* routing) noexcept
+{
+    routing_.store(routing, std::memory_order_seq_cst);
+    if (routing == nullptr)
+        settle();
+}
+
+bool Process::queueOut(const std::uint8_t* bytes, std::size_t size) noexcept
+{
+    if (size == 0 || size > kMaxOutBytes)
+        return false;
+    OutMessage message;
+    message.size = static_cast<std::uint8_t>(size);
+    std::copy(bytes, bytes + size, message.bytes.begin());
+    return out_.push(message);
+}
+
 // A cycle that began after the store above reads the new pointer (both are sequentially
 // consistent), so only the ones counted here can still hold the old one.
 void Process::settle() noexcept
@@ -48,14 +65,18 @@ void Process::cycle(CycleIo& io, std::uint32_t frames) noexcept
     begun_.fetch_add(1, std::memory_order_seq_cst);
     midi::MidiDispatcher* d = dispatcher_.load(std::memory_order_seq_cst);
     sound::Mixer* m = mixer_.load(std::memory_order_seq_cst);
+    midi::PadRouting* routing = routing_.load(std::memory_order_seq_cst);
     const int count = d != nullptr ? readMidi(io, *d, m != nullptr) : 0;
     io.clearMidiOut();
+    writeQueued(io);
     if (m != nullptr)
     {
         int noteCount = 0;
         for (int i = 0; i < count; ++i)
             noteCount += eventOf_[static_cast<std::size_t>(i)] >= 0 ? 1 : 0;
         render(io, *m, frames, noteCount);
+        if (routing != nullptr)
+            writeLights(io, *routing, count);
     }
     if (count > 0)
         post(*d, count);
@@ -92,12 +113,20 @@ int Process::readMidi(CycleIo& io, midi::MidiDispatcher& d, bool rendering) noex
         const auto index = static_cast<std::size_t>(count++);
         messages_[index] = message;
         eventOf_[index] = -1;
+        frameOf_[index] = frame;
         if (!rendering || !n.isNote)
+            continue;
+        const midi::PadRouting* routing = routing_.load(std::memory_order_relaxed);
+        const int key = routing != nullptr ? routing->cueKey(message) : n.key;
+        if (key == midi::PadRouting::kNoKey)
             continue;
         sound::NoteEvent& note = events_[static_cast<std::size_t>(notes)];
         note.frame = static_cast<int>(frame);
-        note.key = n.key;
+        note.key = key;
         note.on = n.on;
+        note.gain = routing != nullptr && n.on && routing->velocity.load(std::memory_order_relaxed)
+                        ? midi::velocityGain(static_cast<int>(message >> 16 & 0x7F))
+                        : 1.0f;
         note.handled = false;
         eventOf_[index] = notes++;
     }
@@ -119,6 +148,42 @@ void Process::render(CycleIo& io, sound::Mixer& m, std::uint32_t frames, int not
             right[done + i] = block_[2 * i + 1];
         }
         done += n;
+    }
+}
+
+void Process::writeQueued(CycleIo& io) noexcept
+{
+    for (const OutMessage* m = out_.front(); m != nullptr; m = out_.front())
+    {
+        if (!io.writeMidiOut(0, m->bytes.data(), m->size))
+            return; // the rest in the next cycle
+        OutMessage done;
+        out_.pop(done);
+    }
+}
+
+// The light of each note that started or faded its row's sound, at the note's frame.
+void Process::writeLights(CycleIo& io, midi::PadRouting& routing, int count) noexcept
+{
+    for (int i = 0; i < count; ++i)
+    {
+        const int e = eventOf_[static_cast<std::size_t>(i)];
+        if (e < 0)
+            continue;
+        const sound::NoteEvent& note = events_[static_cast<std::size_t>(e)];
+        const auto key = static_cast<std::size_t>(note.key);
+        if (!note.handled || key >= routing.onLight.size())
+            continue;
+        const std::uint32_t light =
+            (note.on ? routing.onLight : routing.offLight)[key].load(std::memory_order_acquire);
+        const std::uint8_t bytes[midi::kMaxLightBytes] = {static_cast<std::uint8_t>(light),
+                                                          static_cast<std::uint8_t>(light >> 8),
+                                                          static_cast<std::uint8_t>(light >> 16)};
+        const auto size = std::min<std::size_t>(light >> 24, midi::kMaxLightBytes);
+        if (size > 0 && io.writeMidiOut(frameOf_[static_cast<std::size_t>(i)], bytes, size))
+            routing.litByCycle[key].store(note.on ? midi::PadRouting::kLitOn
+                                                  : midi::PadRouting::kLitOff,
+                                          std::memory_order_release);
     }
 }
 

@@ -3,8 +3,10 @@
 // MIDI dispatcher. cycle() is the audio thread; attach and detach are control threads.
 #pragma once
 
+#include "base/spsc_queue.h"
 #include "engine/mixer.h"
 #include "midi/midi_dispatch.h"
+#include "midi/pad_routing.h"
 
 #include <array>
 #include <atomic>
@@ -26,7 +28,21 @@ class CycleIo
     // Where the cycle writes a side (0 left, 1 right); nullptr where the port is missing.
     virtual float* audioOut(int side) noexcept = 0;
     virtual void clearMidiOut() noexcept = 0;
+    // After clearMidiOut, frames in order; false when midi_out has no room or no port.
+    virtual bool writeMidiOut(std::uint32_t, const std::uint8_t*, std::size_t) noexcept
+    {
+        return false;
+    }
 };
+
+// A message a control thread sends through midi_out: a controller's light or mode change.
+constexpr std::size_t kMaxOutBytes = 64;
+struct OutMessage
+{
+    std::uint8_t size = 0;
+    std::array<std::uint8_t, kMaxOutBytes> bytes{};
+};
+constexpr std::size_t kOutQueueCapacity = 512; // every pad of a grid set twice over
 
 // The most MIDI events one cycle takes: more than a JACK MIDI buffer of a normal period holds.
 constexpr int kMaxCycleEvents = 4096;
@@ -39,6 +55,14 @@ class Process
     // blocks, so the wait is short; with the server gone no cycle runs and it returns at once.
     void attachMixer(sound::Mixer* mixer) noexcept;
     void attachDispatcher(midi::MidiDispatcher* dispatcher, int slot) noexcept;
+    // A controller's pads: the cues their notes start and the lights a start or stop writes
+    // to midi_out at the note's frame (nullptr: the note number is the cue key, no light).
+    void attachRouting(midi::PadRouting* routing) noexcept;
+    // Control threads, one at a time: queued for midi_out, written at the start of a cycle.
+    // False when the queue is full or the message too long.
+    bool queueOut(const std::uint8_t* bytes, std::size_t size) noexcept;
+    // True once every queued message was written (or the queue was dropped with its server).
+    bool outDrained() const noexcept { return out_.front() == nullptr; }
 
     // Audio thread (see engine/realtime.h): takes no lock, allocates nothing, and wakes the
     // dispatch thread at most once.
@@ -48,11 +72,15 @@ class Process
     int readMidi(CycleIo& io, midi::MidiDispatcher& d, bool rendering) noexcept;
     void render(CycleIo& io, sound::Mixer& m, std::uint32_t frames, int noteCount) noexcept;
     void post(midi::MidiDispatcher& d, int count) noexcept;
+    void writeQueued(CycleIo& io) noexcept;
+    void writeLights(CycleIo& io, midi::PadRouting& routing, int count) noexcept;
     void settle() noexcept;
 
     std::atomic<sound::Mixer*> mixer_{nullptr};
     std::atomic<midi::MidiDispatcher*> dispatcher_{nullptr};
     std::atomic<int> slot_{-1};
+    std::atomic<midi::PadRouting*> routing_{nullptr};
+    SpscQueue<OutMessage> out_{kOutQueueCapacity};
     // Cycles begun and ended: a detach waits for the ones begun before it to end.
     std::atomic<std::uint64_t> begun_{0};
     std::atomic<std::uint64_t> ended_{0};
@@ -62,6 +90,7 @@ class Process
     std::array<sound::NoteEvent, kMaxCycleEvents> events_{};
     std::array<std::uint32_t, kMaxCycleEvents> messages_{};
     std::array<int, kMaxCycleEvents> eventOf_{};
+    std::array<std::uint32_t, kMaxCycleEvents> frameOf_{};
 };
 
 } // namespace sonarello::jack

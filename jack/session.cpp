@@ -93,6 +93,11 @@ class JackCycleIo final : public CycleIo
         if (out_)
             jack_midi_clear_buffer(out_);
     }
+    bool writeMidiOut(std::uint32_t frame, const std::uint8_t* bytes,
+                      std::size_t size) noexcept override
+    {
+        return out_ != nullptr && jack_midi_event_write(out_, frame, bytes, size) == 0;
+    }
 
   private:
     void* in_;
@@ -408,6 +413,37 @@ void Session::disconnectMidi(const std::string& port, bool source)
     State& s = *state_;
     Graph graph(s.client.get());
     s.connections.drop(port, source, s.client ? &graph : nullptr);
+}
+
+bool Session::sendMidi(const std::uint8_t* bytes, std::size_t size)
+{
+    std::lock_guard lock(state_->mutex);
+    return state_->process.queueOut(bytes, size);
+}
+
+bool Session::midiSent()
+{
+    return state_->process.outDrained();
+}
+
+void Session::setPadRouting(midi::PadRouting* routing)
+{
+    std::lock_guard lock(state_->mutex);
+    state_->process.attachRouting(routing);
+}
+
+std::vector<std::string> Session::midiInSources()
+{
+    std::lock_guard lock(state_->mutex);
+    std::vector<std::string> sources;
+    jack_port_t* in = state_->midiIn.load();
+    if (!state_->client || in == nullptr)
+        return sources;
+    const char** names = jack_port_get_all_connections(state_->client.get(), in);
+    for (std::size_t i = 0; names != nullptr && names[i] != nullptr; ++i)
+        sources.emplace_back(names[i]);
+    jack_free(static_cast<void*>(names));
+    return sources;
 }
 
 bool Session::audioOpen()

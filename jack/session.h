@@ -2,6 +2,8 @@
 // midi_in and output midi_out, the connections chosen by name, and the server-loss policy.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -13,7 +15,8 @@ class Mixer;
 namespace sonarello::midi
 {
 class MidiDispatcher;
-}
+struct PadRouting;
+} // namespace sonarello::midi
 
 namespace sonarello::jack
 {
@@ -45,6 +48,15 @@ class Session
     // be made now.
     bool connectMidi(const std::string& port, bool source);
     void disconnectMidi(const std::string& port, bool source);
+
+    // A controller's lights: queued for midi_out, written at the start of the next cycle;
+    // false when the queue is full. midiSent: nothing queued is left.
+    bool sendMidi(const std::uint8_t* bytes, std::size_t size);
+    bool midiSent();
+    // Where pads' notes find their rows' cues, and the lights their cycle writes.
+    void setPadRouting(midi::PadRouting* routing);
+    // The ports connected to midi_in, whoever connected them.
+    std::vector<std::string> midiInSources();
 
     bool serverUp();
     // The mixer renders in this client's process callback.

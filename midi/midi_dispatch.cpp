@@ -1,6 +1,7 @@
 #include "midi/midi_dispatch.h"
 
 #include "base/realtime_thread.h"
+#include "midi/pad_routing.h"
 
 #include <chrono>
 #include <cstdio>
@@ -80,6 +81,11 @@ void MidiDispatcher::setNoteStarter(sound::NoteStarter* starter)
     noteStarter_.store(starter, std::memory_order_release);
 }
 
+void MidiDispatcher::setPadRouting(const PadRouting* routing)
+{
+    routing_.store(routing, std::memory_order_release);
+}
+
 int MidiDispatcher::room(int slot) const noexcept
 {
     if (slot < 0 || slot >= kMaxInputSlots)
@@ -100,7 +106,12 @@ bool MidiDispatcher::post(int slot, ShortMessage message, bool wakeNow) noexcept
         const auto arrival = std::chrono::duration_cast<std::chrono::nanoseconds>(
                                  std::chrono::steady_clock::now().time_since_epoch())
                                  .count();
-        if (starter->noteAt(note.key, note.on, arrival) && note.on)
+        const PadRouting* routing = routing_.load(std::memory_order_acquire);
+        const int key = routing == nullptr ? note.key
+                        : routing->velocity.load(std::memory_order_relaxed)
+                            ? PadRouting::kNoKey
+                            : routing->cueKey(message);
+        if (key != PadRouting::kNoKey && starter->noteAt(key, note.on, arrival) && note.on)
             message |= kStartedByNote;
     }
     return postStarted(slot, message, wakeNow);

@@ -49,6 +49,10 @@ class MidiDispatcher
     // Where notes start cued sounds as they are posted (MIDI that arrives off the audio
     // thread); nullptr for none.
     void setNoteStarter(sound::NoteStarter* starter);
+    // A controller's pads: their notes start their rows' cues (nullptr: the note is the key).
+    // With velocity on, pads' notes are left to the control side, which starts them at their
+    // velocity's gain.
+    void setPadRouting(const PadRouting* routing);
 
     // MIDI library thread: never locks, allocates or calls user code. A note first goes to
     // the note starter, which marks it kStartedByNote when it started a sound. False when the
@@ -90,6 +94,7 @@ class MidiDispatcher
     std::atomic<std::uint64_t> wakes_{0};
     std::atomic<bool> stopping_{false};
     std::atomic<sound::NoteStarter*> noteStarter_{nullptr};
+    std::atomic<const PadRouting*> routing_{nullptr};
     std::mutex handlerMutex_;
     MessageHandler handler_;
     std::thread thread_;

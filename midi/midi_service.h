@@ -14,6 +14,8 @@
 namespace sonarello::midi
 {
 
+struct PadRouting;
+
 using PortHandle = std::uint32_t;   // 0: no port; every call with it is harmless
 using ShortMessage = std::uint32_t; // status | data1 << 8 | data2 << 16
 using MessageHandler = std::function<void(ShortMessage)>;
@@ -99,6 +101,18 @@ class MidiService
 
     // "alsa", "jack", "none" or "loopback".
     virtual std::string apiName() const = 0;
+
+    // For a controller's lights; nothing is sent unless a controller profile asks. Sends a
+    // short or system exclusive message to the open output (on JACK, to midi_out); false
+    // when it was not taken.
+    virtual bool send(PortHandle, const std::uint8_t*, std::size_t) { return false; }
+    // Returns once what was sent has left, or after a short wait.
+    virtual void flushOutput() {}
+    // Where a controller's pads find their rows' cues (see midi/pad_routing.h); nullptr: the
+    // note number is the cue key. The routing outlives its use here.
+    virtual void setPadRouting(PadRouting*) {}
+    // The ports that the system's patchbay connected to the player's own input.
+    virtual std::vector<std::string> connectedSources() { return {}; }
 };
 
 // True for the ports of the player's own clients, as the system names them.

@@ -52,7 +52,7 @@ void showVolume(Player& p, int id, int row)
 {
     const float value = static_cast<float>(p.rows.RowVolume[at(row)]) / kVolumeScale;
     controls::setControlValue(p.toolkit, p.window, id, value, volumeCaption(value));
-    p.engine.setVolume(p.rows.RowChannel[at(row)], clampedVolume(p.rows.RowVolume[at(row)]));
+    p.engine.setVolume(p.rows.RowChannel[at(row)], channelVolume(p, row));
 }
 
 void showSpeed(Player& p, int id, int row)
@@ -137,9 +137,7 @@ std::chrono::milliseconds handlePointer(Player& p, WindowServices& s, int id)
     {
         if (held(gui::kLeftMouseButton))
         {
-            p.rows.RowVolume[at(volume)] =
-                volumeFromSlider(controls::readSliderValue(p.toolkit, p.window, id));
-            showVolume(p, id, volume);
+            setRowVolume(p, volume, controls::readSliderValue(p.toolkit, p.window, id));
         }
         if (held(gui::kRightMouseButton))
         {
@@ -189,6 +187,15 @@ std::int32_t volumeFromSlider(float percent)
         text::roundToInt(static_cast<double>(percent) * static_cast<double>(kVolumeScale)));
 }
 
+void setRowVolume(Player& player, int row, float percent)
+{
+    std::scoped_lock lock(player.lock);
+    if (!validRow(player, row))
+        return;
+    player.rows.RowVolume[at(row)] = volumeFromSlider(percent);
+    showVolume(player, kVolumeBase + row, row);
+}
+
 std::intptr_t handleMainWindowEvent(Player& player, WindowServices& services, std::uint32_t message,
                                     std::intptr_t p1, std::intptr_t)
 {
@@ -199,7 +206,11 @@ std::intptr_t handleMainWindowEvent(Player& player, WindowServices& services, st
         break;
     case gui::message::kTimer:
         if (p1 == kRowTimerId)
+        {
             updateRows(player);
+            if (services.afterTick)
+                services.afterTick();
+        }
         break;
     case gui::message::kPointerOverControl:
         if (const auto pause = handlePointer(player, services, static_cast<int>(p1));

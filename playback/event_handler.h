@@ -35,6 +35,8 @@ struct WindowServices
     std::function<void()> chooseMidiOutDevice;
     std::function<void()> chooseMidiInDevice;
     std::function<void(std::chrono::milliseconds)> pause;
+    // After each tick of the row timer, without the program lock (a controller's lights).
+    std::function<void()> afterTick;
 };
 
 // Message numbers as the window system gives them; for pointer messages p1 is the id of
@@ -48,5 +50,9 @@ int rowInColumn(const Player& player, int id, int base);
 // The stored volume for a slider reading: the single-precision scale, multiplied and rounded
 // in double, so a reading of 50 gives 127 (a float product would be 127.5 and round to 128).
 std::int32_t volumeFromSlider(float percent);
+
+// What a drag on the row's "Volume" cell does for this slider reading: RowVolume, its cell
+// and its sound. A controller's fader moves it the same way.
+void setRowVolume(Player& player, int row, float percent);
 
 } // namespace sonarello

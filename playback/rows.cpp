@@ -61,6 +61,16 @@ std::string volumeCaption(float percent)
     return caption;
 }
 
+int channelVolume(const Player& player, int row)
+{
+    const float gain = at(row) < player.noteGain.size() ? player.noteGain[at(row)] : 1.0f;
+    const std::int32_t volume = player.rows.RowVolume[at(row)];
+    if (gain >= 1.0f)
+        return clampedVolume(volume);
+    return clampedVolume(
+        static_cast<std::int32_t>(text::roundToInt(static_cast<double>(volume) * gain)));
+}
+
 int rowRateHz(int speed, int fileRate)
 {
     return static_cast<int>(
@@ -110,8 +120,7 @@ void openRowStream(Player& player, const std::string& path, int row)
     {
         // Volume and rate go with the start, so the first sample already has them.
         const int rate = rowRateHz(rows.RowSpeed[at(row)], engine.sampleRate(stream));
-        rows.RowChannel[at(row)] =
-            engine.playStream(stream, clampedVolume(rows.RowVolume[at(row)]), rate);
+        rows.RowChannel[at(row)] = engine.playStream(stream, channelVolume(player, row), rate);
     }
     rows.RowLengthMs[at(row)] = engine.lengthMs(stream);
     rows.RowLengthBytes[at(row)] =
@@ -137,7 +146,7 @@ bool takeCuedStart(Player& player, int row)
     rows.RowChannel[at(row)] = channel;
     rows.RowPlaying[at(row)] = 1;
     engine.setLoop(stream, rows.RowLoop[at(row)] == 1);
-    engine.setVolume(channel, clampedVolume(rows.RowVolume[at(row)]));
+    engine.setVolume(channel, channelVolume(player, row));
     engine.setFrequency(channel, rowRateHz(rows.RowSpeed[at(row)], engine.sampleRate(stream)));
     rows.RowLengthMs[at(row)] = engine.lengthMs(stream);
     rows.RowLengthBytes[at(row)] =
@@ -148,11 +157,13 @@ bool takeCuedStart(Player& player, int row)
 
 } // namespace
 
-void startRow(Player& player, int row, bool startedByNote)
+void startRow(Player& player, int row, bool startedByNote, float gain)
 {
     std::scoped_lock lock(player.lock);
     if (!validRow(player, row))
         return;
+    if (at(row) < player.noteGain.size())
+        player.noteGain[at(row)] = gain;
     auto& rows = player.rows;
     if (!startedByNote || !takeCuedStart(player, row))
     {
@@ -234,6 +245,11 @@ void setRowLoop(Player& player, int row, bool loop)
 namespace
 {
 
+float keptGain(const Player& player, int row)
+{
+    return at(row) < player.noteGain.size() ? player.noteGain[at(row)] : 1.0f;
+}
+
 // Moves one playing row's displays; true when its stream has played to its end (a row
 // whose file could not be opened ends at once).
 bool updateRow(Player& player, int row)
@@ -269,14 +285,14 @@ void updateRows(Player& player)
         if (player.rows.RowStream[at(row)] != sound::kNoStream &&
             player.rows.RowChannel[at(row)] == sound::kNoChannel)
         {
-            startRow(player, row);
+            startRow(player, row, false, keptGain(player, row));
             continue;
         }
         if (!updateRow(player, row))
             continue;
         stopRow(player, row);
         if (player.rows.RowLoop[at(row)] == 1)
-            startRow(player, row);
+            startRow(player, row, false, keptGain(player, row));
     }
 }
 

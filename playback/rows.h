@@ -73,6 +73,9 @@ struct Player
     int RowCount = 0;
     TrackRows rows;
     std::vector<RowCue> cues; // indexed like the rows
+    // Indexed like the rows: the gain of the note that started the row (a controller's
+    // velocity), 1 for every other start. It scales the sound, never RowVolume.
+    std::vector<float> noteGain;
 };
 
 bool validRow(const Player& player, int row);
@@ -82,7 +85,9 @@ int rowFileIndex(Player& player, int row);
 
 // Switches the row on and plays its file from the start on a fresh stream. For a note that
 // already started the row's cue at its own frame, that sound becomes the row's.
-void startRow(Player& player, int row, bool startedByNote = false);
+void startRow(Player& player, int row, bool startedByNote = false, float gain = 1.0f);
+// The volume of the row's sound: RowVolume scaled by the gain of the note that started it.
+int channelVolume(const Player& player, int row);
 // Sets the row's cue again when its file, volume, speed, loop or sound changed; a file whose
 // head is not in memory yet is decoded on the engine's worker and cued at a later call.
 void syncCue(Player& player, int row);

@@ -127,6 +127,25 @@ class RtMidiService final : public MidiService, private PortReopener
         dispatcher_.setNoteStarter(starter);
     }
     void setRunAhead(bool ahead) override { dispatcher_.setRunAhead(ahead); }
+    void setPadRouting(PadRouting* routing) override { dispatcher_.setPadRouting(routing); }
+
+    // A gone device (out is empty until it returns) takes nothing.
+    bool send(PortHandle handle, const std::uint8_t* bytes, std::size_t size) override
+    {
+        std::lock_guard lock(mutex_);
+        const auto it = outputs_.find(handle);
+        if (it == outputs_.end() || !it->second->out)
+            return false;
+        try
+        {
+            it->second->out->sendMessage(bytes, size);
+            return true;
+        }
+        catch (...)
+        {
+            return false;
+        }
+    }
 
     std::vector<std::string> inputNames() override { return names<RtMidiIn>(); }
     std::vector<std::string> outputNames() override { return names<RtMidiOut>(); }

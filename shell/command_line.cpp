@@ -45,6 +45,8 @@ bool applyOption(CommandLine& line, std::string_view word)
         line.audio = word.substr(8);
     else if (word.starts_with("--midi=") && midi::isMidiChoice(word.substr(7)))
         line.midi = word.substr(7);
+    else if (word.starts_with("--controller=") && word.size() > 13)
+        line.controller = word.substr(13);
     else if (word.starts_with("--period="))
     {
         if (!readPeriod(word.substr(9), line.periodFrames) && line.error.empty())
@@ -92,6 +94,10 @@ Options:
   --period=FRAMES         frames per audio period, 64 to 4096 (default 256), asked of
                           PipeWire, PulseAudio, ALSA, null and wav; a running JACK
                           server keeps its own
+  --controller=PROFILE    play from a pad controller: auto (chosen by the MIDI input's
+                          port name), launchpad-mini-mk3, launchpad-x, apc-mini,
+                          apc-mini-mk2, notes:N (pads sending N and up) or a profile file;
+                          its pads start rows and light up with the rows' state
   --help                  show this text and end
   --version               show the version and end
   --                      every word after it belongs to the file name

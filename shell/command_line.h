@@ -20,6 +20,7 @@ struct CommandLine
     std::string audio = "auto"; // auto | jack | jack:noconnect | pulse | alsa | null | wav:FILE
     std::string midi = "auto";  // auto | alsa | jack | none
     int periodFrames = kDefaultPeriodFrames; // asked of every output but a running jackd
+    std::string controller; // auto | NAME | FILE; empty: the player's own MIDI mapping
     std::string wantedName; // the file to move to entry 1; empty when none was given
     std::string error;      // why the line could not be read; empty when it could
 };

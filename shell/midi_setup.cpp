@@ -53,19 +53,27 @@ void startMidi(Program& program)
     program.midiTarget = std::make_unique<PlayerRows>(*program.player);
     midi.service->setNoteStarter(program.engine->noteStarter());
     midi.service->setRunAhead(program.engine->midiMayRunAhead());
+    if (!program.controllerChoice.empty())
+        program.controller = std::make_unique<controllers::Controller>(
+            *program.player, program.midi, program.controllerChoice);
     midi.service->setHandler(
         [&program](midi::ShortMessage message)
         {
             std::scoped_lock lock(program.lock);
-            onMidiInput(program.midi, message, *program.midiTarget);
+            if (!program.controller || !program.controller->onMessage(message))
+                onMidiInput(program.midi, message, *program.midiTarget);
         });
     openMidiInput(midi, midi.MidiInDevice);
     startMidiInput(midi);
     openMidiOutput(midi, midi.MidiOutDevice);
+    if (program.controller)
+        program.controller->start();
 }
 
 void detachMidi(Program& program)
 {
+    if (program.controller)
+        program.controller->finish();
     if (program.midi.service)
     {
         program.midi.service->setNoteStarter(nullptr);
@@ -90,6 +98,8 @@ void chooseMidiInDevice(Program& program)
     closeMidiInput(midi);
     program.showMessage("Midi in ora è : " + *entry);
     selectMidiInDevice(midi, deviceNumberFromEntry(*entry));
+    if (program.controller)
+        program.controller->deviceChosen();
 }
 
 void chooseMidiOutDevice(Program& program)
@@ -103,6 +113,8 @@ void chooseMidiOutDevice(Program& program)
     closeMidiOutput(midi);
     program.showMessage("Midi out ora è : " + *entry);
     selectMidiOutDevice(midi, deviceNumberFromEntry(*entry));
+    if (program.controller)
+        program.controller->deviceChosen();
 }
 
 } // namespace sonarello

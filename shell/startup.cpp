@@ -76,9 +76,11 @@ void buildWindow(Program& program, int rowCount)
                                     program.catalogue,
                                     rowCount,
                                     {},
+                                    {},
                                     {}});
     program.player->rows.resize(rowCount);
     program.player->cues.resize(at(rowCount) + 1);
+    program.player->noteGain.assign(at(rowCount) + 1, 1.0f);
     createMidiDisplay(*program.player);
     applySettings(program);
     buildColumns(*program.player, program.WorkFolder);
@@ -116,6 +118,11 @@ void connectEventHandler(Program& program)
     s.pause = [](std::chrono::milliseconds ms) { std::this_thread::sleep_for(ms); };
     s.chooseMidiOutDevice = [&program] { chooseMidiOutDevice(program); };
     s.chooseMidiInDevice = [&program] { chooseMidiInDevice(program); };
+    s.afterTick = [&program]
+    {
+        if (program.controller)
+            program.controller->afterTick();
+    };
     window.setEventHandler(
         [&program](gui::Window&, std::uint32_t message, std::intptr_t p1, std::intptr_t p2)
         { return handleMainWindowEvent(*program.player, program.services, message, p1, p2); });
@@ -205,6 +212,7 @@ int runProgram(const CommandLine& line, const StartupServices& services)
     connectEventHandler(program);
     program.midi.service = services.makeMidiService ? services.makeMidiService(line.midi)
                                                     : midi::createMidiService(line.midi);
+    program.controllerChoice = line.controller;
     startMidi(program);
     const CloseOnSignals signals(*program.window);
     if (services.onWindowReady)

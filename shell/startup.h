@@ -2,6 +2,7 @@
 // settings, main window, and the exit codes. Main thread, which is also the GUI thread.
 #pragma once
 
+#include "controllers/controller.h"
 #include "controls/program_lock.h"
 #include "controls/toolkit.h"
 #include "engine/sound_engine.h"
@@ -64,6 +65,8 @@ struct Program
     MidiState midi;
     std::unique_ptr<MidiRowTarget> midiTarget;
     std::function<void(const std::string& text)> showMessage;
+    std::string controllerChoice; // --controller=; empty for none
+    std::unique_ptr<controllers::Controller> controller;
 };
 
 // The settings of every row as they stand now, with the lines kept for rows beyond.

@@ -13,6 +13,11 @@ scripts/latency.
                            into jack_midisine (the floor) at once; every note of the floor
                            must sound in the player too, and how much later (exit 1 when a
                            note the floor played was lost)
+  jack_latency.py pads N   a pad controller's stand-in (72 pads, notes 36 and up, the player
+                           started with the profile jack_player.sh writes): N presses at
+                           random offsets, press to light and press to sound in frames; then
+                           all 72 rows started, playing and blinking to their end, and the
+                           lights' messages per second
 """
 import os
 import random
@@ -117,6 +122,61 @@ def sequenced(tester, seconds):
         sys.exit(f"{lost} notes lost, {len(floor)} heard from the floor")
 
 
+def pads(count):
+    sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tests", "e2e"))
+    from controller_standin import StandIn
+
+    device = dict(client="bench pads", port="pads", pads=list(range(36, 108)))
+    s = StandIn(device)
+    ear = s.lights.inports.register("ear")
+    blocks = []
+
+    @s.lights.set_process_callback  # the lights as the stand-in records them, and the sound
+    def record(frames):
+        start = s.lights.last_frame_time
+        s.got.extend([(start + o, bytes(d)) for o, d in s.into.incoming_midi_events()])
+        blocks.append((start, ear.get_array().copy()))
+
+    s.connect()
+    s.lights.connect("Sonarello:out_1", ear)
+    time.sleep(1.5)
+    random.seed(1)
+    lights, sounds = [], []
+    for _ in range(count):
+        start = s.pads.frame_time + s.period * 4
+        at = start - start % s.period + random.randrange(s.period)
+        mark = len(s.got)
+        s.press(0x90, 36, 100, at)
+        time.sleep(0.25)
+        lit = [f for f, d in s.got[mark:] if len(d) == 3 and d[1] == 36 and d[0] & 0xF0 == 0x90 and d[2] == 0x15]
+        if lit:
+            lights.append(lit[0] - at)
+        heard = [b0 + int(np.nonzero(np.abs(b) > 1e-4)[0][0]) for b0, b in blocks
+                 if b0 + len(b) > at and np.any(np.abs(b) > 1e-4)]
+        heard = [h for h in heard if h >= at]
+        if heard:
+            sounds.append(heard[0] - at)
+        s.press(0x80, 36, 0)
+        time.sleep(0.25)
+        blocks.clear()
+    lit, heard = np.array(lights or [-1]), np.array(sounds or [-1])
+    print(f"pad to light through JACK over {len(lights)} presses at a {s.period}-frame period: "
+          f"min {lit.min()}, median {int(np.median(lit))}, max {lit.max()} frames; pad to sound: "
+          f"min {heard.min()}, median {int(np.median(heard))}, max {heard.max()} frames")
+    time.sleep(1.0)
+    mark, begin = len(s.got), time.monotonic()
+    for note in range(36, 108):
+        s.press(0x90, note, 100)
+    time.sleep(10)
+    sent = len(s.got) - mark
+    seconds = time.monotonic() - begin
+    print(f"72 rows started, playing, blinking and ending: {sent} light messages in {seconds:.1f} s, "
+          f"{sent / seconds:.1f} per second (every pad every tick would be 720 per second)")
+    s.close()
+    if len(lights) < count:
+        sys.exit(f"{count - len(lights)} presses were not lit")
+
+
 def started(*argv):
     """A JACK example client, quiet, given a second to come up."""
     process = subprocess.Popen(argv, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
@@ -133,6 +193,9 @@ def measured(count, target):
 
 
 def main():
+    if sys.argv[1] == "pads":
+        pads(int(sys.argv[2]) if len(sys.argv) > 2 else 50)
+        return
     if sys.argv[1] == "sequenced":
         # a note 36 every 2400 frames (50 ms), held 1200 frames, to the player and the floor
         helpers = [started("jack_midiseq", "seq", "2400", "0", "36", "1200"), started("jack_midisine")]

@@ -92,4 +92,30 @@ LoopbackMidiService::Port* LoopbackMidiService::find(PortHandle handle, bool inp
     return it != open_.end() && (it->second.slot >= 0) == input ? &it->second : nullptr;
 }
 
+bool LoopbackMidiService::send(PortHandle output, const std::uint8_t* bytes, std::size_t size)
+{
+    std::lock_guard lock(mutex_);
+    const Port* port = find(output, false);
+    if (port == nullptr)
+        return false;
+    sent_.emplace_back(port->name, std::vector<std::uint8_t>(bytes, bytes + size));
+    return true;
+}
+
+std::vector<std::vector<std::uint8_t>> LoopbackMidiService::sent(std::string_view output) const
+{
+    std::lock_guard lock(mutex_);
+    std::vector<std::vector<std::uint8_t>> messages;
+    for (const auto& [name, bytes] : sent_)
+        if (name == output)
+            messages.push_back(bytes);
+    return messages;
+}
+
+void LoopbackMidiService::clearSent()
+{
+    std::lock_guard lock(mutex_);
+    sent_.clear();
+}
+
 } // namespace sonarello::midi

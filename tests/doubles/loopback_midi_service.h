@@ -41,6 +41,11 @@ class LoopbackMidiService final : public MidiService
     int closeOutput(PortHandle output) override { return close(output, false); }
     int outputNumber(PortHandle output, int& number) override;
     std::string apiName() const override { return "loopback"; }
+    // Records what is sent to an open output, by the output's name.
+    bool send(PortHandle output, const std::uint8_t* bytes, std::size_t size) override;
+    void setPadRouting(PadRouting* routing) override { dispatcher_.setPadRouting(routing); }
+    std::vector<std::vector<std::uint8_t>> sent(std::string_view output) const;
+    void clearSent();
 
   private:
     struct Port
@@ -61,6 +66,7 @@ class LoopbackMidiService final : public MidiService
     mutable std::mutex mutex_; // also makes each slot's producer one thread at a time
     std::map<PortHandle, Port> open_;
     PortHandle lastHandle_ = kNoPort;
+    std::vector<std::pair<std::string, std::vector<std::uint8_t>>> sent_;
     int virtualSlot_ = -1;
 };
 

@@ -2,10 +2,12 @@
 # Runs the real player headless on a sound server of its own, no sound card, in a folder of
 # three tones (row 3 at volume 127), and hands it to jack_tester.py. Usage: jack_player.sh
 # SONARELLO SOUNDGEN check | restart | pipewire [NOTES [PULSE_LATENCY]] | latency [NOTES] |
-# sequenced [SECONDS]. check and restart: JACK's dummy driver (PERIOD frames, default 128), the
-# tester first so the player takes its ports as its devices; restart takes the tester away and
-# back while a row plays, then restarts the server. pipewire: no options on a PipeWire session of
-# its own, which the player must take and say so. The rest are bench/jack/jack_latency.py's.
+# sequenced [SECONDS] | controllers | pads [N]. check and restart: JACK's dummy driver (PERIOD
+# frames, default 128), the tester first so the player takes its ports as its devices; restart
+# takes the tester away and back while a row plays, then restarts the server. pipewire: no
+# options on a PipeWire session of its own, which the player must take and say so. controllers
+# plays every built-in pad controller's stand-in (controller_standin.py) against the player
+# started with --controller=auto. The rest are bench/jack/jack_latency.py's.
 set -euo pipefail
 sonarello=$(realpath "$1") soundgen=$(realpath "$2") mode=$3
 shift 2
@@ -67,7 +69,7 @@ startPlayer() {
 fail() { echo "$1"; echo "--- player:"; cat "$work/player.log"; exit 1; }
 tester() {
     local script=$here/jack_tester.py
-    [[ "$1" == latency || "$1" == sequenced ]] && script=$here/../../bench/jack/jack_latency.py
+    [[ "$1" == latency || "$1" == sequenced || "$1" == pads ]] && script=$here/../../bench/jack/jack_latency.py
     $prefix /usr/bin/python3 "$script" "$@" || fail "the tester found faults"
 }
 # The tester's ports come up before the player looks for MIDI devices.
@@ -96,6 +98,23 @@ restart)
     alive ""
     [[ $(grep -c '"sonarello-tester-notes:notes" is back' "$work/player.log") -eq 2 ]] ||
         fail "the player did not say twice that the device came back" ;;
+controllers)
+    startServer
+    printf 'riga=1,velo=50,vol=255,loop=0,file=1\nriga=2,velo=50,vol=255,loop=0,file=2\nriga=3,velo=50,vol=127,loop=1,file=3\n' >"$work/tones/impostazioni.ini"
+    /usr/bin/python3 "$here/controller_standin.py" "$sonarello" "$work/tones" || fail "the stand-ins found faults" ;;
+pads)
+    # 72 rows of one 8-second tone that does not loop, a profile of 72 pads with a blink
+    startServer
+    rm "$work"/tones/*
+    "$soundgen" --sine 440 8 48000 "$work/tones/00.wav"
+    for i in $(seq 1 71); do ln "$work/tones/00.wav" "$work/tones/$(printf %02d "$i").wav"; done
+    for i in $(seq 1 72); do echo "riga=$i,velo=50,vol=255,loop=0,file=$i"; done >"$work/tones/impostazioni.ini"
+    { printf '[device]\nname = bench\n[pads]\nchannel = 1\nline1 ='; for n in $(seq 36 107); do printf ' %d' "$n"; done
+      printf '\n[lights]\nstopped = 90 pad 0D\nplaying = 90 pad 15\nending = 92 pad 05\n[controls]\nending_seconds = 6\n'; } >"$work/pads.ini"
+    options+=(--controller="$work/pads.ini")
+    startPlayer
+    sleep 1
+    tester pads "${2:-50}" ;;
 pipewire)
     startPipeWire
     options=() prefix=pw-jack

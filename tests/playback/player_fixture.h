@@ -34,7 +34,7 @@ class PlayerFixture : public ::testing::Test
         scanCatalogue(catalogue, folder.path().string() + "/", engine());
         window = std::make_unique<gui::Window>(kClientWidth, clientHeight(rows), lock);
         toolkit = std::make_unique<controls::Toolkit>(lock);
-        player.reset(new Player{lock, *toolkit, *window, engine(), catalogue, rows, {}, {}});
+        player.reset(new Player{lock, *toolkit, *window, engine(), catalogue, rows, {}, {}, {}});
         player->rows.resize(rows);
         for (std::size_t r = 1; r <= static_cast<std::size_t>(rows); ++r)
         {

@@ -1,0 +1,150 @@
+// Controller profiles as read from files: the built-in ones give the makers' bytes, a file
+// with a fault gives one line naming the file, the line and the fault; the pads' lights show
+// each row state and are sent only when they change, once per pad per tick.
+#include "controllers/lights.h"
+#include "controllers/profile.h"
+#include "midi/midi_service.h"
+
+#include <fstream>
+#include <gtest/gtest.h>
+
+#include "support/temp_folder.h"
+
+using namespace sonarello;
+using namespace sonarello::controllers;
+using midi::packShortMessage;
+
+namespace
+{
+
+Profile builtIn(const std::string& name)
+{
+    const ProfileRead read = loadProfile(name, profileFolders());
+    EXPECT_TRUE(read.profile) << read.error;
+    return read.profile ? *read.profile : Profile{};
+}
+
+Bytes light(const Profile& p, Light l, int row)
+{
+    return p.lights[static_cast<std::size_t>(l)].fill(
+        p.pads[static_cast<std::size_t>(row - 1)].control.number);
+}
+
+} // namespace
+
+TEST(Profiles, BuiltInOnesMapTheGridInReadingOrderWithTheMakersBytes)
+{
+    EXPECT_EQ(builtInNames(profileFolders()),
+              (std::vector<std::string>{"apc-mini", "apc-mini-mk2", "launchpad-mini-mk3",
+                                        "launchpad-x"}));
+    const Profile mini = builtIn("launchpad-mini-mk3");
+    EXPECT_EQ(mini.take,
+              (std::vector<Bytes>{{0xF0, 0x00, 0x20, 0x29, 0x02, 0x0D, 0x0E, 0x01, 0xF7}}));
+    EXPECT_EQ(mini.release.at(0).at(7), 0x00);
+    EXPECT_EQ(rowOf(mini.pads, packShortMessage(0x90, 81, 127)), 1);
+    EXPECT_EQ(rowOf(mini.pads, packShortMessage(0x90, 88, 127)), 8);
+    EXPECT_EQ(rowOf(mini.pads, packShortMessage(0x90, 11, 127)), 57);
+    EXPECT_EQ(rowOf(mini.pads, packShortMessage(0x91, 11, 127)), 0); // channel 2 is no pad
+    EXPECT_EQ(light(mini, Light::Playing, 1), (Bytes{0x90, 81, 0x15}));
+    EXPECT_EQ(light(mini, Light::Ending, 57), (Bytes{0x92, 11, 0x05}));
+    EXPECT_TRUE(matchesPort(
+        mini, "a2j:Launchpad Mini MK3 [20] (capture): Launchpad Mini MK3 LPMiniMK3 MIDI"));
+    EXPECT_FALSE(matchesPort(mini, "Launchpad Mini MK3 LPMiniMK3 DAW"));
+    EXPECT_EQ(builtIn("launchpad-x").take.at(0).at(5), 0x0C);
+
+    const Profile apc = builtIn("apc-mini");
+    const Profile mk2 = builtIn("apc-mini-mk2");
+    EXPECT_EQ(rowOf(apc.pads, packShortMessage(0x90, 56, 127)), 1);
+    EXPECT_EQ(rowOf(apc.pads, packShortMessage(0x80, 0, 0)), 57);
+    EXPECT_EQ(rowOf(apc.faders, packShortMessage(0xB0, 48, 10)), 1);
+    EXPECT_EQ(light(mk2, Light::Playing, 1), (Bytes{0x96, 56, 0x15}));
+    EXPECT_TRUE(isControl(mk2.stopAll, packShortMessage(0x90, 119, 127)));
+    EXPECT_TRUE(matchesPort(apc, "APC MINI:APC MINI MIDI 1"));
+    EXPECT_FALSE(matchesPort(apc, "APC mini mk2:APC mini mk2 Control"));
+    EXPECT_TRUE(matchesPort(mk2, "APC mini mk2:APC mini mk2 Control"));
+    for (const Profile* p : {&mini, &apc, &mk2})
+        EXPECT_EQ(p->pads.size(), 64u) << p->name;
+}
+
+TEST(Profiles, NotesProfileStartsRowOneAtItsNoteOnAnyChannel)
+{
+    const ProfileRead read = loadProfile("notes:60", {});
+    ASSERT_TRUE(read.profile);
+    EXPECT_EQ(rowOf(read.profile->pads, packShortMessage(0x99, 60, 100)), 1);
+    EXPECT_EQ(rowOf(read.profile->pads, packShortMessage(0x90, 59, 100)), 0);
+    EXPECT_EQ(read.profile->pads.size(), 68u); // up to note 127
+    EXPECT_FALSE(loadProfile("notes:200", {}).profile);
+}
+
+TEST(Profiles, AFaultIsOneLineWithTheFileTheLineAndTheProblem)
+{
+    const std::string head = "[device]\nname = t\n[pads]\nmessage = note\n";
+    const struct
+    {
+        std::string body;
+        std::string error; // after "FILE:"
+    } cases[] = {
+        {head + "line1 = 1 2\ncolour = red\n", "6: unknown key \"pads/colour\""},
+        {head + "line1 = 1 2\n[lights]\nplaying = 90 pad 1G\n",
+         "7: \"1G\" is not a byte (two hexadecimal digits or pad)"},
+        {head + "line1 = 1 2\n[lights]\nplaying = 90 pad 80\n", "7: byte 3 is above 7F"},
+        {head + "[device]\n", "4: the profile maps no pad"},
+        {head + "line1 = 1 2\nline2 = 3 2\n", "6: pad 2 is mapped twice (rows 2 and 4)"},
+        {head + "first_row = 72\nline1 = 1 2\n", "6: row 73 is beyond the 72 rows"},
+        {head + "first_row = 0\nline1 = 1\n", "5: row 0 is not one of rows 1 to 72"},
+        {head + "line1 = 1\n[controls]\nstop_all = pad 19\n", "7: \"pad 19\" is not a control"},
+        {head + "line1 = 1\nthis is no line\n", "6: not a line of an INI file"},
+        {head + "line1 = 1\n[device]\ntake = F0 00 01\n",
+         "7: a system exclusive message ends with F7"},
+    };
+    test::TempFolder folder;
+    int n = 0;
+    for (const auto& c : cases)
+    {
+        // One file each: Qt keeps what it read of a file for a while.
+        const std::string file = folder.file("bad" + std::to_string(++n) + ".ini");
+        std::ofstream(file) << c.body;
+        const ProfileRead read = readProfileFile(file);
+        EXPECT_FALSE(read.profile) << c.body;
+        EXPECT_EQ(read.error.rfind(file + ":" + c.error, 0), 0u) << read.error;
+        EXPECT_EQ(read.error.find('\n'), std::string::npos);
+    }
+    EXPECT_NE(loadProfile("no-such-profile", {}).error.find("no such profile file"),
+              std::string::npos);
+}
+
+TEST(PadLights, EachRowStateHasItsLightAndOnlyChangesAreSentOncePerTick)
+{
+    const Profile p = builtIn("launchpad-mini-mk3");
+    const struct
+    {
+        RowView row;
+        Light light;
+    } states[] = {
+        {{false, false, false, 0}, Light::NoFile},    {{true, false, true, 0}, Light::Stopped},
+        {{true, true, false, 60000}, Light::Playing}, {{true, true, true, 1000}, Light::Looping},
+        {{true, true, false, 2999}, Light::Ending},
+    };
+    for (const auto& s : states)
+        EXPECT_EQ(lightOf(p, s.row), s.light);
+    EXPECT_EQ(lightOf(builtIn("apc-mini"), {false, false, false, 0}), Light::NoFile);
+
+    PadLights lights(3);
+    std::vector<Light> wanted(3, Light::Stopped);
+    EXPECT_EQ(lights.changes(wanted).size(), 3u); // all set first
+    EXPECT_TRUE(lights.changes(wanted).empty());  // then only changes
+    lights.tick();
+    wanted[1] = Light::Playing;
+    EXPECT_EQ(lights.changes(wanted), std::vector<std::size_t>{1});
+    wanted[1] = Light::Stopped;
+    EXPECT_TRUE(lights.changes(wanted).empty()); // pad 2 changed in this tick already
+    lights.tick();
+    EXPECT_EQ(lights.changes(wanted), std::vector<std::size_t>{1});
+    lights.tick();
+    lights.setElsewhere(0, Light::Playing); // lit within its JACK cycle
+    wanted[0] = Light::Playing;
+    EXPECT_TRUE(lights.changes(wanted).empty());
+    lights.forget();
+    lights.tick();
+    EXPECT_EQ(lights.changes(wanted).size(), 3u);
+}

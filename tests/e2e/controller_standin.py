@@ -1,0 +1,231 @@
+#!/usr/bin/python3
+"""Stand-ins for the built-in pad controllers: two JACK clients per device, one sending its
+pads' notes from a port named as Linux names the device's, one recording every message the
+player sends back, with its frame. Runs the player with --controller=auto against each.
+
+  controller_standin.py SONARELLO FOLDER     every built-in device in turn (exit 1 on a fault)
+
+FOLDER holds three 4-second tones; rows 1 and 2 do not loop, row 3 does.
+"""
+import os
+import re
+import signal
+import subprocess
+import sys
+import threading
+import time
+
+import jack
+
+# name, client, port, its pads of rows 1..64 in reading order, take, release, channel of
+# the steady lights, lights (no file, stopped, playing, looping, ending, dark), stop-all,
+# fader of row 1
+LAUNCHPAD_PADS = [r * 10 + c for r in range(8, 0, -1) for c in range(1, 9)]
+APC_PADS = [r * 8 + c for r in range(7, -1, -1) for c in range(8)]
+DEVICES = [
+    dict(name="launchpad-mini-mk3", client="Launchpad Mini MK3", port="LPMiniMK3 MIDI",
+         pads=LAUNCHPAD_PADS, take=[0xF0, 0, 0x20, 0x29, 2, 0x0D, 0x0E, 1, 0xF7],
+         release=[0xF0, 0, 0x20, 0x29, 2, 0x0D, 0x0E, 0, 0xF7],
+         lights=[(0x90, 1), (0x90, 0x0D), (0x90, 0x15), (0x90, 0x2D), (0x92, 5), (0x90, 0)],
+         stop_all=(0xB0, 19), fader=None),
+    dict(name="launchpad-x", client="Launchpad X", port="LPX MIDI", pads=LAUNCHPAD_PADS,
+         take=[0xF0, 0, 0x20, 0x29, 2, 0x0C, 0x0E, 1, 0xF7],
+         release=[0xF0, 0, 0x20, 0x29, 2, 0x0C, 0x0E, 0, 0xF7],
+         lights=[(0x90, 1), (0x90, 0x0D), (0x90, 0x15), (0x90, 0x2D), (0x92, 5), (0x90, 0)],
+         stop_all=(0xB0, 49), fader=None),
+    dict(name="apc-mini", client="APC MINI", port="APC MINI MIDI 1", pads=APC_PADS, take=None,
+         release=None,
+         lights=[(0x90, 0), (0x90, 3), (0x90, 1), (0x90, 5), (0x90, 2), (0x90, 0)],
+         stop_all=(0x90, 89), fader=48),
+    dict(name="apc-mini-mk2", client="APC mini mk2", port="APC mini mk2 Control", pads=APC_PADS,
+         take=None, release=None,
+         lights=[(0x96, 1), (0x96, 0x0D), (0x96, 0x15), (0x96, 0x2D), (0x9E, 5), (0x90, 0)],
+         stop_all=(0x90, 119), fader=48),
+]
+NO_FILE, STOPPED, PLAYING, LOOPING, ENDING, DARK = range(6)
+
+
+class StandIn:
+    """The device: `pads` sends, `lights` records (frame, bytes) of everything it gets."""
+
+    def __init__(self, device):
+        self.device = device
+        self.pads = jack.Client(device["client"], no_start_server=True)
+        self.lights = jack.Client(device["client"] + " lights", no_start_server=True)
+        self.out = self.pads.midi_outports.register(device["port"])
+        self.into = self.lights.midi_inports.register(device["port"] + " in")
+        self.lock = threading.Lock()
+        self.pending, self.got = [], []
+        self.period = self.pads.blocksize
+
+        @self.pads.set_process_callback
+        def send(frames):
+            start = self.pads.last_frame_time
+            self.out.clear_buffer()
+            with self.lock:
+                while self.pending and self.pending[0][0] < start + frames:
+                    at, data = self.pending.pop(0)
+                    self.out.write_midi_event(max(0, at - start), data)
+
+        @self.lights.set_process_callback
+        def listen(frames):
+            start = self.lights.last_frame_time
+            self.got.extend([(start + offset, bytes(data)) for offset, data in self.into.incoming_midi_events()])
+
+    def connect(self):
+        self.lights.activate()
+        self.pads.activate()
+        self.lights.connect("Sonarello:midi_out", self.into)  # the lights first: none is lost
+        self.pads.connect(self.out, "Sonarello:midi_in")
+
+    def close(self):
+        for client in (self.pads, self.lights):
+            client.deactivate()
+            client.close()
+
+    def press(self, status, number, value, at=None):
+        at = self.pads.frame_time + self.period * 2 if at is None else at
+        with self.lock:
+            self.pending.append((at, bytes([status, number, value])))
+            self.pending.sort(key=lambda e: e[0])
+        return at
+
+    def light(self, row, state):
+        status, colour = self.device["lights"][state]
+        return bytes([status, self.device["pads"][row - 1], colour])
+
+    def since(self, count):
+        return self.got[count:]
+
+    def wait_for(self, want, start=0, seconds=2.0):
+        """The first message equal to `want` after message number `start`: (frame, index)."""
+        until = time.monotonic() + seconds
+        while time.monotonic() < until:
+            for i, (frame, data) in enumerate(self.since(start)):
+                if data == want:
+                    return frame, start + i
+            time.sleep(0.01)
+        return None, None
+
+
+def last_lights(messages, pads):
+    """Each pad's last message."""
+    last = {}
+    for _, data in messages:
+        if len(data) == 3 and data[1] in pads:
+            last[data[1]] = data
+    return last
+
+
+class Run:
+    def __init__(self, sonarello, folder):
+        self.sonarello, self.folder, self.faults = sonarello, folder, []
+
+    def fault(self, device, text):
+        self.faults.append(f"{device['name']}: {text}")
+        print(f"FAULT {device['name']}: {text}")
+
+    def expect_all_set(self, s, start, what):
+        """Every pad set: rows 1-3 stopped, rows 4-64 no file."""
+        time.sleep(1.2)
+        last = last_lights(s.since(start), s.device["pads"])
+        wrong = [row for row in range(1, 65)
+                 if last.get(s.device["pads"][row - 1]) != s.light(row, STOPPED if row <= 3 else NO_FILE)]
+        if wrong:
+            self.fault(s.device, f"{what}: the pads of rows {wrong[:5]}... are not set")
+        else:
+            print(f"{s.device['name']}: {what}: all 64 pads set")
+        if s.device["take"] and bytes(s.device["take"]) not in [d for _, d in s.since(start)]:
+            self.fault(s.device, f"{what}: no programmer-mode message")
+
+    def device(self, d):
+        player = subprocess.Popen([self.sonarello, "--headless", "--audio=jack:noconnect", "--midi=jack",
+                                   "--controller=auto"], cwd=self.folder, stderr=subprocess.PIPE, text=True)
+        probe = jack.Client("sonarello-standin-probe", no_start_server=True)
+        for _ in range(100):
+            if probe.get_ports("Sonarello:midi_in"):
+                break
+            time.sleep(0.1)
+        probe.close()
+        s = StandIn(d)
+        s.connect()
+        self.expect_all_set(s, 0, "taken")
+        pads = d["pads"]
+        # A pad starts its row and lights in the same cycle, at the press's own frame.
+        mark = len(s.since(0))
+        at = s.press(0x90, pads[0], 100)
+        frame, _ = s.wait_for(s.light(1, PLAYING), mark)
+        print(f"{d['name']}: pad {pads[0]} to its light: {None if frame is None else frame - at} frames")
+        if frame != at:
+            self.fault(d, f"the playing light came at {frame}, the press at {at}")
+        if s.wait_for(s.light(1, ENDING), mark, 2.0)[0] is None:
+            self.fault(d, "no blink in the last seconds of row 1")
+        # A Note Off lights the stopped colour in its cycle. Once in a while a busy machine puts
+        # the row's own end or a tick in between: then the pad is played and released again.
+        for attempt in range(2):
+            mark = len(s.since(0))
+            at = s.press(0x80, pads[0], 0)
+            if s.wait_for(s.light(1, STOPPED), mark)[0] == at:
+                break
+            if attempt == 0:
+                print(f"{d['name']}: the stopped colour came outside the release's cycle; again")
+                mark = len(s.since(0))
+                s.press(0x90, pads[0], 100)
+                s.wait_for(s.light(1, PLAYING), mark)
+        else:
+            self.fault(d, "Note Off did not light the stopped colour in its cycle")
+        mark = len(s.since(0))
+        s.press(0x90, pads[2], 100)
+        if s.wait_for(s.light(3, LOOPING), mark)[0] is None:
+            self.fault(d, "no looping colour for row 3")
+        s.press(0x90, pads[1], 100)
+        if s.wait_for(s.light(2, PLAYING), mark)[0] is None:
+            self.fault(d, "no playing colour for row 2")
+        if d["fader"] is not None:
+            s.press(0xB0, d["fader"], 64)
+        # Stop-all fades: the stopped lights come once the fade is over, not at once.
+        time.sleep(0.3)
+        mark = len(s.since(0))
+        at = s.press(d["stop_all"][0], d["stop_all"][1], 127)
+        f2, _ = s.wait_for(s.light(2, STOPPED), mark)
+        f3, _ = s.wait_for(s.light(3, STOPPED), mark)
+        rate = s.pads.samplerate
+        if f2 is None or f3 is None or min(f2, f3) - at < 0.2 * rate:
+            self.fault(d, f"stop-all did not fade rows 2 and 3 ({f2}, {f3}, pressed at {at})")
+        else:
+            print(f"{d['name']}: stop-all stopped rows 2 and 3 after a {(f2 - at) / rate * 1000:.0f} ms fade")
+        # The device leaves and comes back: every pad set again.
+        s.close()
+        time.sleep(1.5)
+        s = StandIn(d)
+        s.connect()
+        self.expect_all_set(s, 0, "back")
+        # The player ends: every pad dark, the device released.
+        mark = len(s.since(0))
+        player.send_signal(signal.SIGTERM)
+        _, errors = player.communicate(timeout=20)
+        time.sleep(0.3)
+        last = last_lights(s.since(mark), pads)
+        if any(last.get(p) != s.light(row + 1, DARK) for row, p in enumerate(pads)):
+            self.fault(d, "not every pad went dark at exit")
+        if d["release"] and bytes(d["release"]) not in [m for _, m in s.since(mark)]:
+            self.fault(d, "no live-mode message at exit")
+        said = [line for line in errors.splitlines() if "controller profile" in line]
+        print(f"{d['name']}: the player said: {said}")
+        if not said or f"controller profile {d['name']} for" not in said[0]:
+            self.fault(d, "the player did not say which profile it took")
+        if d["fader"] is not None:
+            with open(os.path.join(self.folder, "impostazioni.ini"), encoding="latin-1") as f:
+                row1 = f.read().splitlines()[0]
+            if not re.search(r"vol= ?129\b", row1):  # 64 of 127 is 50.4 percent
+                self.fault(d, f"the fader did not save row 1's volume: {row1}")
+        s.close()
+
+
+if __name__ == "__main__":
+    run = Run(os.path.realpath(sys.argv[1]), sys.argv[2])
+    for device in DEVICES:
+        run.device(device)
+    if run.faults:
+        sys.exit("faults: " + "; ".join(run.faults))
+    print("all stand-ins passed")
