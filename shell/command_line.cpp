@@ -3,6 +3,7 @@
 #include "engine/output.h"
 #include "midi/midi_service.h"
 
+#include <algorithm>
 #include <charconv>
 #include <string>
 #include <string_view>
@@ -45,6 +46,21 @@ bool applyOption(CommandLine& line, std::string_view word)
         line.audio = word.substr(8);
     else if (word.starts_with("--midi=") && midi::isMidiChoice(word.substr(7)))
         line.midi = word.substr(7);
+    else if (word == "--osc" || word.starts_with("--osc="))
+    {
+        std::string error;
+        line.osc = true;
+        if (!osc::parseListenAddress(word.substr(std::min<std::size_t>(word.size(), 6)),
+                                     line.oscAddress, line.oscPort, error) &&
+            line.error.empty())
+            line.error = error;
+    }
+    else if (word.starts_with("--osc-allow="))
+    {
+        std::string error;
+        if (!osc::parseAllowList(word.substr(12), line.oscAllow, error) && line.error.empty())
+            line.error = error;
+    }
     else if (word.starts_with("--period="))
     {
         if (!readPeriod(word.substr(9), line.periodFrames) && line.error.empty())
@@ -75,6 +91,8 @@ CommandLine parseCommandLine(const std::vector<std::string>& args)
         else
             line.wantedName += (line.wantedName.empty() ? "" : " ") + word;
     }
+    if (!line.osc && !line.oscAllow.networks.empty() && line.error.empty())
+        line.error = "--osc-allow needs --osc";
     return line;
 }
 
@@ -92,6 +110,9 @@ Options:
   --period=FRAMES         frames per audio period, 64 to 4096 (default 256), asked of
                           PipeWire, PulseAudio, ALSA, null and wav; a running JACK
                           server keeps its own
+  --osc[=[ADDRESS:]PORT]  listen for OSC over UDP (default 127.0.0.1:38800;
+                          --osc=0.0.0.0:PORT for the network)
+  --osc-allow=NET,...     take OSC only from these IPv4 addresses or address/bits
   --help                  show this text and end
   --version               show the version and end
   --                      every word after it belongs to the file name
@@ -111,6 +132,11 @@ Mouse, on a row's cells:
 MIDI: note 36 (C1) starts row 1, note 37 row 2, and so on, on any channel; Note Off or
 a Note On with velocity 0 stops the row. Connect a controller to the input port
 "Sonarello" (aconnect, qjackctl, Helvum) or choose it in the Setup menu.
+
+OSC (with --osc): /sonarello/row/N/start, stop, toggle, loop 0|1, volume 0-100,
+speed 0-100 (50 normal), position SECONDS, file INDEX, next, previous, state [PORT];
+/sonarello/stop, panic, subscribe [PORT], unsubscribe [PORT], counters [PORT]. A bundle
+with a time tag starts its rows together on the frame of that instant.
 )";
 }
 
