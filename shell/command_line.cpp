@@ -50,10 +50,12 @@ bool applyOption(CommandLine& line, std::string_view word)
     {
         std::string error;
         line.osc = true;
-        if (!osc::parseListenAddress(word.substr(std::min<std::size_t>(word.size(), 6)),
-                                     line.oscAddress, line.oscPort, error) &&
+        const bool named = word.size() > 5; // "--osc=" names an address, "--osc" the default
+        if ((!osc::parseListenAddress(word.substr(std::min<std::size_t>(word.size(), 6)),
+                                      line.oscAddress, line.oscPort, error) ||
+             (named && word.size() == 6)) &&
             line.error.empty())
-            line.error = error;
+            line.error = error.empty() ? "--osc= takes [ADDRESS:]PORT" : error;
     }
     else if (word.starts_with("--osc-allow="))
     {
