@@ -172,9 +172,21 @@ class Walker
     }
 
   private:
+    // False, with one last refusal, once the datagram asked for kMaxMessagesPerPacket things.
+    bool room()
+    {
+        if (!full && out.actions.size() + out.refusals.size() >= kMaxMessagesPerPacket)
+        {
+            full = true;
+            out.refusals.push_back({Fault::TooMany, {}});
+        }
+        return !full;
+    }
+
     void refuse(Fault fault, std::string_view address = {})
     {
-        out.refusals.push_back({fault, std::string(address.substr(0, kMaxReportedAddress))});
+        if (room())
+            out.refusals.push_back({fault, std::string(address.substr(0, kMaxReportedAddress))});
     }
 
     void bundle(const std::uint8_t* data, std::size_t size, int depth)
@@ -201,11 +213,8 @@ class Walker
 
     void message(const std::uint8_t* data, std::size_t size, std::uint64_t tag)
     {
-        if (out.actions.size() + out.refusals.size() >= kMaxMessagesPerPacket)
-        {
-            full = true;
-            return refuse(Fault::TooMany);
-        }
+        if (!room())
+            return;
         // liblo reads the bytes only (it decodes a copy), whatever its signature says.
         void* bytes = const_cast<std::uint8_t*>(data);
         const char* path = lo_get_path(bytes, static_cast<ssize_t>(size));
