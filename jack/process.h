@@ -26,6 +26,9 @@ class CycleIo
     // Where the cycle writes a side (0 left, 1 right); nullptr where the port is missing.
     virtual float* audioOut(int side) noexcept = 0;
     virtual void clearMidiOut() noexcept = 0;
+    // The steady clock's time of the cycle's first frame as the server reckons it (nanoseconds),
+    // so that an instant maps to the frame the server plays it at; below 0 when unknown.
+    virtual std::int64_t cycleStart() noexcept { return -1; }
 };
 
 // The most MIDI events one cycle takes: more than a JACK MIDI buffer of a normal period holds.

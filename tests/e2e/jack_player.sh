@@ -2,12 +2,13 @@
 # Runs the real player headless on a sound server of its own, no sound card, in a folder of
 # three tones (row 3 at volume 127), and hands it to jack_tester.py. Usage: jack_player.sh
 # SONARELLO SOUNDGEN check | restart | pipewire [NOTES [PULSE_LATENCY]] | latency [NOTES] |
-# sequenced [SECONDS]. check and restart run on JACK (dummy driver, PERIOD frames, default
+# sequenced [SECONDS] | osc. check and restart run on JACK (dummy driver, PERIOD frames, default
 # 128) with JACK MIDI, the tester first, so that the player takes its ports as its devices;
 # restart then takes the tester away and back while a row plays, and restarts the server.
 # pipewire starts the player with no options on a PipeWire session (pipewire, wireplumber,
 # pipewire-pulse, a null sink) in a D-Bus session of its own: it must take PipeWire's JACK and
-# say so. NOTES and PULSE_LATENCY, latency and sequenced are bench/jack/jack_latency.py's and
+# say so. osc plays the player by OSC alone (liblo-tools' oscsend and oscdump), allowing
+# 127.0.0.1 only, then checks what it saved. NOTES and PULSE_LATENCY, latency and sequenced are bench/jack/jack_latency.py's and
 # scripts/latency's.
 set -euo pipefail
 sonarello=$(realpath "$1") soundgen=$(realpath "$2") mode=$3
@@ -15,6 +16,7 @@ shift 2
 here=$(cd "$(dirname "$0")" && pwd)
 needs=(jackd)
 [[ $mode == pipewire ]] && needs=(pipewire wireplumber pipewire-pulse pw-jack pactl dbus-run-session)
+[[ $mode == osc* ]] && needs=(jackd oscsend oscdump)
 for tool in "${needs[@]}" python3-jack; do
     if ! command -v "$tool" >/dev/null && ! { [[ $tool == python3-jack ]] && /usr/bin/python3 -c 'import jack, numpy' 2>/dev/null; }; then
         echo "SKIP: needs $tool (scripts/deps installs it)"
@@ -110,6 +112,20 @@ pipewire)
     kill -TERM "$player"
     wait "$player" || fail "the player did not end well"
     if [[ -n ${3:-} ]]; then "$3" "$2" 256 --running | sed 's/^PulseAudio (the running server)/pipewire-pulse/'; fi ;;
+osc)
+    port=$((20000 + RANDOM % 20000))
+    options+=("--osc=127.0.0.1:$port" --osc-allow=127.0.0.1)
+    startServer
+    OSC_PORT=$port testerFirst osc
+    kill -TERM "$player"
+    wait "$player" || fail "the player did not end well"
+    grep -q "OSC on udp 127.0.0.1:$port" "$work/player.log" || fail "the player did not say where it listens"
+    saved=$(tr -d ' \r' <"$work/tones/impostazioni.ini")
+    for line in riga=1,velo=50,vol=255,loop=1,file=1 riga=2,velo=50,vol=255,loop=0,file=1 \
+        riga=3,velo=50,vol=255,loop=1,file=1; do
+        grep -qx "$line" <<<"$saved" || fail "the settings lack $line: $saved"
+    done
+    echo "the settings hold what OSC set" ;;
 *)
     startServer
     startPlayer
