@@ -8,7 +8,7 @@
 # pipewire starts the player with no options on a PipeWire session (pipewire, wireplumber,
 # pipewire-pulse, a null sink) in a D-Bus session of its own: it must take PipeWire's JACK and
 # say so. osc plays the player by OSC alone (liblo-tools' oscsend and oscdump), allowing
-# 127.0.0.1 only, then checks what it saved. NOTES and PULSE_LATENCY, latency and sequenced are bench/jack/jack_latency.py's and
+# 127.0.0.1 only, then checks what it saved; osc COUNT is jack_latency.py's osc measurement. NOTES and PULSE_LATENCY, latency and sequenced are bench/jack/jack_latency.py's and
 # scripts/latency's.
 set -euo pipefail
 sonarello=$(realpath "$1") soundgen=$(realpath "$2") mode=$3
@@ -72,7 +72,8 @@ startPlayer() {
 fail() { echo "$1"; echo "--- player:"; cat "$work/player.log"; exit 1; }
 tester() {
     local script=$here/jack_tester.py
-    [[ "$1" == latency || "$1" == sequenced ]] && script=$here/../../bench/jack/jack_latency.py
+    [[ "$1" == latency || "$1" == sequenced || "$1" == osc && -n ${2:-} ]] &&
+        script=$here/../../bench/jack/jack_latency.py
     $prefix /usr/bin/python3 "$script" "$@" || fail "the tester found faults"
 }
 # The tester's ports come up before the player looks for MIDI devices.
@@ -116,6 +117,12 @@ osc)
     port=$((20000 + RANDOM % 20000))
     options+=("--osc=127.0.0.1:$port" --osc-allow=127.0.0.1)
     startServer
+    if [[ -n ${2:-} ]]; then # the benchmark
+        startPlayer
+        sleep 1
+        OSC_PORT=$port PLAYER_PID=$player tester osc "$2"
+        exit
+    fi
     OSC_PORT=$port testerFirst osc
     kill -TERM "$player"
     wait "$player" || fail "the player did not end well"
