@@ -6,6 +6,7 @@ pkg_check_modules(PULSE REQUIRED IMPORTED_TARGET libpulse)
 pkg_check_modules(ALSA REQUIRED IMPORTED_TARGET alsa)
 pkg_check_modules(RTMIDI REQUIRED IMPORTED_TARGET rtmidi)
 pkg_check_modules(JACK REQUIRED IMPORTED_TARGET jack)
+pkg_check_modules(LIBLO REQUIRED IMPORTED_TARGET liblo)
 find_package(Threads REQUIRED)
 find_package(Qt6 REQUIRED COMPONENTS Core Gui Widgets Test)
 

@@ -333,6 +333,24 @@ bool Mixer::noteAt(int key, bool on, std::int64_t arrival) noexcept
     return acted;
 }
 
+bool Mixer::startCueAt(int key, std::int64_t start) noexcept
+{
+    if (key < 0 || key >= kCueKeys)
+        return false;
+    auto* cell = notes_.claim();
+    if (cell == nullptr)
+        return false;
+    Action& action = cell->value;
+    action = Action{};
+    const bool fired = fire(key, action);
+    if (!fired)
+        action = Action{};
+    action.time = start;
+    action.atTime = true;
+    notes_.publish(cell);
+    return fired;
+}
+
 // Audio thread: what this block does at which frame, in order.
 void Mixer::gatherActions(int frames, std::int64_t now, NoteEvent* events, int eventCount) noexcept
 {
@@ -362,7 +380,8 @@ void Mixer::gatherActions(int frames, std::int64_t now, NoteEvent* events, int e
     std::size_t kept = 0;
     for (Action& n : waiting_)
     {
-        const auto frame = std::llround((static_cast<double>(n.time - now) + delayNs) * rate / 1e9);
+        const auto frame = std::llround(
+            (static_cast<double>(n.time - now) + (n.atTime ? 0.0 : delayNs)) * rate / 1e9);
         if (frame >= frames || actions_.size() == actions_.capacity())
         {
             waiting_[kept++] = n; // due in a later block

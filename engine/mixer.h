@@ -113,6 +113,7 @@ class Mixer final : public NoteStarter
     // `arrival` (steady clock, nanoseconds) starts the key's cue, or fades its sound, a constant
     // delay later. True when it did; false leaves the note to the control side.
     bool noteAt(int key, bool on, std::int64_t arrival) noexcept override;
+    bool startCueAt(int key, std::int64_t start) noexcept override;
 
     // any thread
     std::uint64_t commandsDone() const { return done_.load(std::memory_order_acquire); }
@@ -127,6 +128,7 @@ class Mixer final : public NoteStarter
     {
         int frame = 0;
         std::int64_t time = 0;  // notes from MIDI threads: when they arrived
+        bool atTime = false;    // time is the start itself, not an arrival
         std::uint64_t stop = 0; // fade this voice (slot << 32 | serial) first, 0 none
         MixerCommand play;      // then start this, when it is a Play
     };

@@ -36,6 +36,10 @@ class NoteStarter
     // (steady clock, nanoseconds) starts the key's cue, or fades the key's sound, a constant
     // delay later. False leaves the note to the control side.
     virtual bool noteAt(int key, bool on, std::int64_t arrival) noexcept = 0;
+    // Control thread: the key's cue starts at `start` (steady clock, nanoseconds), on the frame
+    // that instant falls on, with no delay added: starts given one instant share their frame.
+    // An instant already past starts it as soon as possible. False leaves it to the caller.
+    virtual bool startCueAt(int, std::int64_t) noexcept { return false; }
 };
 
 class SoundEngine

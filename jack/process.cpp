@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <thread>
 
 namespace sonarello::jack
@@ -137,10 +138,13 @@ void Process::render(CycleIo& io, sound::Mixer& m, std::uint32_t frames, int not
 {
     float* left = io.audioOut(0);
     float* right = io.audioOut(1);
+    const std::int64_t start = io.cycleStart();
+    const double nsPerFrame = 1e9 / std::max(m.outputRate(), 1);
     for (std::uint32_t done = 0; done < frames;)
     {
         const auto n = std::min<std::uint32_t>(frames - done, kMaxFrames);
-        m.render(block_.data(), static_cast<int>(n), -1, done == 0 ? events_.data() : nullptr,
+        const std::int64_t now = start < 0 ? -1 : start + std::llround(done * nsPerFrame);
+        m.render(block_.data(), static_cast<int>(n), now, done == 0 ? events_.data() : nullptr,
                  done == 0 ? noteCount : 0);
         for (std::uint32_t i = 0; left != nullptr && right != nullptr && i < n; ++i)
         {

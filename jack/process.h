@@ -33,6 +33,9 @@ class CycleIo
     {
         return false;
     }
+    // The steady clock's time of the cycle's first frame as the server reckons it (nanoseconds),
+    // so that an instant maps to the frame the server plays it at; below 0 when unknown.
+    virtual std::int64_t cycleStart() noexcept { return -1; }
 };
 
 // A message a control thread sends through midi_out: a controller's light or mode change.

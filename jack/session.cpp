@@ -64,9 +64,9 @@ bool socketExists()
 class JackCycleIo final : public CycleIo
 {
   public:
-    JackCycleIo(jack_port_t* in, jack_port_t* out, jack_port_t* left, jack_port_t* right,
-                jack_nframes_t frames) noexcept
-        : in_(in ? jack_port_get_buffer(in, frames) : nullptr),
+    JackCycleIo(jack_client_t* client, jack_port_t* in, jack_port_t* out, jack_port_t* left,
+                jack_port_t* right, jack_nframes_t frames) noexcept
+        : client_(client), in_(in ? jack_port_get_buffer(in, frames) : nullptr),
           out_(out ? jack_port_get_buffer(out, frames) : nullptr),
           sides_{left ? static_cast<float*>(jack_port_get_buffer(left, frames)) : nullptr,
                  right ? static_cast<float*>(jack_port_get_buffer(right, frames)) : nullptr}
@@ -99,7 +99,24 @@ class JackCycleIo final : public CycleIo
         return out_ != nullptr && jack_midi_event_write(out_, frame, bytes, size) == 0;
     }
 
+    std::int64_t cycleStart() noexcept override
+    {
+        jack_nframes_t frames = 0;
+        jack_time_t start = 0, next = 0;
+        float period = 0;
+        if (client_ == nullptr ||
+            jack_get_cycle_times(client_, &frames, &start, &next, &period) != 0)
+            return -1;
+        // The server's clock in microseconds, read beside the steady clock to take the offset.
+        const auto steady = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                std::chrono::steady_clock::now().time_since_epoch())
+                                .count();
+        const auto serverNow = static_cast<std::int64_t>(jack_get_time());
+        return static_cast<std::int64_t>(start) * 1000 + (steady - serverNow * 1000);
+    }
+
   private:
+    jack_client_t* client_;
     void* in_;
     void* out_;
     std::array<float*, 2> sides_;
@@ -154,6 +171,7 @@ struct Session::State
     std::array<std::atomic<jack_port_t*>, 2> outs{};
     std::atomic<jack_port_t*> midiIn{nullptr};
     std::atomic<jack_port_t*> midiOut{nullptr};
+    std::atomic<jack_client_t*> cycleClient{nullptr}; // set before the client is activated
 
     bool quit = false;
     std::condition_variable wake;
@@ -164,7 +182,8 @@ struct Session::State
     static int processCallback(jack_nframes_t frames, void* self) noexcept
     {
         auto& state = *static_cast<State*>(self);
-        JackCycleIo io(state.midiIn.load(std::memory_order_acquire),
+        JackCycleIo io(state.cycleClient.load(std::memory_order_acquire),
+                       state.midiIn.load(std::memory_order_acquire),
                        state.midiOut.load(std::memory_order_acquire),
                        state.outs[0].load(std::memory_order_acquire),
                        state.outs[1].load(std::memory_order_acquire), frames);
@@ -196,6 +215,7 @@ struct Session::State
         if (!fresh)
             return false;
         lost.store(false);
+        cycleClient.store(fresh.get(), std::memory_order_release);
         jack_set_process_callback(fresh.get(), &State::processCallback, this);
         jack_on_info_shutdown(fresh.get(), &State::shutdown, this);
         jack_set_port_registration_callback(fresh.get(), &State::portRegistered, this);

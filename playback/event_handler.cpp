@@ -17,15 +17,6 @@ std::size_t at(int row)
     return static_cast<std::size_t>(row);
 }
 
-void toggleRow(Player& p, int row)
-{
-    std::scoped_lock lock(p.lock);
-    if (p.rows.RowPlaying[at(row)] == 0)
-        startRow(p, row);
-    else
-        stopRow(p, row);
-}
-
 void handleCommand(Player& p, WindowServices& s, int command)
 {
     if (command == kCommandMidiOut && s.chooseMidiOutDevice)
@@ -94,18 +85,9 @@ int steppedFileIndex(int index, int step, int fileCount)
 
 void stepFile(Player& p, int id, int row, int step)
 {
-    auto& rows = p.rows;
-    p.engine.closeStream(rows.RowStream[at(row)]);
-    rows.RowStream[at(row)] = sound::kNoStream;
-    showRowStopped(p, row, "", -1.0f);
-    gui::Control* cell = p.window.findControl(id);
+    const gui::Control* cell = p.window.findControl(id);
     const int index = cell ? cell->auxValue(1) : 0;
-    const int next = steppedFileIndex(index, step, p.catalogue.FileCount);
-    if (cell)
-        cell->setAuxValue(1, next);
-    syncCue(p, row); // a note never plays the file the row left
-    controls::setControlValue(p.toolkit, p.window, id, 0.0f, "[<]" + p.catalogue.title(next));
-    openRowStream(p, p.catalogue.path(next), row);
+    setRowFile(p, row, steppedFileIndex(index, step, p.catalogue.FileCount));
 }
 
 // Pointer over a control: the adjustments of the cell's column. Returns the pause the
@@ -174,6 +156,62 @@ std::chrono::milliseconds handlePointer(Player& p, WindowServices& s, int id)
 }
 
 } // namespace
+
+void toggleRow(Player& p, int row)
+{
+    std::scoped_lock lock(p.lock);
+    if (!validRow(p, row))
+        return;
+    if (p.rows.RowPlaying[at(row)] == 0)
+        startRow(p, row);
+    else
+        stopRow(p, row);
+}
+
+void setRowVolume(Player& p, int row, std::int32_t volume)
+{
+    std::scoped_lock lock(p.lock);
+    if (!validRow(p, row))
+        return;
+    p.rows.RowVolume[at(row)] = volume;
+    showVolume(p, kVolumeBase + row, row);
+}
+
+void setRowSpeed(Player& p, int row, std::int32_t speed)
+{
+    std::scoped_lock lock(p.lock);
+    if (!validRow(p, row))
+        return;
+    p.rows.RowSpeed[at(row)] = speed;
+    showSpeed(p, kSpeedBase + row, row);
+}
+
+void seekRowMs(Player& p, int row, std::uint32_t ms)
+{
+    std::scoped_lock lock(p.lock);
+    if (!validRow(p, row))
+        return;
+    if (p.rows.RowPlaying[at(row)] == 0)
+        startRow(p, row);
+    p.engine.setTimeMs(p.rows.RowStream[at(row)], std::min(ms, p.rows.RowLengthMs[at(row)]));
+}
+
+void setRowFile(Player& p, int row, int index)
+{
+    std::scoped_lock lock(p.lock);
+    if (!validRow(p, row))
+        return;
+    const int id = kFileBase + row;
+    auto& rows = p.rows;
+    p.engine.closeStream(rows.RowStream[at(row)]);
+    rows.RowStream[at(row)] = sound::kNoStream;
+    showRowStopped(p, row, "", -1.0f);
+    if (gui::Control* cell = p.window.findControl(id))
+        cell->setAuxValue(1, index);
+    syncCue(p, row); // a note never plays the file the row left
+    controls::setControlValue(p.toolkit, p.window, id, 0.0f, "[<]" + p.catalogue.title(index));
+    openRowStream(p, p.catalogue.path(index), row);
+}
 
 int rowInColumn(const Player& player, int id, int base)
 {

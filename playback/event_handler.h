@@ -47,6 +47,16 @@ std::intptr_t handleMainWindowEvent(Player& player, WindowServices& services, st
 // The row of `id` in the column of `base`, or 0 when id is not one of its cells.
 int rowInColumn(const Player& player, int id, int base);
 
+// The mouse's actions for the rows' other controllers (OSC): the same stored values and the
+// same displays. Each holds the program lock.
+void toggleRow(Player& player, int row);
+void setRowVolume(Player& player, int row, std::int32_t volume); // stored 0..255
+void setRowSpeed(Player& player, int row, std::int32_t speed);
+// A stopped row starts, as a click on "Posizione" starts it; then it moves to `ms`.
+void seekRowMs(Player& player, int row, std::uint32_t ms);
+// The row stops and its file becomes catalogue entry `index`, opened and not played.
+void setRowFile(Player& player, int row, int index);
+
 // The stored volume for a slider reading: the single-precision scale, multiplied and rounded
 // in double, so a reading of 50 gives 127 (a float product would be 127.5 and round to 128).
 std::int32_t volumeFromSlider(float percent);

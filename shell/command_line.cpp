@@ -3,6 +3,7 @@
 #include "engine/output.h"
 #include "midi/midi_service.h"
 
+#include <algorithm>
 #include <charconv>
 #include <string>
 #include <string_view>
@@ -47,6 +48,23 @@ bool applyOption(CommandLine& line, std::string_view word)
         line.midi = word.substr(7);
     else if (word.starts_with("--controller=") && word.size() > 13)
         line.controller = word.substr(13);
+    else if (word == "--osc" || word.starts_with("--osc="))
+    {
+        std::string error;
+        line.osc = true;
+        const bool named = word.size() > 5; // "--osc=" names an address, "--osc" the default
+        if ((!osc::parseListenAddress(word.substr(std::min<std::size_t>(word.size(), 6)),
+                                      line.oscAddress, line.oscPort, error) ||
+             (named && word.size() == 6)) &&
+            line.error.empty())
+            line.error = error.empty() ? "--osc= takes [ADDRESS:]PORT" : error;
+    }
+    else if (word.starts_with("--osc-allow="))
+    {
+        std::string error;
+        if (!osc::parseAllowList(word.substr(12), line.oscAllow, error) && line.error.empty())
+            line.error = error;
+    }
     else if (word.starts_with("--period="))
     {
         if (!readPeriod(word.substr(9), line.periodFrames) && line.error.empty())
@@ -77,6 +95,8 @@ CommandLine parseCommandLine(const std::vector<std::string>& args)
         else
             line.wantedName += (line.wantedName.empty() ? "" : " ") + word;
     }
+    if (!line.osc && !line.oscAllow.networks.empty() && line.error.empty())
+        line.error = "--osc-allow needs --osc";
     return line;
 }
 
@@ -98,6 +118,9 @@ Options:
                           port name), launchpad-mini-mk3, launchpad-x, apc-mini,
                           apc-mini-mk2, notes:N (pads sending N and up) or a profile file;
                           its pads start rows and light up with the rows' state
+  --osc[=[ADDRESS:]PORT]  listen for OSC over UDP (default 127.0.0.1:38800;
+                          --osc=0.0.0.0:PORT for the network)
+  --osc-allow=NET,...     take OSC only from these IPv4 addresses or address/bits
   --help                  show this text and end
   --version               show the version and end
   --                      every word after it belongs to the file name
@@ -117,6 +140,11 @@ Mouse, on a row's cells:
 MIDI: note 36 (C1) starts row 1, note 37 row 2, and so on, on any channel; Note Off or
 a Note On with velocity 0 stops the row. Connect a controller to the input port
 "Sonarello" (aconnect, qjackctl, Helvum) or choose it in the Setup menu.
+
+OSC (with --osc): /sonarello/row/N/start, stop, toggle, loop 0|1, volume 0-100,
+speed 0-100 (50 normal), position SECONDS, file INDEX, next, previous, state [PORT];
+/sonarello/stop, panic, subscribe [PORT], unsubscribe [PORT], counters [PORT]. A bundle
+with a time tag starts its rows together on the frame of that instant.
 )";
 }
 

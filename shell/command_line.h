@@ -2,6 +2,8 @@
 // with single blanks. Main thread at start-up.
 #pragma once
 
+#include "osc/allow_list.h"
+
 #include <string>
 #include <vector>
 
@@ -21,8 +23,12 @@ struct CommandLine
     std::string midi = "auto";  // auto | alsa | jack | none
     int periodFrames = kDefaultPeriodFrames; // asked of every output but a running jackd
     std::string controller; // auto | NAME | FILE; empty: the player's own MIDI mapping
-    std::string wantedName; // the file to move to entry 1; empty when none was given
-    std::string error;      // why the line could not be read; empty when it could
+    bool osc = false;       // --osc: listen for OSC on oscAddress:oscPort
+    std::string oscAddress;
+    int oscPort = 0;
+    osc::AllowList oscAllow; // --osc-allow; empty: every sender that reaches the socket
+    std::string wantedName;  // the file to move to entry 1; empty when none was given
+    std::string error;       // why the line could not be read; empty when it could
 };
 
 // `args` are the words after the program's name. After a lone "--" every word belongs to

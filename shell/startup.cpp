@@ -9,6 +9,7 @@
 #include "jack/session.h"
 #include "shell/main_window.h"
 #include "shell/midi_setup.h"
+#include "shell/osc_setup.h"
 #include "shell/signals.h"
 
 #include <algorithm>
@@ -128,9 +129,10 @@ void connectEventHandler(Program& program)
         { return handleMainWindowEvent(*program.player, program.services, message, p1, p2); });
 }
 
-// No MIDI message reaches a row once its stream is closed: MIDI is detached first.
+// No MIDI or OSC message reaches a row once its stream is closed: both are detached first.
 void shutdown(Program& program)
 {
+    stopOsc(program);
     detachMidi(program);
     {
         std::scoped_lock lock(program.lock);
@@ -214,6 +216,9 @@ int runProgram(const CommandLine& line, const StartupServices& services)
                                                     : midi::createMidiService(line.midi);
     program.controllerChoice = line.controller;
     startMidi(program);
+    if (line.osc)
+        program.oscOptions = osc::OscOptions{line.oscAddress, line.oscPort, line.oscAllow};
+    startOsc(program);
     const CloseOnSignals signals(*program.window);
     if (services.onWindowReady)
         services.onWindowReady(program);

@@ -10,12 +10,14 @@
 #include "library/catalogue.h"
 #include "library/settings.h"
 #include "midi/midi_devices.h"
+#include "osc/osc_server.h"
 #include "playback/event_handler.h"
 #include "playback/rows.h"
 #include "shell/command_line.h"
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -67,6 +69,9 @@ struct Program
     std::function<void(const std::string& text)> showMessage;
     std::string controllerChoice; // --controller=; empty for none
     std::unique_ptr<controllers::Controller> controller;
+    std::optional<osc::OscOptions> oscOptions; // --osc
+    std::unique_ptr<osc::RowTarget> oscTarget;
+    std::unique_ptr<osc::OscServer> osc; // goes before its target
 };
 
 // The settings of every row as they stand now, with the lines kept for rows beyond.

@@ -18,10 +18,17 @@ scripts/latency.
                            random offsets, press to light and press to sound in frames; then
                            all 72 rows started, playing and blinking to their end, and the
                            lights' messages per second
+  jack_latency.py osc N    (OSC_PORT, PLAYER_PID) N /sonarello/row/1/start messages: message to
+                           first sound in frames; N bundles of three starts with a time tag:
+                           first sound against the tag's frame, and the frames between the
+                           rows; then a flood of 100,000 packets a second for 5 s while row 1
+                           plays: late periods, gaps in its sound, the player's memory, and
+                           what its counters say was dropped
 """
 import os
 import random
 import shutil
+import struct
 import subprocess
 import sys
 import time
@@ -29,7 +36,7 @@ import time
 import numpy as np
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tests", "e2e"))
-from jack_tester import NOTE_OFF, NOTE_ON, Tester  # noqa: E402
+from jack_tester import NOTE_OFF, NOTE_ON, Tester, first_loud, osc_bundle, osc_bytes  # noqa: E402
 
 
 def first_sound_after(tester, frame, threshold=1e-4):
@@ -175,6 +182,133 @@ def pads(count):
     s.close()
     if len(lights) < count:
         sys.exit(f"{count - len(lights)} presses were not lit")
+def figures(values):
+    r = np.array(values)
+    return f"min {r.min()}, median {int(np.median(r))}, max {r.max()} frames"
+
+
+def memory_kib(pid):
+    with open(f"/proc/{pid}/status") as status:
+        return next(int(line.split()[1]) for line in status if line.startswith("VmRSS"))
+
+
+def osc_measured(tester, count, late):
+    """Message to sound, tagged bundles against their frame, and a flood, through OSC."""
+    import socket
+    port, pid = int(os.environ["OSC_PORT"]), int(os.environ["PLAYER_PID"])
+    sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    target = ("127.0.0.1", port)
+    start, stop = osc_bytes("/sonarello/row/1/start"), osc_bytes("/sonarello/panic")
+    untagged, tagged, spread = [], [], []
+    for row in (1, 2, 3):  # one file at full volume on every row
+        sock.sendto(osc_bytes(f"/sonarello/row/{row}/file", 1), target)
+        sock.sendto(osc_bytes(f"/sonarello/row/{row}/volume", 100), target)
+    time.sleep(0.5)
+    for _ in range(count):
+        tester.blocks.clear()
+        tester.clock.starts.clear()
+        time.sleep(0.05 + random.random() * 0.01)
+        sent = time.monotonic()
+        sock.sendto(start, target)
+        time.sleep(0.25)
+        frame = tester.clock.frame_of(sent, tester.rate)
+        onset = first_loud(tester, frame)
+        if onset is not None:
+            untagged.append(onset - 1 - frame)
+        sock.sendto(stop, target)
+        time.sleep(0.2)
+    for rows in [[1]] + [[1, 2, 3]] * count:
+        tester.blocks.clear()
+        tester.clock.starts.clear()
+        mono, system = time.monotonic(), time.time()
+        ahead = 0.2 + random.random() * 0.01
+        sock.sendto(osc_bundle(system + ahead, *[osc_bytes(f"/sonarello/row/{r}/start") for r in rows]),
+                    target)
+        time.sleep(ahead + 0.25)
+        frame = tester.clock.frame_of(mono + ahead, tester.rate)
+        onset = first_loud(tester, frame - 4800) - 1
+        sound = tester.heard(onset, onset + 4096)[:2000]
+        if len(rows) == 1:
+            pattern = sound  # every row plays the same file: three on one frame are 3 times one
+        else:
+            tagged.append(onset - frame)
+            # the lag (frames) of the row that strays most, 0 when the sum is exactly 3 times one
+            spread.append(0 if np.max(np.abs(sound - 3 * pattern)) < 1e-4 else
+                          min(range(1, 64), key=lambda k: np.max(np.abs(
+                              sound[64:1900] - 2 * pattern[64:1900] - pattern[64 - k:1900 - k]))))
+        sock.sendto(stop, target)
+        time.sleep(0.2)
+    print(f"OSC message to first sound over {len(untagged)} starts at a {tester.period}-frame period, "
+          f"{tester.rate} Hz: {figures(untagged)}")
+    print(f"OSC bundle of three starts over {len(tagged)} bundles: first sound against the tag's "
+          f"frame {figures(tagged)}; between the rows of one bundle {figures(spread)}")
+
+    sock.sendto(osc_bytes("/sonarello/row/1/loop", 1), target)
+    sock.sendto(start, target)
+    time.sleep(0.5)
+    late.clear()
+    time.sleep(5)
+    quiet = len(late)  # the same 5 s without a flood
+    late.clear()
+    tester.blocks.clear()
+    before = memory_kib(pid)
+    # Another process, so that the recorder's callbacks never wait for the sender's loop.
+    flood = subprocess.run([sys.executable, "-c", FLOOD, str(port), osc_bytes("/sonarello/row/2/volume", 50).hex()],
+                           capture_output=True, text=True, timeout=30)
+    sent, seconds = map(float, flood.stdout.split())
+    rate = sent / seconds
+    time.sleep(0.5)
+    after = memory_kib(pid)
+    levels = [float(np.max(np.abs(b))) for _, b in tester.blocks]
+    gaps = sum(1 for level in levels if level < 0.4)
+    frames = [f for f, _ in tester.blocks]
+    missing = sum(1 for a, b in zip(frames, frames[1:]) if b - a != tester.period)
+    counters_port = port + 1
+    listen = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    listen.bind(("127.0.0.1", counters_port))
+    listen.settimeout(2)
+    sock.sendto(osc_bytes("/sonarello/counters", counters_port), target)
+    reply = listen.recv(4096)
+    print(f"OSC flood of {rate:,.0f} packets a second for 5 s while row 1 plays: {len(late)} late "
+          f"periods (xruns; {quiet} in 5 s without it), {gaps} quiet blocks and {missing} missed cycles of {len(levels)} recorded; "
+          f"player memory {before} -> {after} KiB; counters: {parse_counters(reply)}")
+    sock.sendto(stop, target)
+    if gaps or missing or len(late) > quiet + 5:
+        sys.exit("the flood disturbed the sound")
+
+
+# 100,000 datagrams a second for 5 s at most, to 127.0.0.1: prints how many and how long.
+FLOOD = """
+import socket, sys, time
+port, packet = int(sys.argv[1]), bytes.fromhex(sys.argv[2])
+s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+sent, began = 0, time.monotonic()
+while time.monotonic() - began < 5.0 and sent < 500_000:
+    for _ in range(1000):
+        s.sendto(packet, ("127.0.0.1", port))
+    sent += 1000
+    ahead = began + sent / 100_000 - time.monotonic()
+    if ahead > 0:
+        time.sleep(ahead)
+print(sent, time.monotonic() - began)
+"""
+
+
+def parse_counters(reply):
+    """/sonarello/counters: name (s) and value (h) pairs, as text."""
+    end = reply.index(b"\0", reply.index(b","))
+    types = reply[reply.index(b",") + 1:end].decode()
+    at = (end + 4) & ~3
+    parts = []
+    for t in types:
+        if t == "s":
+            stop = reply.index(b"\0", at)
+            parts.append(reply[at:stop].decode())
+            at = (stop + 4) & ~3
+        else:
+            parts.append(str(struct.unpack(">q", reply[at:at + 8])[0]))
+            at += 8
+    return ", ".join(f"{a} {b}" for a, b in zip(parts[::2], parts[1::2]))
 
 
 def started(*argv):
@@ -197,6 +331,13 @@ def main():
         pads(int(sys.argv[2]) if len(sys.argv) > 2 else 50)
         return
     if sys.argv[1] == "sequenced":
+    if sys.argv[1] == "osc":
+        tester, late = Tester(), []
+        tester.recorder.set_xrun_callback(lambda delay: late.append(delay))
+        tester.connect()
+        osc_measured(tester, int(sys.argv[2]) if len(sys.argv) > 2 else 20, late)
+        helpers = []
+    elif sys.argv[1] == "sequenced":
         # a note 36 every 2400 frames (50 ms), held 1200 frames, to the player and the floor
         helpers = [started("jack_midiseq", "seq", "2400", "0", "36", "1200"), started("jack_midisine")]
         sequenced(Tester(), float(sys.argv[2]) if len(sys.argv) > 2 else 600)

@@ -2,18 +2,21 @@
 # Runs the real player headless on a sound server of its own, no sound card, in a folder of
 # three tones (row 3 at volume 127), and hands it to jack_tester.py. Usage: jack_player.sh
 # SONARELLO SOUNDGEN check | restart | pipewire [NOTES [PULSE_LATENCY]] | latency [NOTES] |
-# sequenced [SECONDS] | controllers | pads [N]. check and restart: JACK's dummy driver (PERIOD
-# frames, default 128), the tester first so the player takes its ports as its devices; restart
-# takes the tester away and back while a row plays, then restarts the server. pipewire: no
-# options on a PipeWire session of its own, which the player must take and say so. controllers
-# plays every built-in pad controller's stand-in (controller_standin.py) against the player
-# started with --controller=auto. The rest are bench/jack/jack_latency.py's.
+# sequenced [SECONDS] | controllers | pads [N] | osc [COUNT]. check and restart: JACK's dummy
+# driver (PERIOD frames, default 128), the tester first so the player takes its ports as its
+# devices; restart takes the tester away and back while a row plays, then restarts the server.
+# pipewire: no options on a PipeWire session of its own, which the player must take and say so.
+# controllers plays every built-in pad controller's stand-in (controller_standin.py) against the
+# player started with --controller=auto. osc plays the player by OSC alone (liblo-tools' oscsend
+# and oscdump), allowing 127.0.0.1 only, then checks what it saved. The rest, and osc COUNT, are
+# bench/jack/jack_latency.py's.
 set -euo pipefail
 sonarello=$(realpath "$1") soundgen=$(realpath "$2") mode=$3
 shift 2
 here=$(cd "$(dirname "$0")" && pwd)
 needs=(jackd)
 [[ $mode == pipewire ]] && needs=(pipewire wireplumber pipewire-pulse pw-jack pactl dbus-run-session)
+[[ $mode == osc* ]] && needs=(jackd oscsend oscdump)
 for tool in "${needs[@]}" python3-jack; do
     if ! command -v "$tool" >/dev/null && ! { [[ $tool == python3-jack ]] && /usr/bin/python3 -c 'import jack, numpy' 2>/dev/null; }; then
         echo "SKIP: needs $tool (scripts/deps installs it)"
@@ -69,7 +72,8 @@ startPlayer() {
 fail() { echo "$1"; echo "--- player:"; cat "$work/player.log"; exit 1; }
 tester() {
     local script=$here/jack_tester.py
-    [[ "$1" == latency || "$1" == sequenced || "$1" == pads ]] && script=$here/../../bench/jack/jack_latency.py
+    [[ "$1" == latency || "$1" == sequenced || "$1" == pads || "$1" == osc && -n ${2:-} ]] &&
+        script=$here/../../bench/jack/jack_latency.py
     $prefix /usr/bin/python3 "$script" "$@" || fail "the tester found faults"
 }
 # The tester's ports come up before the player looks for MIDI devices.
@@ -126,6 +130,26 @@ pipewire)
     kill -TERM "$player"
     wait "$player" || fail "the player did not end well"
     if [[ -n ${3:-} ]]; then "$3" "$2" 256 --running | sed 's/^PulseAudio (the running server)/pipewire-pulse/'; fi ;;
+osc)
+    port=$((20000 + RANDOM % 20000))
+    options+=("--osc=127.0.0.1:$port" --osc-allow=127.0.0.1)
+    startServer
+    if [[ -n ${2:-} ]]; then # the benchmark
+        startPlayer
+        sleep 1
+        OSC_PORT=$port PLAYER_PID=$player tester osc "$2"
+        exit
+    fi
+    OSC_PORT=$port testerFirst osc
+    kill -TERM "$player"
+    wait "$player" || fail "the player did not end well"
+    grep -q "OSC on udp 127.0.0.1:$port" "$work/player.log" || fail "the player did not say where it listens"
+    saved=$(tr -d ' \r' <"$work/tones/impostazioni.ini")
+    for line in riga=1,velo=50,vol=255,loop=1,file=1 riga=2,velo=50,vol=255,loop=0,file=1 \
+        riga=3,velo=50,vol=255,loop=1,file=1; do
+        grep -qx "$line" <<<"$saved" || fail "the settings lack $line: $saved"
+    done
+    echo "the settings hold what OSC set" ;;
 *)
     startServer
     startPlayer

@@ -1,13 +1,29 @@
 #!/usr/bin/python3
 """Plays the running player from a JACK MIDI port and records its JACK outputs, with two
 clients (a sender and a recorder), as a controller with a synthesizer beside it and a mixing
-desk would. Modes: check (notes start, stop and mix rows in order, volumes hold); before, again
-and after (a server restart: the player's ports, rows sounding and new notes playing beside
-them). With TESTER_READY set the tester is there first and names that file once its ports are
-up; the player must take them as its devices by itself, and again when they come back (within a
-second; two after a server restart). Exits 1 on a fault.
+desk would.
+
+  jack_tester.py check     notes start, stop and mix rows in order, volumes hold
+  jack_tester.py before    before the tester leaves: the player's ports, note 36 starts row 1
+  jack_tester.py again     the tester is back while row 1 plays: a new note plays row 2
+  jack_tester.py after     after a server restart: the same ports, row 1 sounds again, note
+                           37 plays row 2 beside it
+  jack_tester.py osc       OSC_PORT: oscsend starts, stops, loops, sets volume, position and
+                           file; oscdump receives the subscribed state, the error replies and
+                           the counters; a sender on 127.0.0.2 is refused; a bundle of three
+                           starts sounds sample-locked on its time tag's frame
+
+With TESTER_READY set, the tester is there before the player: it names that file once its
+ports are up, and the player must take them as its MIDI input and output by itself, and
+take them again when they come back (within a second; two after a server restart).
+Without it the tester connects itself. Exits 1 on a fault. bench/jack/jack_latency.py
+measures note-to-sound latency with its clients.
 """
+import ctypes
 import os
+import socket
+import struct
+import subprocess
 import sys
 import threading
 import time
@@ -33,6 +49,7 @@ class Tester:
         self.faults = []
         self.rate = self.recorder.samplerate
         self.period = self.recorder.blocksize
+        self.clock = JackClock(self.recorder) if os.environ.get("OSC_PORT") else None
 
         @self.sender.set_process_callback
         def send(frames):
@@ -47,6 +64,8 @@ class Tester:
         def listen(frames):
             self.period = frames  # the cycle of the graph it joined (PipeWire's quantum)
             self.blocks.append((self.recorder.last_frame_time, self.ins[0].get_array().copy()))
+            if self.clock:
+                self.clock.note_cycle(self.recorder.last_frame_time)
 
     def connect(self, wait=10.0):
         self.sender.activate()
@@ -96,8 +115,12 @@ class Tester:
         return at
 
     def heard(self, first, last):
-        parts = [b for f, b in self.blocks if first <= f < last]
-        return np.concatenate(parts) if parts else np.zeros(1, dtype=np.float32)
+        """The samples of the frames first..last, whole blocks; from `first` itself when it
+        lies inside one."""
+        parts = [(f, b) for f, b in self.blocks if first < f + len(b) and f < last]
+        if not parts:
+            return np.zeros(1, dtype=np.float32)
+        return np.concatenate([b for _, b in parts])[max(0, first - parts[0][0]):]
 
     def expect(self, name, seconds, tones):
         """Listens for `seconds` (the first 200 ms left out) and checks each tone's amplitude."""
@@ -177,10 +200,145 @@ def after_restart(t):
     t.expect("note 37 plays row 2 beside it", 1.0, {440: 0.5, 660: 0.5})
 
 
+def osc_bytes(path, *numbers):
+    """An OSC message with int32 arguments, for the sends oscsend cannot make (a bundle, another
+    source address)."""
+    def pad(b):
+        return b + b"\0" * (4 - len(b) % 4)
+    return pad(path.encode()) + pad(("," + "i" * len(numbers)).encode()) + b"".join(
+        struct.pack(">i", n) for n in numbers)
+
+
+def osc_bundle(system_seconds, *messages):
+    tag = (int(system_seconds) + 2208988800) << 32 | int((system_seconds % 1) * 2**32)
+    return b"#bundle\0" + struct.pack(">Q", tag) + b"".join(
+        struct.pack(">i", len(m)) + m for m in messages)
+
+
+class JackClock:
+    """The server's time (microseconds) of each recorded cycle's first frame, from the process
+    callback, and the frame the server plays an instant of the monotonic clock at."""
+
+    def __init__(self, client):
+        self.lib = ctypes.CDLL("libjack.so.0")
+        self.lib.jack_get_time.restype = ctypes.c_uint64
+        self.lib.jack_get_cycle_times.argtypes = [ctypes.c_void_p] + [ctypes.c_void_p] * 4
+        self.client = int(jack._ffi.cast("uintptr_t", client._ptr))
+        self.starts = {}  # frame -> microseconds
+
+    def note_cycle(self, frame):
+        frames, now, after = ctypes.c_uint32(), ctypes.c_uint64(), ctypes.c_uint64()
+        period = ctypes.c_float()
+        if self.lib.jack_get_cycle_times(self.client, ctypes.byref(frames), ctypes.byref(now),
+                                         ctypes.byref(after), ctypes.byref(period)) == 0:
+            self.starts[frame] = now.value
+
+    def frame_of(self, monotonic_seconds, rate):
+        usecs = monotonic_seconds * 1e6 + (self.lib.jack_get_time() - time.monotonic() * 1e6)
+        before = [(f, u) for f, u in self.starts.items() if u <= usecs]
+        if not before:
+            return None
+        f, u = max(before)
+        return f + round((usecs - u) * rate / 1e6)
+
+
+def bundle_at(t, port, ahead, rows):
+    """Sends one bundle starting `rows` `ahead` seconds from now; returns the frame of its tag."""
+    mono, system = time.monotonic(), time.time()
+    with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as s:
+        s.sendto(osc_bundle(system + ahead, *[osc_bytes(f"/sonarello/row/{r}/start") for r in rows]),
+                 ("127.0.0.1", port))
+    time.sleep(ahead + 0.3)
+    return t.clock.frame_of(mono + ahead, t.rate)
+
+
+def first_loud(t, after, threshold=1e-6):
+    for start, block in t.blocks:
+        loud = np.nonzero(np.abs(block) > threshold)[0]
+        loud = loud[start + loud >= after]
+        if len(loud):
+            return start + int(loud[0])
+    return None
+
+
+def osc(t):
+    port = int(os.environ["OSC_PORT"])
+    listen = port + 1
+    dump = subprocess.Popen(["oscdump", "-L", str(listen)], stdout=subprocess.PIPE, text=True)
+    try:
+        osc_checks(t, port, listen, dump)
+    finally:
+        dump.kill()
+
+
+def osc_checks(t, port, listen, dump):
+    time.sleep(0.3)
+
+    def send(path, *args):
+        types = "".join("f" if isinstance(a, float) else "i" for a in args)
+        subprocess.run(["oscsend", "localhost", str(port), path, types, *map(str, args)], check=True)
+
+    send("/sonarello/subscribe", listen)
+    send("/sonarello/row/1/start")
+    t.expect("row/1/start plays row 1", 0.8, {440: 0.5})
+    send("/sonarello/row/1/volume", 50.0)
+    t.expect("row/1/volume 50 halves it", 0.8, {440: 0.25})
+    send("/sonarello/row/1/stop")
+    t.expect("row/1/stop stops it", 0.6, {440: 0})
+    send("/sonarello/row/2/loop", 0)
+    send("/sonarello/row/2/start")
+    send("/sonarello/row/2/position", 3.2)
+    time.sleep(1.0)
+    t.expect("position 3.2 s of 4 with loop off: row 2 has ended", 0.6, {660: 0})
+    send("/sonarello/row/1/file", 2)
+    send("/sonarello/row/1/start", 1)
+    send("/sonarello/row/1/start", 0)  # a button's release changes nothing
+    t.expect("row/1/file 2 plays E660 on row 1, at its volume", 0.8, {660: 0.25, 440: 0})
+    send("/sonarello/row/9/start")
+    with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as s:
+        s.bind(("127.0.0.2", 0))
+        s.sendto(osc_bytes("/sonarello/row/3/start"), ("127.0.0.1", port))
+    t.expect("a sender on 127.0.0.2 is refused", 0.6, {880: 0})
+    send("/sonarello/panic")
+    for row in (1, 2, 3):
+        send(f"/sonarello/row/{row}/file", 1)
+        send(f"/sonarello/row/{row}/volume", 100.0)
+    time.sleep(0.5)  # a tick arms the rows' cues for the new file
+
+    # One start by a bundle, as the pattern; then three in one bundle: three times it, sample
+    # for sample, from the same frame.
+    measured = []
+    for rows in ([1], [1, 2, 3]):
+        t.blocks.clear()
+        t.clock.starts.clear()
+        frame = bundle_at(t, port, 0.4, rows)
+        onset = first_loud(t, frame - 4800) - 1  # a sine's first sample is 0
+        measured.append((onset - frame, t.heard(onset, onset + 4096)[:2000]))
+        send("/sonarello/panic")
+        time.sleep(0.4)
+    (one, pattern), (three, mix) = measured
+    apart = float(np.max(np.abs(mix - 3 * pattern)))
+    print(f"bundle: one start sounds {one:+d} frames from its tag's frame, three {three:+d}; "
+          f"the three differ from three times one by {apart:.1e} at most")
+    if apart > 1e-3:
+        t.faults.append("the three rows of one bundle did not start on one frame")
+    if abs(one) > 1 or abs(three) > 1:
+        t.faults.append("a bundle's starts missed its time tag's frame")
+    send("/sonarello/counters", listen)
+    time.sleep(0.5)
+    dump.terminate()
+    heard = dump.communicate(timeout=5)[0]
+    for want in ('/sonarello/row/1/state iisfff 1 1 "1 A440', '/sonarello/row/2/state iisfff 0 0',
+                 '/sonarello/error ss "/sonarello/row/9/start" "no such row"', '"not_allowed" 1'):
+        if want not in heard:
+            t.faults.append(f"oscdump did not receive {want}")
+    print(f"oscdump received {heard.count(chr(10))} messages")
+
+
 if __name__ == "__main__":
     tester = Tester()
     tester.connect()
-    {"check": check, "before": before_restart, "again": again, "after": after_restart}[sys.argv[1]](tester)
+    {"check": check, "before": before_restart, "again": again, "after": after_restart, "osc": osc}[sys.argv[1]](tester)
     tester.sender.deactivate()
     tester.recorder.deactivate()
     if tester.faults:

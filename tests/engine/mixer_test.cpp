@@ -434,6 +434,46 @@ TEST_F(CuedNotes, NotesFromAnotherThreadSoundAConstantDelayAfterTheirArrival)
     EXPECT_FALSE(starter.noteAt(61, true, 0)) << "no cue";
 }
 
+TEST_F(CuedNotes, CuesStartedAtOneInstantSoundOnItsOwnFrameTogether)
+{
+    manual->mixer().useDevice(manual->mixer().outputRate(), kPeriod);
+    NoteStarter& starter = *engine().noteStarter();
+    const std::int64_t blockStart = 1'000'000'000;
+    StreamHandle stream = kNoStream;
+    ChannelHandle channel = kNoChannel;
+    auto take = [&](int key)
+    {
+        ASSERT_TRUE(engine().takeStartedCue(key, stream, channel));
+        engine().stopStream(stream);
+        block({}, blockStart);
+        engine().closeStream(stream);
+    };
+    for (int k : {0, 37, 254})
+    {
+        // No note delay: the instant itself names the frame.
+        const std::int64_t at = blockStart + std::llround(k * 1e9 / 44100);
+        ASSERT_TRUE(cue(60));
+        ASSERT_TRUE(starter.startCueAt(60, at));
+        const auto one = block({}, blockStart);
+        EXPECT_EQ(onset(one), k);
+        take(60);
+        ASSERT_TRUE(cue(60));
+        ASSERT_TRUE(cue(61));
+        ASSERT_TRUE(starter.startCueAt(60, at));
+        ASSERT_TRUE(starter.startCueAt(61, at));
+        const auto both = block({}, blockStart);
+        for (int f = k; f < kPeriod; ++f)
+            ASSERT_FLOAT_EQ(both[2 * std::size_t(f)], 2 * one[2 * std::size_t(f)]) << k << " " << f;
+        take(60);
+        take(61);
+    }
+    ASSERT_TRUE(cue(60));
+    ASSERT_TRUE(starter.startCueAt(60, blockStart - 1'000'000)) << "an instant gone by";
+    EXPECT_EQ(onset(block({}, blockStart)), 0) << "starts at once";
+    take(60);
+    EXPECT_FALSE(starter.startCueAt(61, blockStart)) << "no cue";
+}
+
 TEST_F(CuedNotes, WhatTheRowSetsBeforeADelayedNoteSoundsIsWhatItStarts)
 {
     manual->mixer().useDevice(manual->mixer().outputRate(), kPeriod);

@@ -1,0 +1,381 @@
+#include "osc/address_space.h"
+#include "osc/allow_list.h"
+#include "osc/feedback.h"
+#include "osc/osc_server.h"
+#include "osc/schedule.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <lo/lo_lowlevel.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <mutex>
+#include <thread>
+
+using namespace sonarello::osc;
+
+namespace
+{
+
+constexpr Limits kGrid{12, 20};
+
+// A message as liblo writes it: `types` from i, f, s; numbers and words in order.
+std::vector<std::uint8_t> message(const char* path, const char* types = "", double number = 0,
+                                  const char* word = "")
+{
+    lo_message m = lo_message_new();
+    for (const char* t = types; *t; ++t)
+        if (*t == 'i')
+            lo_message_add_int32(m, static_cast<int>(number));
+        else if (*t == 'f')
+            lo_message_add_float(m, static_cast<float>(number));
+        else if (*t == 's')
+            lo_message_add_string(m, word);
+    std::size_t size = lo_message_length(m, path);
+    std::vector<std::uint8_t> bytes(size);
+    lo_message_serialise(m, path, bytes.data(), &size);
+    lo_message_free(m);
+    return bytes;
+}
+
+// A bundle around `inner` elements, nested `depth` deep.
+std::vector<std::uint8_t> bundle(std::uint64_t tag,
+                                 const std::vector<std::vector<std::uint8_t>>& inner, int depth = 1)
+{
+    std::vector<std::uint8_t> b{'#', 'b', 'u', 'n', 'd', 'l', 'e', 0};
+    for (int i = 7; i >= 0; --i)
+        b.push_back(static_cast<std::uint8_t>(tag >> (8 * i)));
+    for (const auto& e : inner)
+    {
+        const auto n = static_cast<std::uint32_t>(e.size());
+        b.insert(b.end(), {std::uint8_t(n >> 24), std::uint8_t(n >> 16), std::uint8_t(n >> 8),
+                           std::uint8_t(n)});
+        b.insert(b.end(), e.begin(), e.end());
+    }
+    return depth > 1 ? bundle(tag, {b}, depth - 1) : b;
+}
+
+Packet read(const std::vector<std::uint8_t>& bytes)
+{
+    Packet p;
+    readPacket(bytes.data(), bytes.size(), kGrid, p);
+    return p;
+}
+
+} // namespace
+
+TEST(OscAddressSpace, EachAddressIsOneActionOrOneRefusal)
+{
+    struct Case
+    {
+        std::vector<std::uint8_t> bytes;
+        int actions; // 1 action, 0 ignored, -1 refused
+        Verb verb;
+        int row;
+        double value;
+        Fault fault;
+    };
+    const Case cases[] = {
+        {message("/sonarello/row/1/start"), 1, Verb::Start, 1, 0, {}},
+        {message("/sonarello/row/12/stop", "f", 1), 1, Verb::Stop, 12, 1, {}},
+        {message("/sonarello/row/3/start", "f", 0), 0, {}, 0, 0, {}}, // a button's release
+        {message("/sonarello/row/2/toggle"), 1, Verb::Toggle, 2, 0, {}},
+        {message("/sonarello/row/2/loop", "i", 0), 1, Verb::Loop, 2, 0, {}},
+        {message("/sonarello/row/2/loop", "f", 1), 1, Verb::Loop, 2, 1, {}},
+        {message("/sonarello/row/2/loop", "i", 2), -1, {}, 0, 0, Fault::WrongArguments},
+        {message("/sonarello/row/2/loop"), -1, {}, 0, 0, Fault::WrongArguments},
+        {message("/sonarello/row/4/volume", "i", 50), 1, Verb::Volume, 4, 50, {}},
+        {message("/sonarello/row/4/volume", "f", 140), 1, Verb::Volume, 4, 100, {}},
+        {message("/sonarello/row/4/volume", "s", 0, "loud"), -1, {}, 0, 0, Fault::WrongArguments},
+        {message("/sonarello/row/5/speed", "f", 62.5), 1, Verb::Speed, 5, 62.5, {}},
+        {message("/sonarello/row/5/position", "f", 1.5), 1, Verb::Position, 5, 1.5, {}},
+        {message("/sonarello/row/5/file", "i", 20), 1, Verb::File, 5, 20, {}},
+        {message("/sonarello/row/5/file", "i", 21), -1, {}, 0, 0, Fault::WrongArguments},
+        {message("/sonarello/row/5/file", "f", 2.5), -1, {}, 0, 0, Fault::WrongArguments},
+        {message("/sonarello/row/6/next"), 1, Verb::Next, 6, 0, {}},
+        {message("/sonarello/row/6/previous"), 1, Verb::Previous, 6, 0, {}},
+        {message("/sonarello/row/6/state", "i", 9000), 1, Verb::State, 6, 9000, {}},
+        {message("/sonarello/row/13/start"), -1, {}, 0, 0, Fault::NoSuchRow},
+        {message("/sonarello/row/0/start"), -1, {}, 0, 0, Fault::NoSuchRow},
+        {message("/sonarello/row/x/start"), -1, {}, 0, 0, Fault::UnknownAddress},
+        {message("/sonarello/row/1/play"), -1, {}, 0, 0, Fault::UnknownAddress},
+        {message("/other/row/1/start"), -1, {}, 0, 0, Fault::UnknownAddress},
+        {message("/sonarello/stop"), 1, Verb::StopAll, 0, 0, {}},
+        {message("/sonarello/panic"), 1, Verb::Panic, 0, 0, {}},
+        {message("/sonarello/subscribe", "i", 9001), 1, Verb::Subscribe, 0, 9001, {}},
+        {message("/sonarello/subscribe", "i", 70000), -1, {}, 0, 0, Fault::WrongArguments},
+        {message("/sonarello/counters"), 1, Verb::Counters, 0, 0, {}},
+        {{'/', 's', 0}, -1, {}, 0, 0, Fault::Malformed},
+        {{'n', 'o', 't', 0, 'o', 's', 'c', 0}, -1, {}, 0, 0, Fault::Malformed},
+    };
+    for (const Case& c : cases)
+    {
+        const Packet p = read(c.bytes);
+        const std::string what(c.bytes.begin(),
+                               c.bytes.begin() + std::min<std::size_t>(24, c.bytes.size()));
+        if (c.actions == 1)
+        {
+            ASSERT_EQ(p.actions.size(), 1u) << what;
+            EXPECT_EQ(p.actions[0].verb, c.verb) << what;
+            EXPECT_EQ(p.actions[0].row, c.row) << what;
+            EXPECT_DOUBLE_EQ(p.actions[0].value, c.value) << what;
+            EXPECT_TRUE(p.refusals.empty()) << what;
+        }
+        else if (c.actions == 0)
+            EXPECT_TRUE(p.actions.empty() && p.refusals.empty()) << what;
+        else
+        {
+            ASSERT_EQ(p.refusals.size(), 1u) << what;
+            EXPECT_EQ(p.refusals[0].fault, c.fault) << what;
+            EXPECT_TRUE(p.actions.empty()) << what;
+        }
+    }
+}
+
+TEST(OscAddressSpace, BundlesCarryTheirTagsAndHostileFramesAreRefused)
+{
+    const auto start = [](int row)
+    { return message(("/sonarello/row/" + std::to_string(row) + "/start").c_str()); };
+    Packet p = read(bundle(77, {start(1), bundle(88, {start(2)}), start(3)}));
+    ASSERT_EQ(p.actions.size(), 3u);
+    EXPECT_EQ(p.actions[0].timeTag, 77u);
+    EXPECT_EQ(p.actions[1].timeTag, 88u) << "the innermost bundle's tag";
+    EXPECT_EQ(p.actions[2].row, 3);
+
+    EXPECT_EQ(read(bundle(1, {start(1)}, kMaxBundleDepth)).actions.size(), 1u);
+    p = read(bundle(1, {start(1)}, kMaxBundleDepth + 1));
+    ASSERT_EQ(p.refusals.size(), 1u);
+    EXPECT_EQ(p.refusals[0].fault, Fault::TooDeep);
+    EXPECT_EQ(read(bundle(1, {start(1)}, 2000)).refusals.at(0).fault, Fault::TooDeep);
+
+    std::vector<std::vector<std::uint8_t>> many(kMaxMessagesPerPacket + 10, start(1));
+    p = read(bundle(1, many));
+    EXPECT_EQ(p.actions.size(), kMaxMessagesPerPacket);
+    EXPECT_EQ(p.refusals.back().fault, Fault::TooMany);
+
+    auto whole = bundle(1, {start(1), start(2)});
+    // Every truncation on 4-byte steps: a cut on an element's end is a shorter bundle, any
+    // other is refused; none reads past the cut.
+    for (std::size_t cut = 4; cut < whole.size(); cut += 4)
+    {
+        std::vector<std::uint8_t> part(whole.begin(), whole.begin() + static_cast<long>(cut));
+        p = read(part);
+        EXPECT_LT(p.actions.size(), 2u) << cut;
+        EXPECT_EQ(p.refusals.empty(), cut == 16 || cut == whole.size() / 2 + 8) << cut;
+    }
+    whole[19] = 0xFF; // an element longer than the bundle
+    EXPECT_EQ(read(whole).refusals.at(0).fault, Fault::Malformed);
+}
+
+TEST(OscAllowList, NetworksAndListenAddresses)
+{
+    AllowList list;
+    std::string error;
+    ASSERT_TRUE(parseAllowList("127.0.0.1,10.1.0.0/16", list, error));
+    std::uint32_t a = 0;
+    for (auto [text, allowed] : {std::pair{"127.0.0.1", true},
+                                 {"127.0.0.2", false},
+                                 {"10.1.200.3", true},
+                                 {"10.2.0.1", false}})
+    {
+        ASSERT_TRUE(parseIPv4(text, a));
+        EXPECT_EQ(list.allows(a), allowed) << text;
+    }
+    for (const char* bad : {"", "127.0.0.1,", "10.0.0.0/33", "host", "1.2.3.4/x"})
+        EXPECT_FALSE(parseAllowList(bad, list, error)) << bad;
+    EXPECT_TRUE(AllowList{}.allows(a)) << "no list: everyone";
+
+    std::string address;
+    int port = 0;
+    for (auto [text, wantAddress, wantPort] : {std::tuple{"", "127.0.0.1", kDefaultPort},
+                                               {"9000", "127.0.0.1", 9000},
+                                               {"0.0.0.0:9001", "0.0.0.0", 9001},
+                                               {"127.0.0.5:0", "127.0.0.5", 0}})
+    {
+        ASSERT_TRUE(parseListenAddress(text, address, port, error)) << text;
+        EXPECT_EQ(address, wantAddress);
+        EXPECT_EQ(port, wantPort);
+    }
+    for (const char* bad : {"70000", "host:9000", "1.2.3.4:", ":"})
+        EXPECT_FALSE(parseListenAddress(bad, address, port, error)) << bad;
+}
+
+TEST(OscTimeTags, MappedThroughTheSystemClockAndHeldToTheHorizon)
+{
+    const std::int64_t system = 1'700'000'000 * kNsPerSecond + 123'456'789;
+    EXPECT_NEAR(static_cast<double>(systemFromTimeTag(timeTagFromSystem(system))),
+                static_cast<double>(system), 1.0);
+    std::int64_t at = 0;
+    EXPECT_EQ(whenDue(kImmediately, system, 5, at), When::Now);
+    EXPECT_EQ(whenDue(timeTagFromSystem(system - 1000), system, 5, at), When::Now);
+    EXPECT_EQ(whenDue(timeTagFromSystem(system + kHorizonNs + kNsPerSecond), system, 5, at),
+              When::TooFar);
+    ASSERT_EQ(whenDue(timeTagFromSystem(system + 250'000'000), system, 5, at), When::Later);
+    EXPECT_NEAR(static_cast<double>(at), 5 + 250'000'000.0, 2.0);
+
+    Schedule s;
+    Action start{Verb::Start, 1, 0, 0};
+    Action stop{Verb::Stop, 2, 0, 0};
+    ASSERT_TRUE(s.add(stop, 2000'000'000));
+    ASSERT_TRUE(s.add(start, 1000'000'000));
+    ASSERT_TRUE(s.add(Action{Verb::Start, 3, 0, 0}, 1000'000'000));
+    std::vector<int> cued, acted;
+    auto cue = [&](const Action& a, std::int64_t) { return cued.push_back(a.row), true; };
+    auto act = [&](const Action& a, bool wasCued) { acted.push_back(wasCued ? -a.row : a.row); };
+    s.run(1000'000'000 - kCueLeadNs - 1, cue, act);
+    EXPECT_TRUE(cued.empty());
+    s.run(1000'000'000 - kCueLeadNs, cue, act);
+    EXPECT_EQ(cued, (std::vector<int>{1, 3})) << "starts only, at their lead";
+    s.run(2000'000'000, cue, act);
+    EXPECT_EQ(acted, (std::vector<int>{-1, -3, 2})) << "in order of instant, then arrival";
+    for (std::size_t i = 0; i < kMaxWaiting; ++i)
+        ASSERT_TRUE(s.add(start, 1));
+    EXPECT_FALSE(s.add(start, 1)) << "full";
+}
+
+TEST(OscSubscriptions, RenewedLimitedAndLapsing)
+{
+    Subscriptions subs;
+    for (std::uint16_t port = 1; port <= kMaxSubscribers; ++port)
+        EXPECT_EQ(subs.subscribe({1, port}, 0), Subscriptions::Outcome::Added);
+    EXPECT_EQ(subs.subscribe({1, 999}, 0), Subscriptions::Outcome::Full);
+    EXPECT_EQ(subs.subscribe({1, 1}, kSubscriptionLapseNs), Subscriptions::Outcome::Renewed);
+    subs.lapse(kSubscriptionLapseNs + 1);
+    ASSERT_EQ(subs.all().size(), 1u) << "only the renewed one is left";
+    EXPECT_TRUE(subs.anyOnHost(1));
+    subs.unsubscribe({1, 1});
+    EXPECT_TRUE(subs.all().empty());
+}
+
+namespace
+{
+
+// The rows as a list of what was asked of them.
+struct FakeRows final : RowTarget
+{
+    std::recursive_mutex m;
+    std::vector<std::string> calls;
+    void lock() override { m.lock(); }
+    void unlock() override { m.unlock(); }
+    Limits limits() override { return kGrid; }
+    void note(std::string s)
+    {
+        std::scoped_lock l(m);
+        calls.push_back(std::move(s));
+    }
+    void startRow(int row, bool cued) override
+    {
+        note("start " + std::to_string(row) + (cued ? " cued" : ""));
+    }
+    void stopRow(int row) override { note("stop " + std::to_string(row)); }
+    void toggleRow(int) override {}
+    void setLoop(int, bool) override {}
+    void setVolume(int row, float v) override
+    {
+        note("volume " + std::to_string(row) + " " + std::to_string(int(v)));
+    }
+    void setSpeed(int, float) override {}
+    void setPosition(int, double) override {}
+    void setFile(int, int) override {}
+    void stepFile(int, int) override {}
+    bool playing(int) override { return false; }
+    void fadeRow(int, float) override {}
+    bool cueStartAt(int row, std::int64_t) override { return row == 2; }
+    void rowStates(std::vector<RowState>& s) override { s.assign(kGrid.rows + 1, RowState{}); }
+    std::vector<std::string> taken()
+    {
+        std::scoped_lock l(m);
+        return calls;
+    }
+};
+
+// A UDP socket bound to a loopback address, sending to the server.
+struct Sender
+{
+    int fd;
+    explicit Sender(const char* from)
+    {
+        fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        inet_pton(AF_INET, from, &a.sin_addr);
+        ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    }
+    ~Sender() { ::close(fd); }
+    void send(int port, const std::vector<std::uint8_t>& bytes) const
+    {
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_port = htons(static_cast<std::uint16_t>(port));
+        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::sendto(fd, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+    }
+};
+
+template <class F> bool within(std::chrono::milliseconds limit, F done)
+{
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!done() && std::chrono::steady_clock::now() < end)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    return done();
+}
+
+} // namespace
+
+TEST(OscServer, ActsForAllowedSendersDropsOthersAndFloodsAndStartsBundlesAtTheirInstant)
+{
+    FakeRows rows;
+    OscServer server(rows);
+    OscOptions options{"127.0.0.1", 0, {}};
+    std::string error;
+    ASSERT_TRUE(parseAllowList("127.0.0.1", options.allow, error));
+    ASSERT_TRUE(server.start(options, error)) << error;
+    const Sender allowed("127.0.0.1"), other("127.0.0.2");
+
+    other.send(server.port(), message("/sonarello/row/1/start"));
+    allowed.send(server.port(), message("/sonarello/row/4/volume", "f", 30));
+    EXPECT_TRUE(within(std::chrono::seconds(2), [&] { return rows.taken().size() == 1; }));
+    EXPECT_EQ(rows.taken(), std::vector<std::string>{"volume 4 30"});
+    EXPECT_EQ(server.counters().notAllowed, 1u) << "never answered, counted";
+
+    // Row 2 has a cue: it starts at the bundle's instant and is taken over; row 3 has none.
+    const auto tag = timeTagFromSystem(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                           std::chrono::system_clock::now().time_since_epoch())
+                                           .count() +
+                                       300'000'000);
+    const auto sent = std::chrono::steady_clock::now();
+    allowed.send(server.port(), bundle(tag, {message("/sonarello/row/2/start"),
+                                             message("/sonarello/row/3/start")}));
+    ASSERT_TRUE(within(std::chrono::seconds(2), [&] { return rows.taken().size() == 3; }));
+    EXPECT_GE(std::chrono::steady_clock::now() - sent, std::chrono::milliseconds(280));
+    EXPECT_EQ(rows.taken()[1], "start 2 cued");
+    EXPECT_EQ(rows.taken()[2], "start 3");
+
+    const auto far = tag + (std::uint64_t{60} << 32);
+    allowed.send(server.port(), bundle(far, {message("/sonarello/row/2/start")}));
+    auto oversized = message("/sonarello/row/1/start");
+    oversized.resize(kMaxPacketBytes + 4);
+    allowed.send(server.port(), oversized);
+    EXPECT_TRUE(
+        within(std::chrono::seconds(2),
+               [&] { return server.counters().tooFar == 1 && server.counters().oversized == 1; }));
+
+    // A flood: past the burst, the rate holds and the rest is counted, not acted on.
+    const auto flood = message("/sonarello/row/5/stop");
+    const auto before = server.counters().acted.load();
+    const auto floodStart = std::chrono::steady_clock::now();
+    for (int i = 0; i < 5000; ++i)
+        allowed.send(server.port(), flood);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    server.stop();
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - floodStart).count();
+    const auto& c = server.counters();
+    EXPECT_GT(c.flooded.load(), 0u);
+    EXPECT_LE(static_cast<double>(c.acted.load() - before),
+              kPacketBurst + kPacketsPerSecond * seconds + 1)
+        << "the rate held";
+}
