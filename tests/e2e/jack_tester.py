@@ -322,7 +322,9 @@ def osc_checks(t, port, listen, dump):
           f"the three differ from three times one by {apart:.1e} at most")
     if apart > 1e-3:
         t.faults.append("the three rows of one bundle did not start on one frame")
-    if abs(one) > 1 or abs(three) > 1:
+    # The tester maps the tag's instant to a frame through its own clock reading of each cycle,
+    # which is good to a couple of frames; the three rows' sameness above is exact.
+    if abs(one) > 2 or abs(three) > 2:
         t.faults.append("a bundle's starts missed its time tag's frame")
     send("/sonarello/counters", listen)
     time.sleep(0.5)

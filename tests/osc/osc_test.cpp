@@ -45,17 +45,23 @@ std::vector<std::uint8_t> message(const char* path, const char* types = "", doub
 std::vector<std::uint8_t> bundle(std::uint64_t tag,
                                  const std::vector<std::vector<std::uint8_t>>& inner, int depth = 1)
 {
-    std::vector<std::uint8_t> b{'#', 'b', 'u', 'n', 'd', 'l', 'e', 0};
-    for (int i = 7; i >= 0; --i)
-        b.push_back(static_cast<std::uint8_t>(tag >> (8 * i)));
-    for (const auto& e : inner)
+    std::vector<std::vector<std::uint8_t>> elements = inner;
+    std::vector<std::uint8_t> b;
+    for (int level = 0; level < depth; ++level) // innermost first, without recursion
     {
-        const auto n = static_cast<std::uint32_t>(e.size());
-        b.insert(b.end(), {std::uint8_t(n >> 24), std::uint8_t(n >> 16), std::uint8_t(n >> 8),
-                           std::uint8_t(n)});
-        b.insert(b.end(), e.begin(), e.end());
+        b = {'#', 'b', 'u', 'n', 'd', 'l', 'e', 0};
+        for (int i = 7; i >= 0; --i)
+            b.push_back(static_cast<std::uint8_t>(tag >> (8 * i)));
+        for (const auto& e : elements)
+        {
+            const auto n = static_cast<std::uint32_t>(e.size());
+            b.insert(b.end(), {std::uint8_t(n >> 24), std::uint8_t(n >> 16), std::uint8_t(n >> 8),
+                               std::uint8_t(n)});
+            b.insert(b.end(), e.begin(), e.end());
+        }
+        elements = {b};
     }
-    return depth > 1 ? bundle(tag, {b}, depth - 1) : b;
+    return b;
 }
 
 Packet read(const std::vector<std::uint8_t>& bytes)
