@@ -22,10 +22,14 @@ using Operation = std::unique_ptr<pa_operation, Deleter<pa_operation_unref>>;
 
 constexpr const char* kClientName = "Sonarello";
 constexpr std::size_t kFrameBytes = 2 * sizeof(float);
-// The buffer starts at two periods and grows by one after each underrun, up to this many:
-// a server that ran dry once on a busy machine is given room instead of running dry again.
-constexpr std::uint32_t kFirstPeriods = 2;
-constexpr std::uint32_t kMostPeriods = 4;
+// The buffer starts at four periods and grows by one after each underrun, up to this many.
+// Every request of the server and every block we write passes through its main thread, which
+// runs at ordinary priority: behind another program's work it can be late by a period or more.
+// Two periods left the server about one period in hand when it asked (it asks once a period's
+// worth is free) and ran dry by a few frames at the first such delay; four leave it three.
+// A server that still ran dry is given room instead of running dry again.
+constexpr std::uint32_t kFirstPeriods = 4;
+constexpr std::uint32_t kMostPeriods = 6;
 
 class PulseOutput final : public Output
 {
@@ -137,7 +141,7 @@ class PulseOutput final : public Output
         pa_stream_set_write_callback(stream_.get(), &PulseOutput::onWrite, this);
         pa_stream_set_underflow_callback(stream_.get(), &PulseOutput::onUnderflow, this);
 
-        // Two periods at first, from our buffer to the sink's output (adjust-latency mode);
+        // Four periods at first, from our buffer to the sink's output (adjust-latency mode);
         // the server asks for one period at a time. After an underrun it waits for the
         // whole buffer again before playing on, so a short stall is one gap, not a stutter.
         periodBytes_ = static_cast<std::uint32_t>(periodFrames * kFrameBytes);

@@ -10,7 +10,7 @@
 namespace sonarello::sound
 {
 
-// A stream on the default sink whose buffer is about two periods; it plays at the server's
+// A stream on the default sink whose buffer is about four periods; it plays at the server's
 // rate. nullptr with a reason in `error` when no server answers.
 std::unique_ptr<Output> openPulseOutput(Mixer& mixer, int askedRate, int periodFrames,
                                         std::string& error);

@@ -78,7 +78,7 @@ class PulseOutput : public ::testing::Test
     test::PulseServer server;
 };
 
-TEST_F(PulseOutput, PlaysOnTheDefaultSinkWithABufferOfAboutTwoPeriods)
+TEST_F(PulseOutput, PlaysOnTheDefaultSinkWithABufferOfAboutFourPeriods)
 {
     // The recorder comes first: its short fragments bring the null sink to a low latency, as
     // a sound card's sink would have.
@@ -101,8 +101,8 @@ TEST_F(PulseOutput, PlaysOnTheDefaultSinkWithABufferOfAboutTwoPeriods)
         EXPECT_NE(engine->playStream(engine->openStream(folder.file("tone.wav"))), kNoChannel);
         const double periodMs = period * 1000.0 / rate;
         const double latency = streamLatencyMs();
-        EXPECT_GT(latency, periodMs * 0.9) << "period " << period;
-        EXPECT_LT(latency, periodMs * 2.5) << "period " << period;
+        EXPECT_GT(latency, periodMs * 1.5) << "period " << period; // read as it settles
+        EXPECT_LT(latency, periodMs * 4.5) << "period " << period;
         if (period == kPeriod)
             recorder.join(); // the tone plays on meanwhile
     }
