@@ -11,7 +11,9 @@
 #include "support/pulse_server.h"
 #include "support/temp_folder.h"
 
+#include "monitor.h"
 #include <algorithm>
+
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -52,17 +54,9 @@ class Recorder
 
     bool open()
     {
-        const pa_sample_spec format{PA_SAMPLE_FLOAT32LE, kRate, 2};
-        const auto any = static_cast<std::uint32_t>(-1);
-        const pa_buffer_attr attr{any, any, any, any, kChunkFrames * 2 * sizeof(float)};
-        int error = 0;
-        stream_ = pa_simple_new(nullptr, "pulse_gap", PA_STREAM_RECORD, "test.monitor", "monitor",
-                                &format, nullptr, &attr, &error);
+        stream_ = bench::openMonitor("pulse_gap", "test.monitor", kRate, kChunkFrames);
         if (!stream_)
-        {
-            std::printf("pulse_gap: no recording: %s\n", pa_strerror(error));
             return false;
-        }
         thread_ = std::thread([this] { run(); });
         return true;
     }
@@ -78,12 +72,7 @@ class Recorder
         return frames_;
     }
 
-    ~Recorder()
-    {
-        stop();
-        if (stream_)
-            pa_simple_free(stream_);
-    }
+    ~Recorder() { stop(); }
 
   private:
     void run()
@@ -91,14 +80,15 @@ class Recorder
         std::vector<float> chunk(kChunkFrames * 2);
         while (!quit_)
         {
-            if (pa_simple_read(stream_, chunk.data(), chunk.size() * sizeof(float), nullptr) < 0)
+            if (pa_simple_read(stream_.get(), chunk.data(), chunk.size() * sizeof(float), nullptr) <
+                0)
                 return;
             if (keeping_ && frames_.size() + chunk.size() <= frames_.capacity())
                 frames_.insert(frames_.end(), chunk.begin(), chunk.end());
         }
     }
 
-    pa_simple* stream_ = nullptr;
+    bench::MonitorStream stream_;
     std::atomic<bool> quit_{false};
     std::atomic<bool> keeping_{false};
     std::vector<float> frames_;

@@ -10,7 +10,9 @@
 #include "support/pulse_server.h"
 #include "support/temp_folder.h"
 
+#include "monitor.h"
 #include <algorithm>
+
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -48,17 +50,9 @@ class Recorder
   public:
     bool open()
     {
-        const pa_sample_spec format{PA_SAMPLE_FLOAT32LE, kRate, 2};
-        const auto any = static_cast<std::uint32_t>(-1);
-        const pa_buffer_attr attr{any, any, any, any, kChunkFrames * 2 * sizeof(float)};
-        int error = 0;
-        stream_ = pa_simple_new(nullptr, "pulse_latency", PA_STREAM_RECORD, nullptr, "monitor",
-                                &format, nullptr, &attr, &error);
+        stream_ = bench::openMonitor("pulse_latency", nullptr, kRate, kChunkFrames);
         if (!stream_)
-        {
-            std::printf("pulse_latency: no recording: %s\n", pa_strerror(error));
             return false;
-        }
         thread_ = std::thread([this] { run(); });
         return true;
     }
@@ -68,8 +62,6 @@ class Recorder
         quit_ = true;
         if (thread_.joinable())
             thread_.join();
-        if (stream_)
-            pa_simple_free(stream_);
     }
 
     void arm(std::int64_t since) { armed_.store(since); }
@@ -87,10 +79,12 @@ class Recorder
         std::vector<float> chunk(kChunkFrames * 2);
         while (!quit_)
         {
-            if (pa_simple_read(stream_, chunk.data(), chunk.size() * sizeof(float), nullptr) < 0)
+            if (pa_simple_read(stream_.get(), chunk.data(), chunk.size() * sizeof(float), nullptr) <
+                0)
                 return;
             const std::int64_t read = nowNs();
-            const auto latency = static_cast<std::int64_t>(pa_simple_get_latency(stream_, nullptr));
+            const auto latency =
+                static_cast<std::int64_t>(pa_simple_get_latency(stream_.get(), nullptr));
             const std::int64_t armed = armed_.load();
             if (armed < 0 || onset_.load() >= 0)
                 continue;
@@ -106,7 +100,7 @@ class Recorder
         }
     }
 
-    pa_simple* stream_ = nullptr;
+    bench::MonitorStream stream_;
     std::atomic<bool> quit_{false};
     std::atomic<std::int64_t> armed_{-1};
     std::atomic<std::int64_t> onset_{-1};
