@@ -138,6 +138,26 @@ class Run:
         if s.device["take"] and bytes(s.device["take"]) not in [d for _, d in s.since(start)]:
             self.fault(s.device, f"{what}: no programmer-mode message")
 
+    def lights_in_its_cycle(self, s, status, state, undo, undone):
+        """Row 1's pad sent with `status` lights `state` at its own frame. Once in a while a busy
+        machine puts the control side's re-arming, the row's own end or a tick in between: then
+        the pad is put back (`undo` lighting `undone`) and, once that has settled, sent again."""
+        pad = s.device["pads"][0]
+        for attempt in range(2):
+            mark = len(s.since(0))
+            at = s.press(status, pad, 100 if status == 0x90 else 0)
+            frame, _ = s.wait_for(s.light(1, state), mark)
+            print(f"{s.device['name']}: pad {pad} to its light: {None if frame is None else frame - at} frames")
+            if frame == at:
+                return
+            if attempt == 0:
+                print(f"{s.device['name']}: the light came outside the press's cycle; again")
+                mark = len(s.since(0))
+                s.press(undo, pad, 100 if undo == 0x90 else 0)
+                s.wait_for(s.light(1, undone), mark)
+                time.sleep(0.5)
+        self.fault(s.device, f"status {status:02X} did not light row 1 in its cycle (at {frame}, pressed at {at})")
+
     def device(self, d):
         player = subprocess.Popen([self.sonarello, "--headless", "--audio=jack:noconnect", "--midi=jack",
                                    "--controller=auto"], cwd=self.folder, stderr=subprocess.PIPE, text=True)
@@ -151,29 +171,13 @@ class Run:
         s.connect()
         self.expect_all_set(s, 0, "taken")
         pads = d["pads"]
-        # A pad starts its row and lights in the same cycle, at the press's own frame.
+        # A pad starts its row and lights in the same cycle, at the press's own frame; its Note
+        # Off lights the stopped colour in its cycle.
         mark = len(s.since(0))
-        at = s.press(0x90, pads[0], 100)
-        frame, _ = s.wait_for(s.light(1, PLAYING), mark)
-        print(f"{d['name']}: pad {pads[0]} to its light: {None if frame is None else frame - at} frames")
-        if frame != at:
-            self.fault(d, f"the playing light came at {frame}, the press at {at}")
+        self.lights_in_its_cycle(s, 0x90, PLAYING, 0x80, STOPPED)
         if s.wait_for(s.light(1, ENDING), mark, 2.0)[0] is None:
             self.fault(d, "no blink in the last seconds of row 1")
-        # A Note Off lights the stopped colour in its cycle. Once in a while a busy machine puts
-        # the row's own end or a tick in between: then the pad is played and released again.
-        for attempt in range(2):
-            mark = len(s.since(0))
-            at = s.press(0x80, pads[0], 0)
-            if s.wait_for(s.light(1, STOPPED), mark)[0] == at:
-                break
-            if attempt == 0:
-                print(f"{d['name']}: the stopped colour came outside the release's cycle; again")
-                mark = len(s.since(0))
-                s.press(0x90, pads[0], 100)
-                s.wait_for(s.light(1, PLAYING), mark)
-        else:
-            self.fault(d, "Note Off did not light the stopped colour in its cycle")
+        self.lights_in_its_cycle(s, 0x80, STOPPED, 0x90, PLAYING)
         mark = len(s.since(0))
         s.press(0x90, pads[2], 100)
         if s.wait_for(s.light(3, LOOPING), mark)[0] is None:
