@@ -1,6 +1,7 @@
 #include "doubles/loopback_midi_service.h"
 
 #include <algorithm>
+#include <chrono>
 #include <thread>
 
 namespace sonarello::midi
@@ -23,7 +24,9 @@ bool LoopbackMidiService::push(std::string_view port, ShortMessage message)
         {
             if (dispatcher_.post(slot, message))
                 return true;
-            std::this_thread::yield(); // the queue is full: the dispatch thread is behind
+            // The queue is full: the dispatch thread is behind. A device's driver waits
+            // without taking a core from everything else, as this does.
+            std::this_thread::sleep_for(std::chrono::microseconds(50));
         }
         return false;
     };

@@ -35,30 +35,46 @@ NOTE_ON, NOTE_OFF = 0x90, 0x80
 PLAYER_PORTS = ["Sonarello:midi_in", "Sonarello:midi_out", "Sonarello:out_1", "Sonarello:out_2"]
 
 
-class Tester:
-    def __init__(self, target="Sonarello"):
-        self.target = target
-        self.sender = jack.Client("sonarello-tester-notes", no_start_server=True)
-        self.recorder = jack.Client("sonarello-tester-ears", no_start_server=True)
-        self.out = self.sender.midi_outports.register("notes")
-        self.synth = self.sender.midi_inports.register("synth")
-        self.ins = [self.recorder.inports.register(f"in_{i}") for i in (1, 2)]
+class Sender:
+    """A JACK client whose MIDI output `port` writes each message sent at its own frame."""
+
+    def __init__(self, name, port):
+        self.client = jack.Client(name, no_start_server=True)
+        self.out = self.client.midi_outports.register(port)
         self.pending = []  # (frame, bytes), in order
         self.lock = threading.Lock()
-        self.blocks = []  # (first frame, left samples)
-        self.faults = []
-        self.rate = self.recorder.samplerate
-        self.period = self.recorder.blocksize
-        self.clock = JackClock(self.recorder) if os.environ.get("OSC_PORT") else None
 
-        @self.sender.set_process_callback
-        def send(frames):
-            start = self.sender.last_frame_time
+        @self.client.set_process_callback
+        def write(frames):
+            start = self.client.last_frame_time
             self.out.clear_buffer()
             with self.lock:
                 while self.pending and self.pending[0][0] < start + frames:
                     at, data = self.pending.pop(0)
                     self.out.write_midi_event(max(0, at - start), data)
+
+    def send(self, status, number, value, at=None):
+        """At frame `at`, by default two periods from now; returns the frame."""
+        at = self.client.frame_time + self.client.blocksize * 2 if at is None else at
+        with self.lock:
+            self.pending.append((at, bytes([status, number, value])))
+            self.pending.sort(key=lambda e: e[0])
+        return at
+
+
+class Tester:
+    def __init__(self, target="Sonarello"):
+        self.target = target
+        self.notes = Sender("sonarello-tester-notes", "notes")
+        self.sender, self.out = self.notes.client, self.notes.out
+        self.recorder = jack.Client("sonarello-tester-ears", no_start_server=True)
+        self.synth = self.sender.midi_inports.register("synth")
+        self.ins = [self.recorder.inports.register(f"in_{i}") for i in (1, 2)]
+        self.blocks = []  # (first frame, left samples)
+        self.faults = []
+        self.rate = self.recorder.samplerate
+        self.period = self.recorder.blocksize
+        self.clock = JackClock(self.recorder) if os.environ.get("OSC_PORT") else None
 
         @self.recorder.set_process_callback
         def listen(frames):
@@ -108,11 +124,7 @@ class Tester:
         return self.sender.frame_time
 
     def send(self, status, note, velocity, at=None):
-        at = self.now() + self.period * 2 if at is None else at
-        with self.lock:
-            self.pending.append((at, bytes([status, note, velocity])))
-            self.pending.sort(key=lambda e: e[0])
-        return at
+        return self.notes.send(status, note, velocity, self.now() + self.period * 2 if at is None else at)
 
     def heard(self, first, last):
         """The samples of the frames first..last, whole blocks; from `first` itself when it
