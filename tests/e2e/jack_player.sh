@@ -103,7 +103,7 @@ restart)
     [[ $(grep -c '"sonarello-tester-notes:notes" is back' "$work/player.log") -eq 2 ]] ||
         fail "the player did not say twice that the device came back" ;;
 controllers)
-    startServer
+    PERIOD=${PERIOD:-1024} startServer # the stand-ins are Python: cycles they can keep up with
     printf 'riga=1,velo=50,vol=255,loop=0,file=1\nriga=2,velo=50,vol=255,loop=0,file=2\nriga=3,velo=50,vol=127,loop=1,file=3\n' >"$work/tones/impostazioni.ini"
     /usr/bin/python3 "$here/controller_standin.py" "$sonarello" "$work/tones" || fail "the stand-ins found faults" ;;
 pads)

@@ -42,6 +42,7 @@ class Sender:
         self.client = jack.Client(name, no_start_server=True)
         self.out = self.client.midi_outports.register(port)
         self.pending = []  # (frame, bytes), in order
+        self.moved = {}  # frame asked -> frame written, for a message its cycle came too late for
         self.lock = threading.Lock()
 
         @self.client.set_process_callback
@@ -52,6 +53,8 @@ class Sender:
                 while self.pending and self.pending[0][0] < start + frames:
                     at, data = self.pending.pop(0)
                     self.out.write_midi_event(max(0, at - start), data)
+                    if at < start:
+                        self.moved[at] = start
 
     def send(self, status, number, value, at=None):
         """At frame `at`, by default two periods from now; returns the frame."""
@@ -60,6 +63,12 @@ class Sender:
             self.pending.append((at, bytes([status, number, value])))
             self.pending.sort(key=lambda e: e[0])
         return at
+
+    def written(self, at):
+        """The frame the message asked for `at` went out at: later when this process was held up
+        past its frame (the interpreter's lock, a busy machine)."""
+        with self.lock:
+            return self.moved.get(at, at)
 
 
 class Tester:
