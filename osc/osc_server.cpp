@@ -39,6 +39,22 @@ std::int64_t systemNs()
         .count();
 }
 
+// The system clock and the steady clock as one instant: the steady clock halfway between two
+// readings around the system clock's, so no work done between two far-apart readings shifts
+// the steady instant a time tag maps to.
+struct Clocks
+{
+    std::int64_t system = 0;
+    std::int64_t steady = 0;
+};
+
+Clocks readClocks()
+{
+    const std::int64_t before = steadyNs();
+    const std::int64_t system = systemNs();
+    return {system, before + (steadyNs() - before) / 2};
+}
+
 // The socket, closed with its owner.
 struct Socket
 {
@@ -174,12 +190,12 @@ struct OscServer::Loop
         }
         if (packet.actions.empty())
             return;
-        const std::int64_t system = systemNs();
+        const Clocks clocks = readClocks();
         std::scoped_lock lock(target);
         for (const Action& a : packet.actions)
         {
             std::int64_t due = 0;
-            const When when = whenDue(a.timeTag, system, now, due);
+            const When when = whenDue(a.timeTag, clocks.system, clocks.steady, due);
             if (when == When::Now)
                 perform(a, false, from);
             else if (when == When::TooFar || !schedule.add(a, due))

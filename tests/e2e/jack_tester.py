@@ -255,7 +255,7 @@ class JackClock:
             self.starts[frame] = now.value
 
     def frame_of(self, monotonic_seconds, rate):
-        usecs = monotonic_seconds * 1e6 + (self.lib.jack_get_time() - time.monotonic() * 1e6)
+        usecs = monotonic_seconds * 1e6 + clock_offset(lambda: self.lib.jack_get_time() / 1e6) * 1e6
         before = [(f, u) for f, u in self.starts.items() if u <= usecs]
         if not before:
             return None
@@ -263,9 +263,23 @@ class JackClock:
         return f + round((usecs - u) * rate / 1e6)
 
 
+def clock_offset(other):
+    """`other()` (seconds) less the monotonic clock at one instant: of a few readings between two
+    of the monotonic clock, the one this process was held up least in."""
+    best = None
+    for _ in range(20):
+        before = time.monotonic()
+        value = other()
+        after = time.monotonic()
+        if best is None or after - before < best[0]:
+            best = (after - before, value - (before + after) / 2)
+    return best[1]
+
+
 def bundle_at(t, port, ahead, rows):
     """Sends one bundle starting `rows` `ahead` seconds from now; returns the frame of its tag."""
-    mono, system = time.monotonic(), time.time()
+    mono = time.monotonic()
+    system = mono + clock_offset(time.time)
     with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as s:
         s.sendto(osc_bundle(system + ahead, *[osc_bytes(f"/sonarello/row/{r}/start") for r in rows]),
                  ("127.0.0.1", port))
