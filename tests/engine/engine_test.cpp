@@ -100,4 +100,28 @@ TEST_F(SoundEngineOutputs, NullOutputKeepsRealTimeAndStreamsSurviveSeeksLoopsAnd
     }
 }
 
+// What the engine renders reaches the file sample for sample, though a thread of its own writes
+// it: a ramp played at full volume comes back as the same floats, every frame in order.
+TEST_F(SoundEngineOutputs, WavRecordingHoldsEveryRenderedSampleAsItWas)
+{
+    ASSERT_TRUE(test::writeRampFile(folder.file("ramp.wav"), 44100 / 2, 44100));
+    const std::string recording = folder.file("take.wav");
+    ASSERT_TRUE(engine->start(withOutput("wav:" + recording)));
+    const auto stream = engine->openStream(folder.file("ramp.wav"));
+    ASSERT_NE(engine->playStream(stream), kNoChannel);
+    for (int i = 0; i < 200 && !engine->ended(stream); ++i)
+        std::this_thread::sleep_for(10ms);
+    EXPECT_TRUE(engine->ended(stream));
+    engine.reset(); // the recording is complete once its engine is gone
+    int rate = 0;
+    const std::vector<float> take = test::readSound(recording, rate);
+    const std::vector<float> ramp = test::readSound(folder.file("ramp.wav"), rate);
+    std::size_t first = 2; // frame 0 of the ramp is silent: its first sound is frame 1
+    while (first < take.size() && take[first] == 0.0f)
+        first += 2;
+    ASSERT_GE(first, 2u);
+    ASSERT_GE(take.size(), first - 2 + ramp.size());
+    EXPECT_TRUE(std::equal(ramp.begin(), ramp.end(), take.begin() + std::ptrdiff_t(first - 2)));
+}
+
 } // namespace
