@@ -3,8 +3,6 @@
 #include "support/sound_files.h"
 #include "support/temp_folder.h"
 
-#include "devices/system_outputs.h"
-
 #include <chrono>
 #include <cstdlib>
 #include <gtest/gtest.h>
@@ -22,27 +20,21 @@ namespace
 class SoundEngineOutputs : public ::testing::Test
 {
   protected:
-    static EngineOptions withOutput(const std::string& output)
-    {
-        EngineOptions options;
-        options.output = output;
-        return options;
-    }
-
     test::TempFolder folder;
-    std::unique_ptr<SoundEngine> engine = createSystemEngine();
+    std::unique_ptr<SoundEngine> engine;
 };
 
 TEST_F(SoundEngineOutputs, ExplicitOutputsThatCannotOpenFailAndAutoNeverDoes)
 {
-    EXPECT_FALSE(engine->start(withOutput("telepathy")));
-    EXPECT_FALSE(engine->start(withOutput("wav:" + folder.file("no/such/folder/x.wav"))));
+    EXPECT_FALSE(test::startSystemEngine("telepathy"));
+    EXPECT_FALSE(test::startSystemEngine("wav:" + folder.file("no/such/folder/x.wav")));
     // No JACK server answers to this name.
     const std::string server = "sonarello-absent-" + std::to_string(getpid());
     setenv("JACK_DEFAULT_SERVER", server.c_str(), 1);
     setenv("JACK_NO_START_SERVER", "1", 1);
-    EXPECT_FALSE(engine->start(withOutput("jack")));
-    EXPECT_TRUE(engine->start(withOutput("auto")));
+    EXPECT_FALSE(test::startSystemEngine("jack"));
+    engine = test::startSystemEngine("auto");
+    ASSERT_TRUE(engine);
     EXPECT_GT(engine->outputRate(), 0);
 }
 
@@ -50,7 +42,8 @@ TEST_F(SoundEngineOutputs, ExplicitOutputsThatCannotOpenFailAndAutoNeverDoes)
 // window while the streamer fills it; each looping voice must keep sounding and moving.
 TEST_F(SoundEngineOutputs, NullOutputKeepsRealTimeAndStreamsSurviveSeeksLoopsAndRateChanges)
 {
-    ASSERT_TRUE(engine->start(withOutput("null")));
+    engine = test::startSystemEngine("null");
+    ASSERT_TRUE(engine);
     EXPECT_EQ(engine->outputRate(), 44100);
     ASSERT_TRUE(test::writeSine(folder.file("long.wav"), 441, 12, 44100));
     ASSERT_TRUE(test::writeSine(folder.file("short.wav"), 441, 0.2, 44100));
@@ -106,7 +99,8 @@ TEST_F(SoundEngineOutputs, WavRecordingHoldsEveryRenderedSampleAsItWas)
 {
     ASSERT_TRUE(test::writeRampFile(folder.file("ramp.wav"), 44100 / 2, 44100));
     const std::string recording = folder.file("take.wav");
-    ASSERT_TRUE(engine->start(withOutput("wav:" + recording)));
+    engine = test::startSystemEngine("wav:" + recording);
+    ASSERT_TRUE(engine);
     const auto stream = engine->openStream(folder.file("ramp.wav"));
     ASSERT_NE(engine->playStream(stream), kNoChannel);
     for (int i = 0; i < 200 && !engine->ended(stream); ++i)
