@@ -1,3 +1,9 @@
+// The mixer rendered block by block. The global operator new is replaced to count the
+// allocations made on the rendering thread while a flag is up: the render path must make none.
+#if defined(__GNUC__) && !defined(__clang__)
+// The replacement pair below is malloc/free on purpose.
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+#endif
 #include "engine/audio_engine.h"
 #include "engine/decoder.h"
 #include "engine/mixer.h"
@@ -5,9 +11,34 @@
 #include "support/temp_folder.h"
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <new>
 #include <thread>
+
+namespace
+{
+thread_local bool counting = false;
+thread_local long allocations = 0;
+} // namespace
+
+void* operator new(std::size_t size)
+{
+    if (counting)
+        ++allocations;
+    if (void* p = std::malloc(size ? size : 1))
+        return p;
+    throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept
+{
+    std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept
+{
+    std::free(p);
+}
 
 using namespace sonarello;
 using namespace sonarello::sound;
@@ -211,6 +242,42 @@ TEST_F(MixerRender, RateZeroHoldsTheVoiceSilentWhereItIs)
     engine().setFrequency(ch, 44100);
     EXPECT_GT(test::peakOf(render(4410)), 0.4f);
     EXPECT_GT(engine().timeMs(stream), held);
+}
+
+TEST_F(MixerRender, RenderPathAllocatesNothing)
+{
+    useRate(48000);
+    ASSERT_TRUE(test::writeSine(folder.file("short.wav"), 441, 2, 44100));
+    ASSERT_TRUE(test::writeSine(folder.file("long.wav"), 441, 12, 44100));
+    engine().preload(folder.file("long.wav"));
+    std::vector<ChannelHandle> channels;
+    std::vector<StreamHandle> streams;
+    for (int i = 0; i < 72; ++i)
+    {
+        streams.push_back(open(i % 2 ? "short.wav" : "long.wav"));
+        engine().setLoop(streams.back(), true);
+        channels.push_back(
+            engine().playStream(streams.back(), 200, i % 3 ? 44100 + i * 100 : 48000));
+    }
+    std::vector<float> out(2 * 1024);
+    long total = 0;
+    for (int block = 0; block < 400; ++block)
+    {
+        if (block % 50 == 10)
+            for (std::size_t i = 0; i < channels.size(); i += 7)
+            {
+                engine().setFrequency(channels[i], block % 100 == 10 ? 48000 : 30000);
+                engine().setVolume(channels[i], block % 2 ? 10 : 255);
+                engine().setTimeMs(streams[i], 1000);
+            }
+        counting = true;
+        allocations = 0;
+        manual->renderOnly(out.data(), 1024);
+        counting = false;
+        total += allocations;
+        manual->fillRings();
+    }
+    EXPECT_EQ(total, 0);
 }
 
 // Regression: restarting every playing row within one period left rows switched on but
