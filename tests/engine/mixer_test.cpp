@@ -184,26 +184,6 @@ TEST_F(MixerRender, SeeksAreSampleAccurateByMillisecondsAndBytes)
     EXPECT_EQ(engine().timeMs(stream), 4000u);
 }
 
-// Longer files stream through the ring: every frame arrives in order, across refills,
-// the head-to-ring seam and the loop back to the head.
-TEST_F(MixerRender, StreamedFilesPlayEveryFrameAndLoopSeamlessly)
-{
-    useRate(8000);
-    constexpr std::int64_t kFrames = 8000 * 14;
-    ASSERT_TRUE(test::writeRampFile(folder.file("long.wav"), kFrames, 8000));
-    engine().preload(folder.file("long.wav"));
-    const StreamHandle stream = open("long.wav");
-    engine().setLoop(stream, true);
-    engine().playStream(stream);
-    const auto out = render(static_cast<int>(kFrames * 2 + 5000));
-    for (std::int64_t f = 0; f < kFrames * 2 + 5000; ++f)
-        ASSERT_EQ(test::rampFrameOf(out[std::size_t(2 * f)], kFrames), f % kFrames)
-            << "frame " << f;
-    engine().setLoop(stream, false);
-    render(static_cast<int>(kFrames));
-    EXPECT_TRUE(engine().ended(stream));
-}
-
 // A stream played again from its start while it sounds past its preloaded head (so from the
 // ring, which one voice reads at a time), at a crest of its tone: the old sound fades out over
 // the stop ramp instead of being cut, and the new one starts from the file's first sample.
@@ -354,17 +334,21 @@ TEST_F(MixerRender, DamagedFilesPlayWhatTheyCanThenEnd)
     }
 }
 
-// A row's file deleted or replaced under its name after its head was preloaded plays on
-// from the preloaded file to its end, and loops whole; one cut in place before it plays is
-// played as it now is, and one cut while it plays ends where it can no longer be read: none
-// loops its preloaded head.
-TEST_F(MixerRender, FilesChangedUnderAPreloadedRowPlayWhatWasPreloadedOrEnd)
+// Longer files stream through the ring: every frame arrives in order, across refills, the
+// head-to-ring seam and the loop back to the head, twice over; no longer looping, the row ends.
+// A row's file deleted or replaced under its name after its head was preloaded plays on from
+// the preloaded file to its end, and loops whole; one cut in place before it plays is played as
+// it now is, and one cut while it plays ends where it can no longer be read: none loops its
+// preloaded head.
+TEST_F(MixerRender, StreamedFilesPlayEveryFrameAndLoopWholeThoughChangedUnderThem)
 {
     namespace fs = std::filesystem;
     useRate(8000);
     constexpr std::int64_t kFrames = 8000 * 12; // streamed after its 8 s head
+    constexpr std::int64_t kHeard = 2 * kFrames + 4000;
     const std::string path = folder.file("show.wav");
-    for (const std::string change : {"deleted", "replaced", "cut", "cut while playing"})
+    for (const std::string change :
+         {"unchanged", "deleted", "replaced", "cut", "cut while playing"})
     {
         ASSERT_TRUE(test::writeRampFile(path, kFrames, 8000));
         engine().preload(path);
@@ -385,12 +369,15 @@ TEST_F(MixerRender, FilesChangedUnderAPreloadedRowPlayWhatWasPreloadedOrEnd)
         auto out = render(kPeriod);
         if (change == "cut while playing")
             cut();
-        const auto rest = render(static_cast<int>(kFrames + 4000));
+        const auto rest = render(static_cast<int>(kHeard));
         out.insert(out.end(), rest.begin(), rest.end());
-        for (std::int64_t f = 0; change != "cut while playing" && f < kFrames + 4000; ++f)
+        for (std::int64_t f = 0; change != "cut while playing" && f < kHeard; ++f)
             ASSERT_EQ(test::rampFrameOf(out[std::size_t(2 * f)], kFrames), f % frames)
                 << change << ", frame " << f;
         EXPECT_EQ(engine().ended(stream), change == "cut while playing") << change;
+        engine().setLoop(stream, false);
+        render(static_cast<int>(kFrames));
+        EXPECT_TRUE(engine().ended(stream)) << change << ", no longer looping";
         engine().closeStream(stream);
         render(kPeriod); // its fade
     }
