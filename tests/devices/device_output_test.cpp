@@ -3,13 +3,10 @@
 // and the system's MIDI where there is none.
 #include "base/files.h"
 #include "devices/system_midi.h"
-#include "engine/audio_engine.h"
 #include "support/process.h"
 #include "support/pulse_server.h"
 #include "support/sound_files.h"
 #include "support/temp_folder.h"
-
-#include "devices/system_outputs.h"
 
 #include <chrono>
 #include <cstdlib>
@@ -27,17 +24,7 @@ namespace
 {
 
 constexpr int kPeriod = 256;
-
-std::unique_ptr<SoundEngine> startEngine(const std::string& output, int period = kPeriod)
-{
-    auto engine = createSystemEngine();
-    EngineOptions options;
-    options.output = output;
-    options.periodFrames = period;
-    if (!engine->start(options))
-        return nullptr;
-    return engine;
-}
+using test::startSystemEngine;
 
 std::vector<float> floatsOf(const std::string& bytes)
 {
@@ -94,7 +81,7 @@ TEST_F(PulseOutput, PlaysOnTheDefaultSinkWithABufferOfAboutFourPeriods)
     EXPECT_TRUE(server.settle());
     for (const int period : {1024, kPeriod})
     {
-        auto engine = startEngine("pulse", period);
+        auto engine = startSystemEngine("pulse", period);
         ASSERT_TRUE(engine);
         const int rate = engine->outputRate();
         EXPECT_EQ(rate, 44100) << "the server's rate";
@@ -114,13 +101,13 @@ TEST_F(PulseOutput, PlaysOnTheDefaultSinkWithABufferOfAboutFourPeriods)
 TEST_F(PulseOutput, AutoTakesItStartsNoServerOfItsOwnAndComesBackWhenTheServerReturns)
 {
     ::testing::internal::CaptureStderr();
-    auto engine = startEngine("auto"); // no JACK server answers here
+    auto engine = startSystemEngine("auto"); // no JACK server answers here
     EXPECT_NE(::testing::internal::GetCapturedStderr().find("sound through PulseAudio"),
               std::string::npos);
     ASSERT_TRUE(engine);
     ASSERT_GE(streamLatencyMs(), 0);
     server.stop();
-    EXPECT_FALSE(startEngine("pulse")) << "with no server the next output is tried";
+    EXPECT_FALSE(startSystemEngine("pulse")) << "with no server the next output is tried";
     std::this_thread::sleep_for(700ms);
     ASSERT_TRUE(server.start());
     EXPECT_GE(streamLatencyMs(), 0) << "the output opens again on the returned server";
@@ -128,49 +115,32 @@ TEST_F(PulseOutput, AutoTakesItStartsNoServerOfItsOwnAndComesBackWhenTheServerRe
 
 // ALSA through a configuration of the test's own: the default PCM writes a raw file over the
 // null PCM, which has no clock and no control device.
-class AlsaOutput : public ::testing::Test
+TEST(AlsaOutput, PlaysAtTheDevicesRateAndKeepsRealTimeOnAPcmWithoutAClock)
 {
-  protected:
-    void useDefaultPcm(const std::string& slaveRate)
-    {
-        const std::string pcm =
-            "{ type file slave.pcm { type null } file \"" + raw() + "\" format \"raw\" }";
-        std::ofstream(folder.file("asound.conf"))
-            << "pcm.!default { type plug slave { pcm " << pcm << slaveRate << " } }\n";
-        ::setenv("ALSA_CONFIG_PATH", folder.file("asound.conf").c_str(), 1);
-    }
-
-    std::string raw() const { return folder.file("out.raw"); }
-
     test::TempFolder folder;
-};
-
-TEST_F(AlsaOutput, PlaysAtTheDevicesRateAndKeepsRealTimeOnAPcmWithoutAClock)
-{
-    struct Case
+    const std::string raw = folder.file("out.raw");
+    ::setenv("ALSA_CONFIG_PATH", folder.file("asound.conf").c_str(), 1);
+    for (const auto& [slaveRate, expectedRate] : {std::pair{"", 44100}, {" rate 48000", 48000}})
     {
-        std::string slaveRate;
-        int expectedRate;
-    };
-    for (const Case& c : {Case{"", 44100}, Case{" rate 48000", 48000}})
-    {
-        useDefaultPcm(c.slaveRate);
+        std::ofstream(folder.file("asound.conf"))
+            << "pcm.!default { type plug slave { pcm { type file slave.pcm { type null } file \""
+            << raw << "\" format \"raw\" }" << slaveRate << " } }\n";
         ASSERT_TRUE(test::writeSine(folder.file("tone.wav"), 441, 5, 44100));
-        auto engine = startEngine("alsa");
+        auto engine = startSystemEngine("alsa");
         ASSERT_TRUE(engine) << "no control device is needed";
-        EXPECT_EQ(engine->outputRate(), c.expectedRate) << "a device that refuses 44.1 kHz";
+        EXPECT_EQ(engine->outputRate(), expectedRate) << "a device that refuses 44.1 kHz";
         engine->playStream(engine->openStream(folder.file("tone.wav")));
         const auto start = std::chrono::steady_clock::now();
         std::this_thread::sleep_for(1s);
-        const auto bytes = std::filesystem::file_size(raw());
+        const auto bytes = std::filesystem::file_size(raw);
         const double seconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         engine.reset();
-        const double written = static_cast<double>(bytes) / (c.expectedRate * 2 * sizeof(float));
+        const double written = static_cast<double>(bytes) / (expectedRate * 2 * sizeof(float));
         EXPECT_NEAR(written, seconds, 0.1) << "paced by the clock, not as fast as it can";
-        const auto samples = floatsOf(os::readWholeFile(raw()));
-        EXPECT_NEAR(test::measureFrequency(samples, c.expectedRate), 441.0, 1.0);
-        std::filesystem::remove(raw());
+        const auto samples = floatsOf(os::readWholeFile(raw));
+        EXPECT_NEAR(test::measureFrequency(samples, expectedRate), 441.0, 1.0);
+        std::filesystem::remove(raw);
     }
     ::unsetenv("ALSA_CONFIG_PATH");
 }

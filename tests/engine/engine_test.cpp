@@ -1,16 +1,21 @@
+// The engine's threads beside the control thread: the outputs' and the streamer's, and notes
+// firing cues from several threads at once.
 #include "engine/audio_engine.h"
 #include "engine/decoder.h"
+#include "engine/mixer.h"
 #include "support/sound_files.h"
 #include "support/temp_folder.h"
 
-#include "devices/system_outputs.h"
-
+#include <array>
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <gtest/gtest.h>
+#include <memory>
 #include <random>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 using namespace sonarello;
 using namespace sonarello::sound;
@@ -22,27 +27,21 @@ namespace
 class SoundEngineOutputs : public ::testing::Test
 {
   protected:
-    static EngineOptions withOutput(const std::string& output)
-    {
-        EngineOptions options;
-        options.output = output;
-        return options;
-    }
-
     test::TempFolder folder;
-    std::unique_ptr<SoundEngine> engine = createSystemEngine();
+    std::unique_ptr<SoundEngine> engine;
 };
 
 TEST_F(SoundEngineOutputs, ExplicitOutputsThatCannotOpenFailAndAutoNeverDoes)
 {
-    EXPECT_FALSE(engine->start(withOutput("telepathy")));
-    EXPECT_FALSE(engine->start(withOutput("wav:" + folder.file("no/such/folder/x.wav"))));
+    EXPECT_FALSE(test::startSystemEngine("telepathy"));
+    EXPECT_FALSE(test::startSystemEngine("wav:" + folder.file("no/such/folder/x.wav")));
     // No JACK server answers to this name.
     const std::string server = "sonarello-absent-" + std::to_string(getpid());
     setenv("JACK_DEFAULT_SERVER", server.c_str(), 1);
     setenv("JACK_NO_START_SERVER", "1", 1);
-    EXPECT_FALSE(engine->start(withOutput("jack")));
-    EXPECT_TRUE(engine->start(withOutput("auto")));
+    EXPECT_FALSE(test::startSystemEngine("jack"));
+    engine = test::startSystemEngine("auto");
+    ASSERT_TRUE(engine);
     EXPECT_GT(engine->outputRate(), 0);
 }
 
@@ -50,7 +49,8 @@ TEST_F(SoundEngineOutputs, ExplicitOutputsThatCannotOpenFailAndAutoNeverDoes)
 // window while the streamer fills it; each looping voice must keep sounding and moving.
 TEST_F(SoundEngineOutputs, NullOutputKeepsRealTimeAndStreamsSurviveSeeksLoopsAndRateChanges)
 {
-    ASSERT_TRUE(engine->start(withOutput("null")));
+    engine = test::startSystemEngine("null");
+    ASSERT_TRUE(engine);
     EXPECT_EQ(engine->outputRate(), 44100);
     ASSERT_TRUE(test::writeSine(folder.file("long.wav"), 441, 12, 44100));
     ASSERT_TRUE(test::writeSine(folder.file("short.wav"), 441, 0.2, 44100));
@@ -98,6 +98,89 @@ TEST_F(SoundEngineOutputs, NullOutputKeepsRealTimeAndStreamsSurviveSeeksLoopsAnd
         EXPECT_TRUE(engine->currentLevels(channels[i], left, right));
         EXPECT_GT(left, 0.1f) << i;
     }
+}
+
+// What the engine renders reaches the file sample for sample, though a thread of its own writes
+// it: a ramp played at full volume comes back as the same floats, every frame in order.
+TEST_F(SoundEngineOutputs, WavRecordingHoldsEveryRenderedSampleAsItWas)
+{
+    ASSERT_TRUE(test::writeRampFile(folder.file("ramp.wav"), 44100 / 2, 44100));
+    const std::string recording = folder.file("take.wav");
+    engine = test::startSystemEngine("wav:" + recording);
+    ASSERT_TRUE(engine);
+    const auto stream = engine->openStream(folder.file("ramp.wav"));
+    ASSERT_NE(engine->playStream(stream), kNoChannel);
+    for (int i = 0; i < 200 && !engine->ended(stream); ++i)
+        std::this_thread::sleep_for(10ms);
+    EXPECT_TRUE(engine->ended(stream));
+    engine.reset(); // the recording is complete once its engine is gone
+    int rate = 0;
+    const std::vector<float> take = test::readSound(recording, rate);
+    const std::vector<float> ramp = test::readSound(folder.file("ramp.wav"), rate);
+    std::size_t first = 2; // frame 0 of the ramp is silent: its first sound is frame 1
+    while (first < take.size() && take[first] == 0.0f)
+        first += 2;
+    ASSERT_GE(first, 2u);
+    ASSERT_GE(take.size(), first - 2 + ramp.size());
+    EXPECT_TRUE(std::equal(ramp.begin(), ramp.end(), take.begin() + std::ptrdiff_t(first - 2)));
+}
+
+// Notes fire cues from two MIDI threads and the audio thread while the control thread arms new
+// cues over them, takes the fired ones back and frees both: no thread may read a cue once the
+// control side could free it (the sanitizers see any read after the free).
+TEST(MixerCues, ArmedFiredAndTakenFromSeveralThreadsAtOnce)
+{
+    constexpr int kRate = 48000;
+    constexpr int kKeys = 4;
+    constexpr int kRounds = 20000;
+    Mixer mixer(kMinVoices, kRate);
+    std::atomic<bool> done{false};
+    std::atomic<int> fired{0};
+    const auto midi = [&](int first)
+    {
+        for (int i = first; !done.load(std::memory_order_relaxed); ++i)
+            if (mixer.noteAt(i % kKeys, true, 0))
+                fired.fetch_add(1, std::memory_order_relaxed);
+    };
+    std::thread midiA(midi, 0);
+    std::thread midiB(midi, 1);
+    std::thread audio(
+        [&]
+        {
+            std::vector<float> block(2 * 64);
+            while (!done.load(std::memory_order_relaxed))
+            {
+                std::array<NoteEvent, 2> notes{{{0, 2, true, false}, {10, 3, true, false}}};
+                mixer.render(block.data(), 64, -1, notes.data(), static_cast<int>(notes.size()));
+            }
+        });
+
+    std::uint32_t serial = 1;
+    // Rounds go on until the MIDI threads fired some cues, however busy the machine.
+    for (int round = 0; round < kRounds || (fired.load() == 0 && round < 50 * kRounds); ++round)
+    {
+        const int key = round % kKeys;
+        mixer.offerSpare(round % kMinVoices, serial++);
+        delete mixer.firedCue(key);
+        Cue* replaced = nullptr;
+        auto cue = std::make_unique<Cue>();
+        cue->rateHz = kRate;
+        if (mixer.armCue(key, cue.get(), replaced))
+            cue.release();
+        delete replaced;
+    }
+    done.store(true);
+    midiA.join();
+    midiB.join();
+    audio.join();
+    for (int key = 0; key < kKeys; ++key)
+    {
+        delete mixer.firedCue(key);
+        Cue* last = nullptr;
+        mixer.armCue(key, nullptr, last);
+        delete last;
+    }
+    EXPECT_GT(fired.load(), 0);
 }
 
 } // namespace

@@ -1,3 +1,9 @@
+// The mixer rendered block by block. The global operator new is replaced to count the
+// allocations made on the rendering thread while a flag is up: the render path must make none.
+#if defined(__GNUC__) && !defined(__clang__)
+// The replacement pair below is malloc/free on purpose.
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+#endif
 #include "engine/audio_engine.h"
 #include "engine/decoder.h"
 #include "engine/mixer.h"
@@ -5,9 +11,34 @@
 #include "support/temp_folder.h"
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <new>
 #include <thread>
+
+namespace
+{
+thread_local bool counting = false;
+thread_local long allocations = 0;
+} // namespace
+
+void* operator new(std::size_t size)
+{
+    if (counting)
+        ++allocations;
+    if (void* p = std::malloc(size ? size : 1))
+        return p;
+    throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept
+{
+    std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept
+{
+    std::free(p);
+}
 
 using namespace sonarello;
 using namespace sonarello::sound;
@@ -37,6 +68,15 @@ class MixerRender : public ::testing::Test
     test::TempFolder folder;
     std::unique_ptr<ManualEngine> manual = createManualEngine(44100);
 };
+
+// The largest step from one sample to the next on the left side.
+float largestStep(const std::vector<float>& stereo)
+{
+    float most = 0;
+    for (std::size_t i = 2; i < stereo.size(); i += 2)
+        most = std::max(most, std::fabs(stereo[i] - stereo[i - 2]));
+    return most;
+}
 
 TEST_F(MixerRender, PlaysEveryFrameFromTheFirstToTheLastOrLoopsAndVolumeZeroIsSilent)
 {
@@ -77,8 +117,7 @@ TEST_F(MixerRender, SpeedChangesPitchWithoutClicksAndTheFilesOwnRateIsNeverDetun
         all.insert(all.end(), part.begin(), part.end());
     }
     // A 0.5 sine at 441 Hz (x1.5) moves at most 0.047 per frame; a click jumps further.
-    for (std::size_t i = 2; i < all.size(); i += 2)
-        ASSERT_LT(std::fabs(all[i] - all[i - 2]), 0.06f) << "frame " << i / 2;
+    EXPECT_LT(largestStep(all), 0.06f);
 
     useRate(48000);
     engine().playStream(open("a.wav"), 255, 0);
@@ -145,24 +184,26 @@ TEST_F(MixerRender, SeeksAreSampleAccurateByMillisecondsAndBytes)
     EXPECT_EQ(engine().timeMs(stream), 4000u);
 }
 
-// Longer files stream through the ring: every frame arrives in order, across refills,
-// the head-to-ring seam and the loop back to the head.
-TEST_F(MixerRender, StreamedFilesPlayEveryFrameAndLoopSeamlessly)
+// A stream played again from its start while it sounds past its preloaded head (so from the
+// ring, which one voice reads at a time), at a crest of its tone: the old sound fades out over
+// the stop ramp instead of being cut, and the new one starts from the file's first sample.
+TEST_F(MixerRender, ReplayFadesOutTheSoundItReplacesWithoutAStep)
 {
-    useRate(8000);
-    constexpr std::int64_t kFrames = 8000 * 14;
-    ASSERT_TRUE(test::writeRampFile(folder.file("long.wav"), kFrames, 8000));
-    engine().preload(folder.file("long.wav"));
-    const StreamHandle stream = open("long.wav");
-    engine().setLoop(stream, true);
-    engine().playStream(stream);
-    const auto out = render(static_cast<int>(kFrames * 2 + 5000));
-    for (std::int64_t f = 0; f < kFrames * 2 + 5000; ++f)
-        ASSERT_EQ(test::rampFrameOf(out[std::size_t(2 * f)], kFrames), f % kFrames)
-            << "frame " << f;
-    engine().setLoop(stream, false);
-    render(static_cast<int>(kFrames));
-    EXPECT_TRUE(engine().ended(stream));
+    ASSERT_TRUE(test::writeSine(folder.file("long tone.wav"), 440, 12.0, 44100));
+    const StreamHandle stream = open("long tone.wav");
+    ASSERT_NE(engine().playStream(stream), kNoChannel);
+    // Up to a crest of the tone, two seconds in: past the head.
+    const int crest = static_cast<int>(std::lround((900.25 / 440) * 44100));
+    const float last = render(crest)[2 * std::size_t(crest - 1)]; // the last sample before
+    ASSERT_TRUE(engine().setTimeMs(stream, 0));
+    ASSERT_NE(engine().playStream(stream), kNoChannel);
+    auto after = render(kPeriod * 8);
+    after.insert(after.begin(), 2, last);
+
+    const float natural = static_cast<float>(2 * M_PI * 440 / 44100) * 0.5f;
+    // A 3 ms fade of a crest adds at most its level over the ramp's frames to each step.
+    EXPECT_LT(largestStep(after), natural + 0.5f / (0.003f * 44100) * 2);
+    EXPECT_GT(test::peakOf(after), 0.9f * 0.5f); // the new sound plays
 }
 
 TEST_F(MixerRender, RateZeroHoldsTheVoiceSilentWhereItIs)
@@ -181,6 +222,42 @@ TEST_F(MixerRender, RateZeroHoldsTheVoiceSilentWhereItIs)
     engine().setFrequency(ch, 44100);
     EXPECT_GT(test::peakOf(render(4410)), 0.4f);
     EXPECT_GT(engine().timeMs(stream), held);
+}
+
+TEST_F(MixerRender, RenderPathAllocatesNothing)
+{
+    useRate(48000);
+    ASSERT_TRUE(test::writeSine(folder.file("short.wav"), 441, 2, 44100));
+    ASSERT_TRUE(test::writeSine(folder.file("long.wav"), 441, 12, 44100));
+    engine().preload(folder.file("long.wav"));
+    std::vector<ChannelHandle> channels;
+    std::vector<StreamHandle> streams;
+    for (int i = 0; i < 72; ++i)
+    {
+        streams.push_back(open(i % 2 ? "short.wav" : "long.wav"));
+        engine().setLoop(streams.back(), true);
+        channels.push_back(
+            engine().playStream(streams.back(), 200, i % 3 ? 44100 + i * 100 : 48000));
+    }
+    std::vector<float> out(2 * 1024);
+    long total = 0;
+    for (int block = 0; block < 400; ++block)
+    {
+        if (block % 50 == 10)
+            for (std::size_t i = 0; i < channels.size(); i += 7)
+            {
+                engine().setFrequency(channels[i], block % 100 == 10 ? 48000 : 30000);
+                engine().setVolume(channels[i], block % 2 ? 10 : 255);
+                engine().setTimeMs(streams[i], 1000);
+            }
+        counting = true;
+        allocations = 0;
+        manual->renderOnly(out.data(), 1024);
+        counting = false;
+        total += allocations;
+        manual->fillRings();
+    }
+    EXPECT_EQ(total, 0);
 }
 
 // Regression: restarting every playing row within one period left rows switched on but
@@ -257,17 +334,21 @@ TEST_F(MixerRender, DamagedFilesPlayWhatTheyCanThenEnd)
     }
 }
 
-// A row's file deleted or replaced under its name after its head was preloaded plays on
-// from the preloaded file to its end, and loops whole; one cut in place before it plays is
-// played as it now is, and one cut while it plays ends where it can no longer be read: none
-// loops its preloaded head.
-TEST_F(MixerRender, FilesChangedUnderAPreloadedRowPlayWhatWasPreloadedOrEnd)
+// Longer files stream through the ring: every frame arrives in order, across refills, the
+// head-to-ring seam and the loop back to the head, twice over; no longer looping, the row ends.
+// A row's file deleted or replaced under its name after its head was preloaded plays on from
+// the preloaded file to its end, and loops whole; one cut in place before it plays is played as
+// it now is, and one cut while it plays ends where it can no longer be read: none loops its
+// preloaded head.
+TEST_F(MixerRender, StreamedFilesPlayEveryFrameAndLoopWholeThoughChangedUnderThem)
 {
     namespace fs = std::filesystem;
     useRate(8000);
     constexpr std::int64_t kFrames = 8000 * 12; // streamed after its 8 s head
+    constexpr std::int64_t kHeard = 2 * kFrames + 4000;
     const std::string path = folder.file("show.wav");
-    for (const std::string change : {"deleted", "replaced", "cut", "cut while playing"})
+    for (const std::string change :
+         {"unchanged", "deleted", "replaced", "cut", "cut while playing"})
     {
         ASSERT_TRUE(test::writeRampFile(path, kFrames, 8000));
         engine().preload(path);
@@ -288,12 +369,15 @@ TEST_F(MixerRender, FilesChangedUnderAPreloadedRowPlayWhatWasPreloadedOrEnd)
         auto out = render(kPeriod);
         if (change == "cut while playing")
             cut();
-        const auto rest = render(static_cast<int>(kFrames + 4000));
+        const auto rest = render(static_cast<int>(kHeard));
         out.insert(out.end(), rest.begin(), rest.end());
-        for (std::int64_t f = 0; change != "cut while playing" && f < kFrames + 4000; ++f)
+        for (std::int64_t f = 0; change != "cut while playing" && f < kHeard; ++f)
             ASSERT_EQ(test::rampFrameOf(out[std::size_t(2 * f)], kFrames), f % frames)
                 << change << ", frame " << f;
         EXPECT_EQ(engine().ended(stream), change == "cut while playing") << change;
+        engine().setLoop(stream, false);
+        render(static_cast<int>(kFrames));
+        EXPECT_TRUE(engine().ended(stream)) << change << ", no longer looping";
         engine().closeStream(stream);
         render(kPeriod); // its fade
     }
@@ -307,6 +391,8 @@ class CuedNotes : public MixerRender
 {
   protected:
     static constexpr int kFrames = 4410;
+    static constexpr std::int64_t kArrival = 1'000'000'000;
+    static constexpr std::int64_t kBlockNs = std::int64_t{kPeriod} * 1'000'000'000 / 44100;
 
     CuedNotes()
     {
@@ -340,7 +426,32 @@ class CuedNotes : public MixerRender
         return -1;
     }
 
+    // The row takes over the sound its cue started: the channel, and the stream in `taken`.
+    ChannelHandle take(int key)
+    {
+        ChannelHandle channel = kNoChannel;
+        EXPECT_TRUE(engine().takeStartedCue(key, taken, channel)) << "key " << key;
+        return channel;
+    }
+
+    // The row takes the sound over, stops it and closes its stream.
+    void release(int key)
+    {
+        take(key);
+        engine().stopStream(taken);
+        block({}, kArrival);
+        engine().closeStream(taken);
+    }
+
+    // Notes and cue starts from other threads, placed by the instants the blocks start at.
+    NoteStarter& timedStarter()
+    {
+        manual->mixer().useDevice(manual->mixer().outputRate(), kPeriod);
+        return *engine().noteStarter();
+    }
+
     std::vector<bool> handled;
+    StreamHandle taken = kNoStream;
 };
 
 TEST_F(CuedNotes, ANoteSoundsAtItsFrameAndNoteOffFadesAtItsFrame)
@@ -352,10 +463,9 @@ TEST_F(CuedNotes, ANoteSoundsAtItsFrameAndNoteOffFadesAtItsFrame)
     EXPECT_EQ(test::rampFrameOf(out[2 * 100], kFrames), 0) << "from its first sample";
     EXPECT_EQ(test::rampFrameOf(out[2 * 255], kFrames), 155);
 
-    StreamHandle stream = kNoStream;
-    ChannelHandle channel = kNoChannel;
-    ASSERT_TRUE(engine().takeStartedCue(60, stream, channel));
-    EXPECT_FALSE(engine().takeStartedCue(60, stream, channel)) << "taken once";
+    const ChannelHandle channel = take(60);
+    ChannelHandle again = kNoChannel;
+    EXPECT_FALSE(engine().takeStartedCue(60, taken, again)) << "taken once";
     EXPECT_TRUE(engine().setVolume(channel, 255)) << "the channel is the caller's";
 
     ASSERT_TRUE(cue(60, channel));
@@ -375,11 +485,8 @@ TEST_F(CuedNotes, TwoRowsInOneCycleAndTheSameRowTwice)
     EXPECT_EQ(handled, (std::vector<bool>{true, true, false}))
         << "the second hit of a row waits for its cue to be set again";
     EXPECT_EQ(onset(out), 10);
-    StreamHandle stream = kNoStream;
-    ChannelHandle first = kNoChannel, second = kNoChannel;
-    ASSERT_TRUE(engine().takeStartedCue(60, stream, first));
-    ASSERT_TRUE(engine().takeStartedCue(61, stream, second));
-    EXPECT_NE(first, second);
+    const ChannelHandle first = take(60);
+    EXPECT_NE(take(61), first);
 
     // Set again, the row restarts at the next hit's frame while its old sound fades.
     ASSERT_TRUE(cue(60, first));
@@ -407,105 +514,76 @@ TEST_F(CuedNotes, NoCueMeansTheNoteIsLeftToTheControlSide)
         << "decoded by the engine's worker";
 }
 
-TEST_F(CuedNotes, NotesFromAnotherThreadSoundAConstantDelayAfterTheirArrival)
+// A note from another thread sounds one period after its arrival, on its own frame; a cue
+// started at an instant (no note delay) sounds on that instant's frame, and two started at one
+// instant sound together, sample for sample.
+TEST_F(CuedNotes, TimedNotesAndCueStartsSoundOnTheirOwnFrame)
 {
-    manual->mixer().useDevice(manual->mixer().outputRate(), kPeriod);
-    NoteStarter& starter = *engine().noteStarter();
-    const std::int64_t blockNs = std::int64_t{kPeriod} * 1'000'000'000 / 44100;
+    NoteStarter& starter = timedStarter();
     for (int k : {0, 37, 254})
     {
+        SCOPED_TRACE(k);
+        const std::int64_t offsetNs = std::llround(k * 1e9 / 44100);
         ASSERT_TRUE(cue(60));
-        const std::int64_t arrival = 1'000'000'000;
-        ASSERT_TRUE(starter.noteAt(60, true, arrival));
+        ASSERT_TRUE(starter.noteAt(60, true, kArrival));
         // The block that holds arrival + one period starts k frames before it.
-        const std::int64_t start = arrival + blockNs - std::llround(k * 1e9 / 44100);
-        EXPECT_EQ(onset(block({}, start - blockNs)), -1);
+        const std::int64_t start = kArrival + kBlockNs - offsetNs;
+        EXPECT_EQ(onset(block({}, start - kBlockNs)), -1);
         EXPECT_EQ(onset(block({}, start)), k);
-        StreamHandle stream = kNoStream;
-        ChannelHandle channel = kNoChannel;
-        ASSERT_TRUE(engine().takeStartedCue(60, stream, channel));
-        ASSERT_TRUE(cue(60, channel));
-        ASSERT_TRUE(starter.noteAt(60, false, arrival));
+        ASSERT_TRUE(cue(60, take(60)));
+        ASSERT_TRUE(starter.noteAt(60, false, kArrival));
         block({}, start);
-        block({}, start + blockNs);
-        EXPECT_EQ(test::peakOf(block({}, start + 2 * blockNs)), 0.0f) << "faded";
-        engine().closeStream(stream);
-    }
-    EXPECT_FALSE(starter.noteAt(61, true, 0)) << "no cue";
-}
+        block({}, start + kBlockNs);
+        EXPECT_EQ(test::peakOf(block({}, start + 2 * kBlockNs)), 0.0f) << "faded";
+        engine().closeStream(taken);
 
-TEST_F(CuedNotes, CuesStartedAtOneInstantSoundOnItsOwnFrameTogether)
-{
-    manual->mixer().useDevice(manual->mixer().outputRate(), kPeriod);
-    NoteStarter& starter = *engine().noteStarter();
-    const std::int64_t blockStart = 1'000'000'000;
-    StreamHandle stream = kNoStream;
-    ChannelHandle channel = kNoChannel;
-    auto take = [&](int key)
-    {
-        ASSERT_TRUE(engine().takeStartedCue(key, stream, channel));
-        engine().stopStream(stream);
-        block({}, blockStart);
-        engine().closeStream(stream);
-    };
-    for (int k : {0, 37, 254})
-    {
-        // No note delay: the instant itself names the frame.
-        const std::int64_t at = blockStart + std::llround(k * 1e9 / 44100);
         ASSERT_TRUE(cue(60));
-        ASSERT_TRUE(starter.startCueAt(60, at));
-        const auto one = block({}, blockStart);
+        ASSERT_TRUE(starter.startCueAt(60, kArrival + offsetNs));
+        const auto one = block({}, kArrival);
         EXPECT_EQ(onset(one), k);
-        take(60);
+        release(60);
         ASSERT_TRUE(cue(60));
         ASSERT_TRUE(cue(61));
-        ASSERT_TRUE(starter.startCueAt(60, at));
-        ASSERT_TRUE(starter.startCueAt(61, at));
-        const auto both = block({}, blockStart);
+        ASSERT_TRUE(starter.startCueAt(60, kArrival + offsetNs));
+        ASSERT_TRUE(starter.startCueAt(61, kArrival + offsetNs));
+        const auto both = block({}, kArrival);
         for (int f = k; f < kPeriod; ++f)
-            ASSERT_FLOAT_EQ(both[2 * std::size_t(f)], 2 * one[2 * std::size_t(f)]) << k << " " << f;
-        take(60);
-        take(61);
+            ASSERT_FLOAT_EQ(both[2 * std::size_t(f)], 2 * one[2 * std::size_t(f)]) << f;
+        release(60);
+        release(61);
     }
     ASSERT_TRUE(cue(60));
-    ASSERT_TRUE(starter.startCueAt(60, blockStart - 1'000'000)) << "an instant gone by";
-    EXPECT_EQ(onset(block({}, blockStart)), 0) << "starts at once";
-    take(60);
-    EXPECT_FALSE(starter.startCueAt(61, blockStart)) << "no cue";
+    ASSERT_TRUE(starter.startCueAt(60, kArrival - 1'000'000)) << "an instant gone by";
+    EXPECT_EQ(onset(block({}, kArrival)), 0) << "starts at once";
+    release(60);
+    EXPECT_FALSE(starter.noteAt(61, true, 0)) << "no cue";
+    EXPECT_FALSE(starter.startCueAt(61, kArrival)) << "no cue";
 }
 
 TEST_F(CuedNotes, WhatTheRowSetsBeforeADelayedNoteSoundsIsWhatItStarts)
 {
-    manual->mixer().useDevice(manual->mixer().outputRate(), kPeriod);
-    NoteStarter& starter = *engine().noteStarter();
-    const std::int64_t arrival = 1'000'000'000;
-    const std::int64_t blockNs = std::int64_t{kPeriod} * 1'000'000'000 / 44100;
-    StreamHandle quiet = kNoStream, stopped = kNoStream;
-    ChannelHandle channel = kNoChannel;
+    NoteStarter& starter = timedStarter();
     // The row takes each sound over as soon as its note reached it, a period before it sounds.
     ASSERT_TRUE(cue(60));
     ASSERT_TRUE(cue(61));
-    ASSERT_TRUE(starter.noteAt(60, true, arrival));
-    ASSERT_TRUE(starter.noteAt(61, true, arrival));
-    ASSERT_TRUE(engine().takeStartedCue(60, quiet, channel));
-    EXPECT_TRUE(engine().setVolume(channel, 0));
-    ASSERT_TRUE(engine().takeStartedCue(61, stopped, channel));
-    EXPECT_TRUE(engine().stopStream(stopped));
-    EXPECT_EQ(onset(block({}, arrival)), -1);
+    ASSERT_TRUE(starter.noteAt(60, true, kArrival));
+    ASSERT_TRUE(starter.noteAt(61, true, kArrival));
+    EXPECT_TRUE(engine().setVolume(take(60), 0));
+    const StreamHandle quiet = taken;
+    take(61);
+    EXPECT_TRUE(engine().stopStream(taken));
+    EXPECT_EQ(onset(block({}, kArrival)), -1);
     for (int i = 1; i <= 3; ++i)
-        EXPECT_EQ(test::peakOf(block({}, arrival + i * blockNs)), 0.0f);
+        EXPECT_EQ(test::peakOf(block({}, kArrival + i * kBlockNs)), 0.0f);
     EXPECT_GT(engine().timeMs(quiet), 0u) << "the turned-down sound plays, silent";
-    EXPECT_EQ(engine().timeMs(stopped), 0u) << "the stopped one never started";
+    EXPECT_EQ(engine().timeMs(taken), 0u) << "the stopped one never started";
 
     // A voice stopped before its note sounded is free again: far more of them than there are
     // voices leave every note its own.
     for (int i = 0; i < 200; ++i)
     {
         ASSERT_TRUE(cue(61));
-        ASSERT_TRUE(starter.noteAt(61, true, arrival)) << i;
-        ASSERT_TRUE(engine().takeStartedCue(61, stopped, channel));
-        engine().stopStream(stopped);
-        block({}, arrival);
-        engine().closeStream(stopped);
+        ASSERT_TRUE(starter.noteAt(61, true, kArrival)) << i;
+        release(61);
     }
 }

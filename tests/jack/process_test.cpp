@@ -2,10 +2,11 @@
 // while a flag is up: the process callback must take none.
 #include "engine/audio_engine.h"
 #include "engine/mixer.h"
-#include "jack/fake_cycle.h"
+#include "jack/process.h"
 #include "support/sound_files.h"
 #include "support/temp_folder.h"
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <dlfcn.h>
@@ -36,6 +37,35 @@ using namespace std::chrono_literals;
 namespace
 {
 
+// One JACK cycle's port buffers played by a test: the MIDI events on midi_in and the two audio
+// outputs. Any thread, one cycle at a time.
+class FakeCycle final : public jack::CycleIo
+{
+  public:
+    struct Event
+    {
+        std::uint32_t frame = 0;
+        std::array<std::uint8_t, 3> bytes{};
+    };
+    std::vector<Event> events;
+    std::vector<float> left, right;
+
+    explicit FakeCycle(std::size_t frames) : left(frames), right(frames) {}
+
+    int midiEventCount() noexcept override { return static_cast<int>(events.size()); }
+    bool midiEvent(int index, std::uint32_t& frame, const std::uint8_t*& bytes,
+                   std::size_t& size) noexcept override
+    {
+        const Event& e = events[static_cast<std::size_t>(index)];
+        frame = e.frame;
+        bytes = e.bytes.data();
+        size = e.bytes.size();
+        return true;
+    }
+    float* audioOut(int side) noexcept override { return side == 0 ? left.data() : right.data(); }
+    void clearMidiOut() noexcept override {}
+};
+
 constexpr int kFrames = 128;
 constexpr int kRate = 48000;
 constexpr int kControllers = 600;
@@ -57,7 +87,7 @@ TEST(JackCycle, EveryNoteOffArrivesWithoutALockAndWithOneWake)
     const sound::StreamHandle cue = engine.openStream(path);
     ASSERT_TRUE(engine.setCue(36, cue, 255, 0, sound::kNoChannel));
 
-    test::FakeCycle io(kFrames);
+    FakeCycle io(kFrames);
     io.events.push_back({0, {0x90, 36, 100}});
     for (int i = 0; i < kControllers; ++i)
         io.events.push_back({1, {0xB0, 7, static_cast<std::uint8_t>(i % 128)}});
@@ -112,6 +142,34 @@ TEST(JackCycle, EveryNoteOffArrivesWithoutALockAndWithOneWake)
         process.attachMixer(nullptr);
         dispatcher.setHandler(nullptr);
     }
+}
+
+// The output closed and opened again while JACK's thread runs cycles, and then with the server
+// gone (no cycle runs any more): each detach returns only once no cycle holds the mixer, which
+// is freed right after (the sanitizers see a cycle that still reads it).
+TEST(JackCycle, DetachReturnsOnlyOnceNoCycleHoldsTheMixer)
+{
+    jack::Process process;
+    std::atomic<bool> serverUp{true};
+    std::thread jackThread(
+        [&]
+        {
+            FakeCycle io(kFrames);
+            while (serverUp.load())
+                process.cycle(io, kFrames);
+        });
+    for (int round = 0; round < 300; ++round)
+    {
+        auto mixer = std::make_unique<sound::Mixer>(sound::kMinVoices, kRate);
+        process.attachMixer(mixer.get());
+        std::this_thread::yield();
+        process.attachMixer(nullptr);
+    }
+    serverUp.store(false);
+    jackThread.join();
+    auto last = std::make_unique<sound::Mixer>(sound::kMinVoices, kRate);
+    process.attachMixer(last.get());
+    process.attachMixer(nullptr); // returns at once: nothing runs
 }
 
 } // namespace

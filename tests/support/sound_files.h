@@ -1,17 +1,31 @@
-// Sound files written and read back, and measurements of what they hold, for the tests of
-// the engine and of the program. Test thread.
+// Sound files written and read back, measurements of what they hold, and the engine over the
+// system's outputs, for the tests of the engine and of the program. Test thread.
 #pragma once
 
+#include "devices/system_outputs.h"
 #include "engine/decoder.h"
 #include "soundgen.h"
 
 #include <cmath>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace sonarello::test
 {
+
+// The engine over the system's outputs started on `output` (auto, null, wav:FILE, ...); null
+// when that output cannot open.
+inline std::unique_ptr<sound::SoundEngine> startSystemEngine(const std::string& output,
+                                                             int periodFrames = 256)
+{
+    auto engine = sound::createSystemEngine();
+    sound::EngineOptions options;
+    options.output = output;
+    options.periodFrames = periodFrames;
+    return engine->start(options) ? std::move(engine) : nullptr;
+}
 
 // A float WAV whose left sample is frame / frames and right sample its negative, so every
 // rendered value names the frame it came from.

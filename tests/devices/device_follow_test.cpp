@@ -1,5 +1,7 @@
-// The chosen devices followed by name over a stand-in for the ALSA sequencer, which this
-// machine may lack: ports vanish and return under new numbers, in floods of announce events.
+// The chosen MIDI devices followed by name through their going and coming back: over a
+// stand-in for the ALSA sequencer, which this machine may lack (ports vanish and return under
+// new numbers, in floods of announce events), and over a stand-in for a JACK server's graph.
+#include "jack/connections.h"
 #include "sequencer/device_follower.h"
 #include "sequencer/observer.h"
 
@@ -7,6 +9,7 @@
 
 #include <condition_variable>
 #include <mutex>
+#include <set>
 #include <string>
 #include <utility>
 
@@ -83,6 +86,7 @@ struct RecordingPorts final : PortReopener
     bool refuse = false;
 };
 
+// The line the player says when a chosen device goes or comes back.
 std::string said(const char* device, bool isBack)
 {
     return std::string("Sonarello: MIDI device \"") + device +
@@ -163,6 +167,94 @@ TEST(SequencerFollower, ReopensTheChosenDevicesByNameOncePerReturn)
         EXPECT_EQ(std::exchange(reopener.calls, {}), step.calls);
         EXPECT_EQ(lines, step.lines);
     }
+}
+
+// A server's ports and connections, changed by the test as devices come and go.
+class FakeGraph final : public jack::PortGraph
+{
+  public:
+    std::set<std::string> ports{"Sonarello:midi_in", "Sonarello:midi_out"};
+    std::set<std::pair<std::string, std::string>> links;
+
+    bool connected(const std::string& source, const std::string& destination) override
+    {
+        return links.contains({source, destination});
+    }
+    bool connect(const std::string& source, const std::string& destination) override
+    {
+        if (ports.contains(source) && ports.contains(destination))
+            links.insert({source, destination});
+        return connected(source, destination);
+    }
+    void disconnect(const std::string& source, const std::string& destination) override
+    {
+        links.erase({source, destination});
+    }
+    void unplug(const std::string& port)
+    {
+        ports.erase(port);
+        std::erase_if(links, [&](const auto& l) { return l.first == port || l.second == port; });
+    }
+};
+
+const std::string kPads = "pads:out";
+const std::string kSynth = "synth:in";
+const std::string kGone = said("pads:out", false);
+const std::string kBack = said("pads:out", true);
+
+// The chosen devices' connections through their going and coming back: unplugged, plugged in
+// again, replugged between two looks (the connection lost though the port is there), the server
+// restarted; each loss and return said once, and only for the device it concerns.
+TEST(JackConnections, ChosenDevicesAreConnectedAgainWheneverTheyReturn)
+{
+    FakeGraph graph;
+    graph.ports = {"Sonarello:midi_in", "Sonarello:midi_out", kPads, kSynth};
+    jack::Connections connections;
+    ASSERT_TRUE(connections.keep(kPads, true, &graph));
+    ASSERT_TRUE(connections.keep(kSynth, false, &graph));
+    EXPECT_FALSE(connections.keep("nobody:out", true, nullptr)); // no client: kept for later
+    connections.drop("nobody:out", true, nullptr);
+
+    struct Step
+    {
+        const char* what;
+        void (*change)(FakeGraph&);
+        bool complete;
+        std::string lines;
+    };
+    const Step steps[] = {
+        {"nothing changed", [](FakeGraph&) {}, true, ""},
+        {"pads unplugged", [](FakeGraph& g) { g.unplug(kPads); }, false, kGone},
+        {"still away", [](FakeGraph&) {}, false, ""},
+        {"pads back", [](FakeGraph& g) { g.ports.insert(kPads); }, true, kBack},
+        {"replugged between two looks",
+         [](FakeGraph& g)
+         {
+             g.unplug(kPads);
+             g.ports.insert(kPads);
+         },
+         true, kGone + kBack},
+    };
+    for (const Step& step : steps)
+    {
+        step.change(graph);
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(connections.relink(graph), step.complete) << step.what;
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), step.lines) << step.what;
+        EXPECT_EQ(graph.connected(kPads, "Sonarello:midi_in"), step.complete) << step.what;
+        EXPECT_TRUE(graph.connected("Sonarello:midi_out", kSynth)) << step.what;
+    }
+
+    testing::internal::CaptureStderr();
+    connections.serverGone();
+    FakeGraph restarted;
+    restarted.ports = graph.ports;
+    EXPECT_TRUE(connections.relink(restarted));
+    const std::string lines = testing::internal::GetCapturedStderr();
+    EXPECT_NE(lines.find(kGone), std::string::npos);
+    EXPECT_NE(lines.find(kBack), std::string::npos);
+    EXPECT_NE(lines.find(said("synth:in", true)), std::string::npos);
+    EXPECT_EQ(restarted.links.size(), 2u);
 }
 
 } // namespace
