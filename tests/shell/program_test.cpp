@@ -60,7 +60,6 @@ TEST(Program, ExitCodes)
         int exitCode;
         std::string output; // a part of standard output and error; none at all when empty
     } cases[] = {
-        {"version", {SONARELLO_BINARY, "--version"}, {}, "", 0, "Sonarello "},
         {"help", {SONARELLO_BINARY, "--help"}, {}, "", 0, "--audio="},
         {"bad option",
          {SONARELLO_BINARY, "--audio=carrier-pigeon"},

@@ -96,36 +96,6 @@ TEST_F(Startup, AHundredFilesMakeSeventyTwoRows)
               std::string::npos);
 }
 
-// Closing the main window while a device dialog is open ends the player: the dialog closes
-// with nothing chosen.
-TEST_F(Startup, ClosingTheWindowClosesAnOpenDeviceDialog)
-{
-    writeTones(1, 441);
-    bool dialogOutlived = false;
-    QObject guard;
-    run({"--audio=null"},
-        [&](Program& program)
-        {
-            QTimer::singleShot(100, &guard,
-                               [&] {
-                                   program.window->sendMessage(gui::message::kCommand,
-                                                               gui::message::kCancelCommand, 0);
-                               });
-            QTimer::singleShot(3000, &guard,
-                               [&]
-                               {
-                                   for (QWidget* w : QApplication::topLevelWidgets())
-                                       if (auto* d = qobject_cast<QDialog*>(w); d && d->isVisible())
-                                       {
-                                           dialogOutlived = true;
-                                           d->reject();
-                                       }
-                               });
-            program.window->sendMessage(gui::message::kCommand, kCommandMidiIn, 0);
-        });
-    EXPECT_FALSE(dialogOutlived) << "the device dialog kept the player running";
-}
-
 class MidiPlayer : public test::ProgramTest
 {
   protected:
@@ -176,8 +146,12 @@ TEST_F(MidiPlayer, FloodFromTwoSourcesLeavesEachRowAsItsLastNoteSaid)
         });
 }
 
-TEST_F(MidiPlayer, ChosenInputDeviceTakesOver)
+// A device chosen in the Setup dialog takes over from the previous one. Closing the main
+// window while the dialog is open ends the player: the dialog closes with nothing chosen.
+TEST_F(MidiPlayer, ChosenInputDeviceTakesOverAndClosingTheWindowClosesTheDialog)
 {
+    bool dialogOutlived = false;
+    QObject guard;
     runWith(
         [&](Program& p)
         {
@@ -201,7 +175,26 @@ TEST_F(MidiPlayer, ChosenInputDeviceTakesOver)
             EXPECT_FALSE(loopback->push("Pads", packShortMessage(0x90, 36, 100)));
             EXPECT_TRUE(loopback->push("Keys", packShortMessage(0x90, 36, 100)));
             EXPECT_TRUE(settle(p, [&] { return p.player->rows.RowPlaying[1] == 1; }));
+
+            QTimer::singleShot(100, &guard,
+                               [&] {
+                                   p.window->sendMessage(gui::message::kCommand,
+                                                         gui::message::kCancelCommand, 0);
+                               });
+            QTimer::singleShot(3000, &guard,
+                               [&]
+                               {
+                                   for (QWidget* w : QApplication::topLevelWidgets())
+                                       if (auto* d = qobject_cast<QDialog*>(w); d && d->isVisible())
+                                       {
+                                           dialogOutlived = true;
+                                           d->reject();
+                                       }
+                               });
+            p.window->sendMessage(gui::message::kCommand, kCommandMidiIn, 0);
         });
+    EXPECT_FALSE(dialogOutlived) << "the device dialog kept the player running";
+    EXPECT_EQ(messages.size(), 1u) << "a device chosen as the dialog closed";
 }
 
 class Controller : public test::ProgramTest
