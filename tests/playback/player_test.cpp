@@ -1,6 +1,7 @@
 // The player's rows and its window's events, over real controls in an off-screen window and
 // the real engine, whose blocks the test renders, with a folder of generated files as its
 // catalogue. Test thread, which is also the GUI thread.
+#include "controls/colours.h"
 #include "engine/audio_engine.h"
 #include "gui/gui_application.h"
 #include "playback/event_handler.h"
@@ -60,6 +61,8 @@ class PlayerFixture : public ::testing::Test
         return std::string(toolkit->controls.at(static_cast<std::size_t>(id)).caption.trimmed());
     }
     float value(int id) { return toolkit->controls.at(static_cast<std::size_t>(id)).value; }
+    // A Play or Loop cell's lamp: a red bar while off, its green face alone while on.
+    gui::Colour lamp(int id) { return window->findControl(id)->image.at(5, 0); }
     int aux1(int id)
     {
         const gui::Control* c = window->findControl(id);
@@ -96,6 +99,7 @@ TEST_F(Rows, StartPlaysAtTheFilesOwnRateAndTheRowsVolumeAndShowsOn)
     EXPECT_EQ(rows().RowPlaying[3], 1);
     EXPECT_EQ(rows().RowLengthMs[3], 1500u);
     EXPECT_EQ(caption(kPlayBase + 3), "ON");
+    EXPECT_EQ(lamp(kPlayBase + 3), controls::resolveColourName("verde", 239));
     EXPECT_EQ(aux1(kPlayBase + 3), 0);
     play(1.0);
     EXPECT_NEAR(engine().timeMs(rows().RowStream[3]), 1000, 10) << "at the file's own rate";
@@ -134,6 +138,7 @@ TEST_F(Rows, TickMovesDisplaysAndFinishesRowsAtTheirRealEnd)
     updateRows(*player);
     EXPECT_EQ(rows().RowPlaying[2], 0);
     EXPECT_EQ(caption(kPlayBase + 2), "OFF");
+    EXPECT_EQ(lamp(kPlayBase + 2), gui::rgb(155, 0, 0));
     EXPECT_EQ(value(kPositionBase + 2), 0.0f);
     EXPECT_EQ(rows().RowPlaying[1], 1) << "a looping row plays on";
 }
