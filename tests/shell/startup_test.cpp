@@ -215,7 +215,6 @@ line1 = 60 61 62
 no_file = 90 pad 01
 stopped = 90 pad 02
 playing = 90 pad 03
-looping = 90 pad 04
 [faders]
 message = cc
 numbers = 48
