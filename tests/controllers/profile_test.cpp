@@ -28,16 +28,22 @@ Profile builtIn(const std::string& name)
 
 // Each built-in device's bytes, pads and port are the stand-ins' of jack_player.sh, through the
 // running player; here what they do not show: a port that ALSA's bridge names, a device's
-// other ports, a pad's note on another channel.
+// other ports, the order of the rows and a pad's note on another channel.
 TEST(Profiles, BuiltInOnesTakeTheirDevicesPortsAndPadsOnly)
 {
     const Profile mini = builtIn("launchpad-mini-mk3");
+    const Profile apc = builtIn("apc-mini");
     EXPECT_TRUE(matchesPort(
         mini, "a2j:Launchpad Mini MK3 [20] (capture): Launchpad Mini MK3 LPMiniMK3 MIDI"));
     EXPECT_FALSE(matchesPort(mini, "Launchpad Mini MK3 LPMiniMK3 DAW"));
-    EXPECT_FALSE(matchesPort(builtIn("apc-mini"), "APC mini mk2:APC mini mk2 Control"));
+    EXPECT_FALSE(matchesPort(apc, "APC mini mk2:APC mini mk2 Control"));
+    // The rows in reading order, which pads of rows in the same state cannot show.
+    EXPECT_EQ(rowOf(mini.pads, packShortMessage(0x90, 81, 127)), 1);
+    EXPECT_EQ(rowOf(mini.pads, packShortMessage(0x90, 88, 127)), 8);
     EXPECT_EQ(rowOf(mini.pads, packShortMessage(0x90, 11, 127)), 57);
     EXPECT_EQ(rowOf(mini.pads, packShortMessage(0x91, 11, 127)), 0); // channel 2 is no pad
+    EXPECT_EQ(rowOf(apc.pads, packShortMessage(0x90, 56, 127)), 1);
+    EXPECT_EQ(rowOf(apc.pads, packShortMessage(0x80, 0, 0)), 57);
 }
 
 TEST(Profiles, NotesProfileStartsRowOneAtItsNoteOnAnyChannel)
