@@ -5,8 +5,8 @@
 // rows and light them, its fader moves a row's volume as a drag on "Volume" does, velocity
 // scales the sound and not the saved volume, and a bad profile leaves the player's own mapping.
 // The catalogue's lines are catalogue_test's; what each message does and shows is
-// midi_message_test's and midi_devices_test's; a controller's take, its lights within the
-// cycle and stop-all, the stand-ins' of jack_player.sh.
+// midi_message_test's and midi_devices_test's; a controller's lights within the cycle and its
+// stop-all, the stand-ins' of jack_player.sh.
 #include "base/files.h"
 #include "playback/event_handler.h"
 #include "program_fixture.h"
