@@ -8,7 +8,6 @@
 // midi_message_test's and midi_devices_test's; a controller's lights within the cycle and its
 // stop-all, the stand-ins' of jack_player.sh.
 #include "base/files.h"
-#include "playback/event_handler.h"
 #include "program_fixture.h"
 
 #include <QApplication>
