@@ -11,6 +11,7 @@
 #include "support/sound_files.h"
 #include "support/temp_folder.h"
 
+#include <QTest>
 #include <QTimer>
 #include <cstdlib>
 #include <filesystem>
@@ -57,6 +58,18 @@ class ProgramTest : public ::testing::Test
                                });
         };
         return runProgram(parseCommandLine(args), services);
+    }
+    // Waits until `done` holds under the program lock (the MIDI thread has handled what was
+    // pushed); the window's events go on.
+    static bool settle(Program& p, std::function<bool()> done, int ms = 2000)
+    {
+        return QTest::qWaitFor(
+            [&]
+            {
+                std::scoped_lock lock(p.lock);
+                return done();
+            },
+            ms);
     }
     // `count` tones, the i-th at i x `hertz`, named by `prefix` and their number.
     void writeTones(int count, double hertz, double seconds = 0.3, const char* prefix = "tone ")

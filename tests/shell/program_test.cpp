@@ -1,15 +1,24 @@
 // The real sonarello program as a child process, for what needs a process: its exit codes,
-// the single-instance lock, SIGTERM.
+// the single-instance lock, SIGTERM; and as a person uses it, on a real X display with real
+// clicks: what was seen (a screenshot), what was heard (recorded through the wav: output) and
+// the settings file it leaves. Then the rows over the real sound engine in this process,
+// recorded through its wav: output. The catalogue's lines are catalogue_test's.
 #include "base/files.h"
+#include "program_fixture.h"
 #include "soundgen.h"
 #include "support/process.h"
+#include "support/sound_files.h"
 #include "support/temp_folder.h"
 
+#include <QImage>
+#include <QTest>
+#include <cmath>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <map>
+#include <numbers>
 #include <sys/file.h>
 #include <unistd.h>
 
@@ -54,7 +63,6 @@ TEST(Program, ExitCodes)
         int exitCode;
         std::string output; // a part of standard output and error; none at all when empty
     } cases[] = {
-        {"version", {SONARELLO_BINARY, "--version"}, {}, "", 0, "Sonarello "},
         {"help", {SONARELLO_BINARY, "--help"}, {}, "", 0, "--audio="},
         {"bad option",
          {SONARELLO_BINARY, "--audio=carrier-pigeon"},
@@ -62,7 +70,6 @@ TEST(Program, ExitCodes)
          "",
          1,
          "sonarello: unknown or malformed option: --audio=carrier-pigeon (try --help)\n"},
-        {"empty folder", headless, {}, "", 3, noFiles},
         {"recording over a file",
          {SONARELLO_BINARY, "--headless", "--audio=wav:" + show, "--midi=none"},
          {},
@@ -155,6 +162,135 @@ TEST(Program, TerminationAndHangUpSaveTheSettings)
                     "riga=  1 ,velo= 50 ,vol= 255 ,loop= 1 ,file= 1 \r\n")
             << strsignal(signal) << ": not saved";
     }
+}
+
+// Amplitude of one frequency in the left side of [first, first + count) frames (Goertzel).
+double amplitude(const std::vector<float>& stereo, std::size_t first, std::size_t count, double hz,
+                 int rate)
+{
+    const double w = 2 * std::numbers::pi * hz / rate;
+    double s1 = 0, s2 = 0;
+    for (std::size_t i = first; i < first + count; ++i)
+    {
+        const double s0 = stereo[2 * i] + 2 * std::cos(w) * s1 - s2;
+        s2 = s1;
+        s1 = s0;
+    }
+    return 2 * std::sqrt(s1 * s1 + s2 * s2 - 2 * std::cos(w) * s1 * s2) /
+           static_cast<double>(count);
+}
+
+struct Heard
+{
+    double low = 0;  // row 1's 441 Hz tone
+    double high = 0; // row 2's 882 Hz tone
+};
+
+TEST(Person, PlaysTwoRowsChangesVolumeStepsAFileAndCloses)
+{
+    if (std::system(
+            "(command -v xvfb-run && command -v xdotool && command -v import) >/dev/null") != 0)
+        GTEST_SKIP() << "xvfb-run, xdotool or ImageMagick missing";
+    test::TempFolder folder;
+    ASSERT_TRUE(test::writeSine(folder.file("a 441.wav"), 441, 2.0, 44100));
+    ASSERT_TRUE(test::writeSine(folder.file("b 882.wav"), 882, 2.0, 44100));
+    ASSERT_TRUE(test::writeSine(folder.file("c 1323.mp3"), 1323, 2.0, 44100, 0.5f,
+                                soundgen::Container::Mp3Cbr));
+    test::TempFolder elsewhere; // a recording in the folder would become a row of its own
+    const std::string recording = elsewhere.file("heard.wav");
+    const std::string screenshot = elsewhere.file("window.png");
+
+    // The player must open a real window on the X display, not the off-screen one tests use.
+    const auto r = test::runProcess(
+        {"/usr/bin/env", "-u", "QT_QPA_PLATFORM", "/usr/bin/xvfb-run", "-a", "-s",
+         "-screen 0 1280x800x24", SONARELLO_PERSON_SCRIPT, SONARELLO_BINARY, recording, screenshot},
+        folder.path().string(), {{"XDG_RUNTIME_DIR", folder.path().string()}},
+        std::chrono::seconds(60));
+    ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+
+    const QImage shot(QString::fromStdString(screenshot));
+    ASSERT_FALSE(shot.isNull());
+    const int top = shot.height() - 88; // three rows: a client area of 88 pixels
+    const auto pixel = [&](int x, int y) { return shot.pixel(x, top + y) & 0xFFFFFFu; };
+    EXPECT_EQ(pixel(44, 60), 0x0A3728u) << "background between the key and Loop columns";
+    EXPECT_EQ(pixel(600, 20), 0x0A3728u) << "background right of the MIDI display";
+    EXPECT_EQ(pixel(38, 50), 0x000000u) << "row 1: a black key";
+    EXPECT_EQ(pixel(38, 67), 0xFFFFFFu) << "row 2: a white key";
+    EXPECT_NE(pixel(100, 40), 0x0A3728u) << "a header's face";
+
+    int rate = 0;
+    const auto samples = test::readSound(recording, rate);
+    ASSERT_GT(rate, 0);
+    std::vector<Heard> windows; // 100 ms each
+    const auto window = static_cast<std::size_t>(rate / 10);
+    for (std::size_t at = 0; at + window <= samples.size() / 2; at += window)
+        windows.push_back(
+            {amplitude(samples, at, window, 441, rate), amplitude(samples, at, window, 882, rate)});
+
+    // In order: row 1 alone and loud, row 1 alone and soft, then row 2 loud beside it.
+    auto find = [&](std::size_t from, auto match)
+    {
+        for (std::size_t i = from; i < windows.size(); ++i)
+            if (match(windows[i]))
+                return i;
+        return windows.size();
+    };
+    const auto loud = find(0, [](const Heard& h) { return h.low > 0.45 && h.high < 0.02; });
+    const auto soft =
+        find(loud, [](const Heard& h) { return h.low > 0.02 && h.low < 0.2 && h.high < 0.02; });
+    const auto both =
+        find(soft, [](const Heard& h) { return h.low > 0.02 && h.low < 0.2 && h.high > 0.45; });
+    EXPECT_LT(loud, windows.size()) << "row 1 at full volume";
+    EXPECT_LT(soft, windows.size()) << "row 1 after its volume was dragged down";
+    EXPECT_LT(both, windows.size()) << "row 2 started by the right button";
+
+    const std::string settings = os::readWholeFile(folder.file("impostazioni.ini"));
+    const auto lines = settings.find("\r\nriga=  2 ");
+    ASSERT_NE(lines, std::string::npos) << settings;
+    EXPECT_TRUE(settings.starts_with("riga=  1 ,velo= 50 ,vol= ")) << settings;
+    EXPECT_EQ(settings.substr(lines + 2), "riga=  2 ,velo= 50 ,vol= 255 ,loop= 1 ,file= 2 \r\n"
+                                          "riga=  3 ,velo= 50 ,vol= 255 ,loop= 1 ,file= 2 \r\n");
+    const int volume = std::stoi(settings.substr(25));
+    EXPECT_GT(volume, 5);
+    EXPECT_LT(volume, 90);
+}
+
+using RealEngine = test::ProgramTest;
+
+// A note starts its row from the row's cue, as one sound; right after the row changes file,
+// the next note plays the new file.
+TEST_F(RealEngine, NotesStartRowsFromTheirCuesAndFollowAFileChange)
+{
+    const std::string recording = folder.file("heard.wav");
+    writeTones(2, 441, 3.0);
+    bool firstNoteStartedRow = false;
+    ASSERT_EQ(run({"--audio=wav:" + recording},
+                  [&](Program& program)
+                  {
+                      QTest::qWait(300);
+                      loopback->push("Pads", midi::packShortMessage(0x90, 36, 99));
+                      QTest::qWait(400);
+                      {
+                          std::scoped_lock lock(program.lock);
+                          firstNoteStartedRow = program.player->rows.RowPlaying[1] == 1;
+                          program.window->findControl(kFileBase + 1)->setAuxValue(1, 2);
+                          syncCue(*program.player, 1);
+                      }
+                      loopback->push("Pads", midi::packShortMessage(0x90, 36, 99));
+                      QTest::qWait(500);
+                  }),
+              kExitNormal);
+    EXPECT_TRUE(firstNoteStartedRow);
+    int rate = 0;
+    auto samples = test::readSound(recording, rate);
+    ASSERT_GT(rate, 0);
+    // The rows stop at shutdown, while the recording goes on a little: the last 0.3 s of sound.
+    while (!samples.empty() && std::abs(samples[samples.size() - 2]) < 0.01f)
+        samples.resize(samples.size() - 2);
+    samples.resize(samples.size() - static_cast<std::size_t>(rate / 20) * 2);
+    samples.erase(samples.begin(), samples.end() - static_cast<std::ptrdiff_t>(rate * 3 / 10) * 2);
+    EXPECT_NEAR(test::measureFrequency(samples, rate), 882.0, 3.0) << "the row's new file";
+    EXPECT_NEAR(test::peakOf(samples), 0.5f, 0.01f) << "one sound, not the old one beside it";
 }
 
 } // namespace

@@ -1,16 +1,30 @@
-// Start-up and shutdown in this process: the catalogue and settings files the player leaves,
-// the grid it builds from them, and its messages. The catalogue's lines are catalogue_test's.
+// The player's whole start-up run in this process: the catalogue and settings files it leaves,
+// the grid it builds from them and its messages; MIDI through a loopback service, a flood of
+// notes from two threads (every row ends in the state of its last note, the display shows the
+// last message) and a device chosen in the Setup dialog; and a pad controller: its pads start
+// rows and light them, its fader moves a row's volume as a drag on "Volume" does, velocity
+// scales the sound and not the saved volume, and a bad profile leaves the player's own mapping.
+// The catalogue's lines are catalogue_test's; what each message does and shows is
+// midi_message_test's and midi_devices_test's; a controller's lights within the cycle and its
+// stop-all, the stand-ins' of jack_player.sh.
 #include "base/files.h"
 #include "program_fixture.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QDialog>
 #include <QTimer>
 #include <algorithm>
 #include <fstream>
 #include <map>
+#include <thread>
 
 using namespace sonarello;
+using midi::packShortMessage;
+using Bytes = std::vector<std::uint8_t>;
+
+namespace
+{
 
 class Startup : public test::ProgramTest
 {
@@ -81,20 +95,90 @@ TEST_F(Startup, AHundredFilesMakeSeventyTwoRows)
               std::string::npos);
 }
 
-// Closing the main window while a device dialog is open ends the player: the dialog closes
-// with nothing chosen.
-TEST_F(Startup, ClosingTheWindowClosesAnOpenDeviceDialog)
+class MidiPlayer : public test::ProgramTest
 {
-    writeTones(1, 441);
+  protected:
+    void SetUp() override
+    {
+        ProgramTest::SetUp();
+        writeTones(6, 100, 0.3, "t");
+    }
+    void runWith(std::function<void(Program&)> drive)
+    {
+        EXPECT_EQ(run({"--audio=null"}, std::move(drive)), kExitNormal);
+    }
+};
+
+TEST_F(MidiPlayer, FloodFromTwoSourcesLeavesEachRowAsItsLastNoteSaid)
+{
+    runWith(
+        [&](Program& p)
+        {
+            // Start-up opens the first input and the first output; the virtual port plays too.
+            EXPECT_TRUE(loopback->outputOpen("Synth"));
+            EXPECT_FALSE(loopback->push("Keys", packShortMessage(0x90, 38, 100)));
+            auto flood = [&](const char* port, int firstNote)
+            {
+                for (int i = 0; i < 5000; ++i)
+                {
+                    const int note = firstNote + i % 3;
+                    const bool on = (i / 3) % 2 == 0;
+                    loopback->push(port, i % 7 == 0
+                                             ? packShortMessage(0xB0, 7, i % 128)
+                                             : packShortMessage(on ? 0x90 : 0x80, note, 100));
+                }
+                // Last words: rows firstNote-35 .. +2 end on, off, on.
+                loopback->push(port, packShortMessage(0x90, firstNote, 1));
+                loopback->push(port, packShortMessage(0x80, firstNote + 1, 0));
+                loopback->push(port, packShortMessage(0x90, firstNote + 2, 5));
+            };
+            std::thread a(flood, "Pads", 36);
+            std::thread b(flood, "Sonarello", 39);
+            a.join();
+            b.join();
+            loopback->push("Pads", packShortMessage(0xE0, 0, 64));
+            const auto& display = p.toolkit->controls[kMidiDisplayId].caption;
+            EXPECT_TRUE(settle(p, [&] { return display.trimmed() == "Bender Change 64"; }));
+            const auto& playing = p.player->rows.RowPlaying;
+            EXPECT_EQ(std::vector<int>(playing.begin() + 1, playing.end()),
+                      (std::vector<int>{1, 0, 1, 1, 0, 1}));
+        });
+}
+
+// A device chosen in the Setup dialog takes over from the previous one. Closing the main
+// window while the dialog is open ends the player: the dialog closes with nothing chosen.
+TEST_F(MidiPlayer, ChosenInputDeviceTakesOverAndClosingTheWindowClosesTheDialog)
+{
     bool dialogOutlived = false;
     QObject guard;
-    run({"--audio=null"},
-        [&](Program& program)
+    runWith(
+        [&](Program& p)
         {
+            QTimer::singleShot(
+                50,
+                []
+                {
+                    for (QWidget* w : QApplication::topLevelWidgets())
+                        if (auto* list = w->findChild<QComboBox*>("devices"))
+                        {
+                            EXPECT_EQ(list->count(), 2);
+                            EXPECT_EQ(list->itemText(0).toStdString(), " 0 Pads");
+                            EXPECT_EQ(list->currentIndex(), 0);
+                            EXPECT_TRUE(w->windowFlags().testFlags(Qt::WindowMinimizeButtonHint |
+                                                                   Qt::WindowMaximizeButtonHint));
+                            emit list->activated(1);
+                        }
+                });
+            p.window->sendMessage(gui::message::kCommand, kCommandMidiIn, 0);
+            EXPECT_EQ(messages, std::vector<std::string>{"Midi in ora è :  1 Keys"});
+            EXPECT_FALSE(loopback->push("Pads", packShortMessage(0x90, 36, 100)));
+            EXPECT_TRUE(loopback->push("Keys", packShortMessage(0x90, 36, 100)));
+            EXPECT_TRUE(settle(p, [&] { return p.player->rows.RowPlaying[1] == 1; }));
+
             QTimer::singleShot(100, &guard,
                                [&] {
-                                   program.window->sendMessage(gui::message::kCommand,
-                                                               gui::message::kCancelCommand, 0);
+                                   p.window->sendMessage(gui::message::kCommand,
+                                                         gui::message::kCancelCommand, 0);
                                });
             QTimer::singleShot(3000, &guard,
                                [&]
@@ -106,7 +190,95 @@ TEST_F(Startup, ClosingTheWindowClosesAnOpenDeviceDialog)
                                            d->reject();
                                        }
                                });
-            program.window->sendMessage(gui::message::kCommand, kCommandMidiIn, 0);
+            p.window->sendMessage(gui::message::kCommand, kCommandMidiIn, 0);
         });
     EXPECT_FALSE(dialogOutlived) << "the device dialog kept the player running";
+    EXPECT_EQ(messages.size(), 1u) << "a device chosen as the dialog closed";
 }
+
+class Controller : public test::ProgramTest
+{
+  protected:
+    void SetUp() override
+    {
+        ProgramTest::SetUp();
+        writeTones(2, 200, 3.0);
+        std::ofstream(folder.file("pads.ini")) << R"([device]
+name = test-pads
+ports = Pads
+take = F0 7D 01 F7
+[pads]
+channel = 1
+line1 = 60 61 62
+[lights]
+no_file = 90 pad 01
+stopped = 90 pad 02
+playing = 90 pad 03
+[faders]
+message = cc
+numbers = 48
+[controls]
+velocity = on
+)";
+    }
+    float level(Program& p, int row)
+    {
+        float left = 0, right = 0;
+        std::scoped_lock lock(p.lock);
+        p.engine->currentLevels(p.player->rows.RowChannel[static_cast<std::size_t>(row)], left,
+                                right);
+        return left;
+    }
+};
+
+TEST_F(Controller, PadsStartRowsAndLightThemFaderAndVelocityLeaveTheSavedVolume)
+{
+    EXPECT_EQ(run({"--audio=null", "--controller=pads.ini"},
+                  [&](Program& p)
+                  {
+                      auto& rows = p.player->rows;
+                      rows.RowLoop[1] = rows.RowLoop[2] = 0;
+                      // Taken at start-up: the take message, then every pad.
+                      EXPECT_TRUE(settle(p, [&] { return loopback->sent("Synth").size() == 4; }));
+                      EXPECT_EQ(loopback->sent("Synth"),
+                                (std::vector<Bytes>{{0xF0, 0x7D, 0x01, 0xF7},
+                                                    {0x90, 60, 2},
+                                                    {0x90, 61, 2},
+                                                    {0x90, 62, 1}}));
+                      loopback->clearSent();
+                      loopback->push("Pads", packShortMessage(0x90, 60, 127));
+                      loopback->push("Pads", packShortMessage(0x90, 61, 64));
+                      // The pads were set in this tick: their changes go at the next one.
+                      EXPECT_TRUE(settle(p, [&] { return loopback->sent("Synth").size() == 2; }));
+                      EXPECT_EQ(loopback->sent("Synth"),
+                                (std::vector<Bytes>{{0x90, 60, 3}, {0x90, 61, 3}}));
+                      QTest::qWait(300);
+                      level(p, 1), level(p, 2);
+                      QTest::qWait(200);
+                      EXPECT_NEAR(level(p, 2) / level(p, 1), 0.254, 0.03) << "(64 / 127) squared";
+                      EXPECT_EQ(rows.RowVolume[2], 255); // the saved volume stays
+
+                      loopback->push("Pads", packShortMessage(0xB0, 48, 64));
+                      EXPECT_TRUE(settle(p, [&] { return rows.RowVolume[1] != 255; }));
+                      EXPECT_EQ(rows.RowVolume[1], 129); // 64 of 127: 50.4 percent
+                      EXPECT_EQ(p.toolkit->controls[kVolumeBase + 1].caption.trimmed(), "51");
+                      EXPECT_EQ(currentSettings(p).rows[1].RowVolume, 129);
+                  }),
+              kExitNormal);
+}
+
+TEST_F(Controller, ABadProfileLeavesThePlayersOwnMapping)
+{
+    std::ofstream(folder.file("bad.ini")) << "[pads]\nline1 = 1 1\n";
+    EXPECT_EQ(run({"--audio=null", "--controller=bad.ini"},
+                  [&](Program& p)
+                  {
+                      EXPECT_EQ(p.controller->profile(), nullptr);
+                      loopback->push("Pads", packShortMessage(0x90, 36, 100));
+                      EXPECT_TRUE(settle(p, [&] { return p.player->rows.RowPlaying[1] == 1; }));
+                      EXPECT_TRUE(loopback->sent("Synth").empty());
+                  }),
+              kExitNormal);
+}
+
+} // namespace

@@ -1,0 +1,379 @@
+// The player's rows and its window's events, over real controls in an off-screen window and
+// the real engine, whose blocks the test renders, with a folder of generated files as its
+// catalogue. Test thread, which is also the GUI thread.
+#include "controls/colours.h"
+#include "engine/audio_engine.h"
+#include "gui/gui_application.h"
+#include "playback/event_handler.h"
+#include "playback/rows.h"
+#include "shell/main_window.h"
+#include "support/sound_files.h"
+#include "support/temp_folder.h"
+
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <memory>
+
+namespace
+{
+
+using namespace sonarello;
+
+class PlayerFixture : public ::testing::Test
+{
+  protected:
+    static void SetUpTestSuite() { test::ensureGuiApplication(); }
+
+    // Makes `files` tones at 220 Hz x their number, 0.5 s x (1 + (number - 1) % 4) long (the
+    // third at 48 kHz, the others at 44.1 kHz), and a player of `rows` rows.
+    void makePlayer(int files, int rows)
+    {
+        for (int i = 1; i <= files; ++i)
+            test::writeSine(
+                folder.file("tone " + std::string(i < 10 ? "0" : "") + std::to_string(i) + ".wav"),
+                220.0 * i, 0.5 * (1 + (i - 1) % 4), i == 3 ? 48000 : 44100);
+        manual = sound::createManualEngine(44100);
+        scanCatalogue(catalogue, folder.path().string() + "/", engine());
+        window = std::make_unique<gui::Window>(kClientWidth, clientHeight(rows), lock);
+        toolkit = std::make_unique<controls::Toolkit>(lock);
+        player.reset(new Player{lock, *toolkit, *window, engine(), catalogue, rows, {}, {}, {}});
+        player->rows.resize(rows);
+        for (std::size_t r = 1; r <= static_cast<std::size_t>(rows); ++r)
+        {
+            player->rows.RowSpeed[r] = kNormalSpeed;
+            player->rows.RowVolume[r] = 255;
+            player->rows.RowLoop[r] = 1;
+            player->rows.RowFile[r] = player->rows.RowChannel[r] = static_cast<int>(r);
+        }
+        createMidiDisplay(*player);
+        buildColumns(*player, folder.path().string() + "/");
+    }
+    // Renders `seconds` of output one period at a time.
+    void play(double seconds)
+    {
+        std::vector<float> block(2 * 256);
+        for (int frames = static_cast<int>(seconds * 44100); frames > 0; frames -= 256)
+            manual->render(block.data(), std::min(256, frames));
+    }
+    sound::SoundEngine& engine() { return manual->engine(); }
+    std::string caption(int id)
+    {
+        return std::string(toolkit->controls.at(static_cast<std::size_t>(id)).caption.trimmed());
+    }
+    float value(int id) { return toolkit->controls.at(static_cast<std::size_t>(id)).value; }
+    // A Play or Loop cell's lamp: a red bar while off, its green face alone while on.
+    gui::Colour lamp(int id) { return window->findControl(id)->image.at(5, 0); }
+    int aux1(int id)
+    {
+        const gui::Control* c = window->findControl(id);
+        return c ? c->auxValue(1) : -1;
+    }
+    // The peak of the row's voice since the last ask.
+    float level(int row)
+    {
+        float left = 0, right = 0;
+        engine().currentLevels(player->rows.RowChannel[static_cast<std::size_t>(row)], left, right);
+        return left;
+    }
+
+    test::TempFolder folder;
+    ProgramLock lock;
+    std::unique_ptr<sound::ManualEngine> manual;
+    TrackCatalogue catalogue;
+    std::unique_ptr<gui::Window> window;
+    std::unique_ptr<controls::Toolkit> toolkit;
+    std::unique_ptr<Player> player;
+};
+
+class Rows : public PlayerFixture
+{
+  protected:
+    void SetUp() override { makePlayer(4, 3); }
+    auto& rows() { return player->rows; }
+};
+
+TEST_F(Rows, StartPlaysAtTheFilesOwnRateAndTheRowsVolumeAndShowsOn)
+{
+    rows().RowVolume[3] = 127;
+    startRow(*player, 3); // row 3 plays the 48 kHz file of 1.5 s
+    EXPECT_EQ(rows().RowPlaying[3], 1);
+    EXPECT_EQ(rows().RowLengthMs[3], 1500u);
+    EXPECT_EQ(caption(kPlayBase + 3), "ON");
+    EXPECT_EQ(lamp(kPlayBase + 3), controls::resolveColourName("verde", 239));
+    EXPECT_EQ(aux1(kPlayBase + 3), 0);
+    play(1.0);
+    EXPECT_NEAR(engine().timeMs(rows().RowStream[3]), 1000, 10) << "at the file's own rate";
+    EXPECT_NEAR(level(3), 0.25f, 0.01f);
+}
+
+TEST_F(Rows, RowsOutsideTheGridChangeNothing)
+{
+    startRow(*player, 0);
+    startRow(*player, 4);
+    stopRow(*player, -7);
+    for (int row = 1; row <= 3; ++row)
+        EXPECT_EQ(rows().RowStream[static_cast<std::size_t>(row)], 0u);
+    // Stopping a row that never played leaves it unopened and resets its displays.
+    stopRow(*player, 2);
+    EXPECT_EQ(rows().RowStream[2], 0u);
+    EXPECT_EQ(caption(kPlayBase + 2), "OFF");
+}
+
+TEST_F(Rows, TickMovesDisplaysAndFinishesRowsAtTheirRealEnd)
+{
+    startRow(*player, 1);
+    startRow(*player, 2);          // 1 s
+    setRowLoop(*player, 2, false); // reaches the playing stream at once
+    play(0.2);
+    updateRows(*player);
+    EXPECT_NEAR(value(kPositionBase + 2), 20.0f, 1.0f);
+    EXPECT_EQ(caption(kPositionBase + 2), "0.2 s");
+    EXPECT_GT(value(kLevelBase + 2), 40.0f);
+
+    // Past 98 percent a row still plays: only the end of its stream finishes it.
+    play(0.79);
+    updateRows(*player);
+    EXPECT_EQ(rows().RowPlaying[2], 1);
+    play(0.05);
+    updateRows(*player);
+    EXPECT_EQ(rows().RowPlaying[2], 0);
+    EXPECT_EQ(caption(kPlayBase + 2), "OFF");
+    EXPECT_EQ(lamp(kPlayBase + 2), gui::rgb(155, 0, 0));
+    EXPECT_EQ(value(kPositionBase + 2), 0.0f);
+    EXPECT_EQ(rows().RowPlaying[1], 1) << "a looping row plays on";
+}
+
+TEST_F(Rows, UnopenableFileFinishesAtTheFirstTickAndLoopingRetries)
+{
+    const std::string path = catalogue.path(1);
+    std::filesystem::rename(path, path + ".away");
+    setRowLoop(*player, 1, false);
+    startRow(*player, 1);
+    EXPECT_EQ(rows().RowStream[1], 0u);
+    EXPECT_EQ(caption(kPlayBase + 1), "ON");
+    updateRows(*player);
+    EXPECT_EQ(rows().RowPlaying[1], 0);
+
+    setRowLoop(*player, 1, true);
+    startRow(*player, 1);
+    std::filesystem::rename(path + ".away", path);
+    updateRows(*player);
+    EXPECT_NE(rows().RowStream[1], 0u) << "retried";
+    EXPECT_EQ(rows().RowPlaying[1], 1);
+}
+
+// Regression: a note that came while every channel sounded left its row on but silent.
+TEST_F(Rows, ARowStartedWhileEveryChannelSoundsPlaysAtTheNextTick)
+{
+    std::vector<sound::StreamHandle> others{engine().openStream(catalogue.path(4))};
+    while (engine().playStream(others.back()) != sound::kNoChannel)
+        others.push_back(engine().openStream(catalogue.path(4)));
+    startRow(*player, 1);
+    EXPECT_EQ(rows().RowChannel[1], sound::kNoChannel);
+    updateRows(*player);
+    EXPECT_EQ(rows().RowChannel[1], sound::kNoChannel) << "still busy";
+    for (const auto stream : others)
+        engine().closeStream(stream);
+    play(0.05);
+    updateRows(*player);
+    EXPECT_NE(rows().RowChannel[1], sound::kNoChannel);
+    EXPECT_EQ(rows().RowPlaying[1], 1);
+    play(0.1);
+    EXPECT_GT(level(1), 0.4f);
+}
+
+TEST(Layout, WindowSizeAndBlocks)
+{
+    EXPECT_EQ(clientHeight(5), 104); // 104.5 rounds to even
+    EXPECT_EQ(clientHeight(72), 674);
+    EXPECT_EQ(clientHeight(1), 70); // 70.5 too
+
+    EXPECT_EQ(cellPosition(5, 45, 3).x, 45); // the left block takes the odd row
+    EXPECT_EQ(cellPosition(5, 45, 4).y, 48);
+    EXPECT_EQ(cellPosition(72, 4, 36).y, 643);
+    EXPECT_EQ(cellPosition(72, 4, 72).y, 643);
+    EXPECT_EQ(cellPosition(72, 4, 37).x, 504);
+}
+
+using Grid = PlayerFixture;
+
+TEST_F(Grid, KeysAreDrawnAsAPianoKeyboard)
+{
+    makePlayer(24, 24);
+    constexpr gui::Colour kBlack = gui::rgb(0, 0, 0);
+    constexpr gui::Colour kWhite = gui::rgb(255, 255, 255);
+    const struct
+    {
+        int row;
+        gui::Colour upper; // at (30, 12): a black key's body
+        gui::Colour lower; // at (30, 15): the line under E and B
+    } keys[] = {{1, kBlack, kBlack},  {3, kBlack, kBlack},  {6, kBlack, kBlack},
+                {13, kBlack, kBlack}, {4, kWhite, kBlack},  {11, kWhite, kBlack},
+                {16, kWhite, kBlack}, {12, kWhite, kWhite}, {24, kWhite, kWhite},
+                {2, kWhite, kWhite}};
+    for (const auto& k : keys)
+    {
+        const gui::Image& key = window->findControl(kKeyBase + k.row)->image;
+        EXPECT_EQ(key.at(30, 12), k.upper) << "row " << k.row;
+        EXPECT_EQ(key.at(30, 15), k.lower) << "row " << k.row;
+    }
+}
+
+class EventHandler : public PlayerFixture
+{
+  protected:
+    std::int16_t left = 0;
+    std::int16_t right = 0;
+    std::vector<std::string> log;
+    WindowServices services;
+
+    void SetUp() override
+    {
+        makePlayer(4, 4);
+        services.setTimer = [this](int id, int ms)
+        { log.push_back("timer " + std::to_string(id) + " " + std::to_string(ms)); };
+        services.killTimer = [this](int id) { log.push_back("kill " + std::to_string(id)); };
+        services.buttonState = [this](int button)
+        { return button == gui::kLeftMouseButton ? left : right; };
+        services.endWindow = [this](int result) { log.push_back("end " + std::to_string(result)); };
+        services.saveSettings = [this] { log.push_back("save"); };
+        services.pause = [this](std::chrono::milliseconds ms)
+        { log.push_back("pause " + std::to_string(ms.count())); };
+    }
+    std::intptr_t send(std::uint32_t message, std::intptr_t p1)
+    {
+        return handleMainWindowEvent(*player, services, message, p1, 0);
+    }
+    std::intptr_t command(int id) { return send(gui::message::kCommand, id); }
+    std::intptr_t pointer(int id) { return send(gui::message::kPointerOverControl, id); }
+};
+
+TEST_F(EventHandler, ClicksOnKeysPlayAndLoopToggleTheRow)
+{
+    command(kKeyBase + 1);
+    command(kKeyBase + 2);
+    EXPECT_EQ(player->rows.RowPlaying[2], 1);
+    EXPECT_EQ(caption(kPlayBase + 2), "ON");
+    EXPECT_EQ(aux1(kPlayBase + 2), 0);
+    command(kPlayBase + 2);
+    EXPECT_EQ(player->rows.RowPlaying[2], 0);
+    EXPECT_EQ(caption(kPlayBase + 2), "OFF");
+    EXPECT_EQ(aux1(kPlayBase + 2), 1);
+    EXPECT_EQ(player->rows.RowPlaying[1], 1) << "other rows play on";
+    command(kLoopBase + 2);
+    EXPECT_EQ(player->rows.RowLoop[2], 0);
+    EXPECT_EQ(caption(kLoopBase + 2), "OFF");
+    command(kLoopBase + 2);
+    EXPECT_EQ(caption(kLoopBase + 2), "ON");
+    command(kPlayBase + 5); // beyond the last row
+    EXPECT_TRUE(log.empty());
+}
+
+TEST_F(EventHandler, FineEndsWithoutSavingCloseSavesFirst)
+{
+    EXPECT_EQ(command(kCommandEnd), 1);
+    EXPECT_EQ(log, std::vector<std::string>{"end 0"});
+    log.clear();
+    EXPECT_EQ(command(kCommandClose), 0);
+    EXPECT_EQ(log, (std::vector<std::string>{"save", "end 1"}));
+}
+
+TEST_F(EventHandler, TimerStartsWithTheWindowAndTicksTheRows)
+{
+    send(gui::message::kInitialise, 0);
+    EXPECT_EQ(log, std::vector<std::string>{"timer 1 100"});
+    command(kKeyBase + 1);
+    setRowLoop(*player, 1, false);
+    play(0.6);
+    send(gui::message::kTimer, 2);
+    EXPECT_EQ(player->rows.RowPlaying[1], 1) << "another timer";
+    send(gui::message::kTimer, kRowTimerId);
+    EXPECT_EQ(player->rows.RowPlaying[1], 0);
+}
+
+TEST_F(EventHandler, RightButtonOnPlayRestartsEvenAPlayingRow)
+{
+    command(kPlayBase + 1);
+    const auto first = player->rows.RowStream[1];
+    right = gui::kButtonDown;
+    pointer(kPlayBase + 1);
+    EXPECT_EQ(player->rows.RowPlaying[1], 1);
+    EXPECT_NE(player->rows.RowStream[1], first);
+    EXPECT_EQ(engine().lengthMs(first), 0u) << "exactly one stream: the first is closed";
+    right = 0;
+    const auto second = player->rows.RowStream[1];
+    pointer(kPlayBase + 1);
+    EXPECT_EQ(player->rows.RowStream[1], second);
+}
+
+TEST_F(EventHandler, RightButtonGivesFullVolumeAndNormalSpeed)
+{
+    player->rows.RowVolume[3] = 10;
+    player->rows.RowSpeed[3] = 90;
+    command(kPlayBase + 3);
+    right = gui::kButtonDown;
+    pointer(kVolumeBase + 3);
+    EXPECT_EQ(player->rows.RowVolume[3], 255);
+    EXPECT_EQ(caption(kVolumeBase + 3), "100");
+    EXPECT_FLOAT_EQ(value(kVolumeBase + 3), 100.0f);
+    pointer(kSpeedBase + 3);
+    EXPECT_EQ(player->rows.RowSpeed[3], 50);
+    EXPECT_EQ(caption(kSpeedBase + 3), "100%");
+    play(0.5);
+    EXPECT_NEAR(level(3), 0.5f, 0.01f) << "the playing sound follows";
+}
+
+TEST_F(EventHandler, NoButtonMeansNoAdjustment)
+{
+    pointer(kVolumeBase + 1);
+    pointer(kSpeedBase + 1);
+    pointer(kFileBase + 1);
+    pointer(kPositionBase + 1);
+    EXPECT_EQ(player->rows.RowStream[1], 0u);
+    EXPECT_EQ(player->rows.RowVolume[1], 255);
+    EXPECT_EQ(player->rows.RowSpeed[1], 50);
+    EXPECT_EQ(aux1(kFileBase + 1), 1);
+    EXPECT_TRUE(log.empty());
+}
+
+TEST_F(EventHandler, FileStepsStopTheRowAndStayWithinTheCatalogue)
+{
+    command(kPlayBase + 4);
+    right = gui::kButtonDown;
+    pointer(kFileBase + 4);
+    EXPECT_EQ(aux1(kFileBase + 4), 4) << "already the last entry";
+    EXPECT_EQ(player->rows.RowPlaying[4], 0);
+    EXPECT_EQ(caption(kPlayBase + 4), "OFF");
+    EXPECT_EQ(caption(kFileBase + 4), "[<]" + catalogue.title(4));
+    EXPECT_EQ(log, std::vector<std::string>{"pause 200"});
+    right = 0;
+    left = gui::kButtonDown;
+    pointer(kFileBase + 4);
+    pointer(kFileBase + 4);
+    EXPECT_EQ(aux1(kFileBase + 4), 2);
+    command(kPlayBase + 4);
+    EXPECT_EQ(player->rows.RowLengthMs[4], 1000u) << "the second file";
+
+    // An index read from "file=" at the top of the int range steps to the last entry.
+    left = 0;
+    right = gui::kButtonDown;
+    window->findControl(kFileBase + 1)->setAuxValue(1, INT32_MAX);
+    pointer(kFileBase + 1);
+    EXPECT_EQ(aux1(kFileBase + 1), 4);
+}
+
+TEST_F(EventHandler, RightButtonOnPositionRewindsOneSecondOfAPlayingRow)
+{
+    command(kPlayBase + 4); // 2 s
+    const auto stream = player->rows.RowStream[4];
+    right = gui::kButtonDown;
+    play(0.5);
+    pointer(kPositionBase + 4);
+    EXPECT_NEAR(engine().timeMs(stream), 500, 10) << "less than a second played";
+    play(1.0);
+    pointer(kPositionBase + 4);
+    EXPECT_NEAR(engine().timeMs(stream), 500, 10);
+    EXPECT_EQ(log, (std::vector<std::string>{"pause 40", "pause 40"}));
+}
+
+} // namespace
