@@ -1,7 +1,8 @@
 // MIDI input and output of the player over the loopback service: the handles, the devices
 // chosen, and what each message does, in order; the choice of the system's MIDI API. A flood from
-// two sources through the whole player is the start-up tests' (shell/startup_test.cpp); the JACK MIDI devices a person
-// chooses, and their return after their client or the server went, are played in tests/e2e.
+// two sources through the whole player is the start-up tests' (shell/startup_test.cpp); the JACK
+// MIDI devices a person chooses, and their return after their client or the server went, are played
+// in tests/e2e.
 #include "midi/midi_devices.h"
 
 #include "doubles/loopback_midi_service.h"
