@@ -335,7 +335,6 @@ def main():
     if sys.argv[1] == "pads":
         pads(int(sys.argv[2]) if len(sys.argv) > 2 else 50)
         return
-    if sys.argv[1] == "sequenced":
     if sys.argv[1] == "osc":
         tester, late = Tester(), []
         tester.recorder.set_xrun_callback(lambda delay: late.append(delay))
