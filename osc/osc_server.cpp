@@ -24,6 +24,9 @@ namespace
 
 constexpr int kPacketsPerWake = 256; // then the schedule and the tick get their turn
 constexpr std::int64_t kMaxWaitNs = 50'000'000;
+// Once a flood spends the bucket, the socket rests this long: what comes meanwhile waits in the
+// system's buffer, or the system drops it, with no work of ours.
+constexpr std::int64_t kFloodRestNs = 20'000'000;
 
 std::int64_t steadyNs()
 {
@@ -121,6 +124,8 @@ struct OscServer::Loop
     std::vector<int> fading; // rows /sonarello/stop fades out
     std::int64_t fadeStart = 0;
     std::int64_t nextTick = 0;
+    std::int64_t restUntil = 0;      // a flood: the socket is not read before then
+    std::uint32_t systemDropped = 0; // what the system dropped of the socket's so far
 
     void run(const std::atomic<bool>& stopping)
     {
@@ -129,10 +134,15 @@ struct OscServer::Loop
         while (!stopping.load(std::memory_order_relaxed))
         {
             std::int64_t now = steadyNs();
-            std::int64_t wake = std::min(
-                {nextTick, schedule.nextWake(), fading.empty() ? kNever : now, now + kMaxWaitNs});
-            pollfd p{socket.fd, POLLIN, 0};
-            const auto ms = static_cast<int>(std::max<std::int64_t>(0, wake - now) / 1'000'000);
+            if (restUntil != 0 && now >= restUntil)
+                restUntil = 0;
+            const bool resting = restUntil != 0;
+            std::int64_t wake =
+                std::min({nextTick, schedule.nextWake(), fading.empty() ? kNever : now,
+                          resting ? restUntil : now + kMaxWaitNs});
+            pollfd p{resting ? -1 : socket.fd, POLLIN, 0}; // -1: poll only waits
+            const auto ms =
+                static_cast<int>((std::max<std::int64_t>(0, wake - now) + 999'999) / 1'000'000);
             if (::poll(&p, 1, ms) > 0)
                 receive();
             now = steadyNs();
@@ -155,20 +165,41 @@ struct OscServer::Loop
 
     void receive()
     {
-        for (int i = 0; i < kPacketsPerWake; ++i)
+        for (int i = 0; i < kPacketsPerWake && restUntil == 0; ++i)
         {
             sockaddr_in from{};
-            socklen_t fromSize = sizeof from;
-            const ssize_t n =
-                ::recvfrom(socket.fd, buffer.data(), buffer.size(), MSG_DONTWAIT | MSG_TRUNC,
-                           reinterpret_cast<sockaddr*>(&from), &fromSize);
+            iovec data{buffer.data(), buffer.size()};
+            alignas(cmsghdr) std::array<char, CMSG_SPACE(sizeof(std::uint32_t))> control{};
+            msghdr m{};
+            m.msg_name = &from;
+            m.msg_namelen = sizeof from;
+            m.msg_iov = &data;
+            m.msg_iovlen = 1;
+            m.msg_control = control.data();
+            m.msg_controllen = control.size();
+            const ssize_t n = ::recvmsg(socket.fd, &m, MSG_DONTWAIT | MSG_TRUNC);
             if (n < 0)
                 return;
+            noteSystemDrops(m);
             if (from.sin_family != AF_INET)
                 continue;
             datagram(static_cast<std::size_t>(n),
                      Endpoint{ntohl(from.sin_addr.s_addr), ntohs(from.sin_port)});
         }
+    }
+
+    // Packets the system dropped while the socket's buffer was full (a flood while the socket
+    // rested) count as flooded.
+    void noteSystemDrops(msghdr& m)
+    {
+        for (cmsghdr* c = CMSG_FIRSTHDR(&m); c != nullptr; c = CMSG_NXTHDR(&m, c))
+            if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SO_RXQ_OVFL)
+            {
+                std::uint32_t total = 0;
+                std::memcpy(&total, CMSG_DATA(c), sizeof total);
+                count.flooded.fetch_add(total - systemDropped, std::memory_order_relaxed);
+                systemDropped = total;
+            }
     }
 
     void datagram(std::size_t size, Endpoint from)
@@ -178,7 +209,10 @@ struct OscServer::Loop
             return void(count.notAllowed.fetch_add(1, std::memory_order_relaxed));
         const std::int64_t now = steadyNs();
         if (!bucket.take(now))
+        {
+            restUntil = now + kFloodRestNs;
             return void(count.flooded.fetch_add(1, std::memory_order_relaxed));
+        }
         if (size > buffer.size())
             return void(count.oversized.fetch_add(1, std::memory_order_relaxed));
         readPacket(buffer.data(), size, limits, packet);
@@ -368,6 +402,8 @@ bool OscServer::start(const OscOptions& options, std::string& error)
                 ": " + std::strerror(errno);
         return false;
     }
+    const int on = 1;
+    ::setsockopt(l->socket.fd, SOL_SOCKET, SO_RXQ_OVFL, &on, sizeof on);
     socklen_t size = sizeof address;
     ::getsockname(l->socket.fd, reinterpret_cast<sockaddr*>(&address), &size);
     boundPort = ntohs(address.sin_port);
