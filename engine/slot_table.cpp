@@ -70,6 +70,7 @@ int SlotTable::slotOf(ChannelHandle channel) const
 bool SlotTable::live(int slot, const Mixer& mixer) const
 {
     const Slot& s = at(slot);
+    // Played before running: a voice publishes the two in the other order.
     return s.keep &&
            (mixer.playedSerial(slot) != s.serial || mixer.runningSerial(slot) == s.serial);
 }

@@ -179,8 +179,10 @@ void Voice::play(StreamState& stream, std::uint32_t serial_, std::int64_t frame,
         varispeed.start(source, cursor, step);
     peakLeft.store(0, std::memory_order_relaxed);
     peakRight.store(0, std::memory_order_relaxed);
-    played.store(serial, std::memory_order_release);
+    // Running first: a control thread that sees the serial played must see it running too,
+    // or it takes the sound as over and frees the stream this voice now reads.
     running.store(serial, std::memory_order_release);
+    played.store(serial, std::memory_order_release);
 }
 
 void Voice::stop() noexcept
