@@ -2,6 +2,8 @@
 
 #include "voice.h"
 
+#include "base/steady_clock.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -42,13 +44,6 @@ std::uintptr_t settledEntry(const std::atomic<std::uintptr_t>& entry) noexcept
 constexpr std::uint64_t packVoice(int slot, std::uint32_t serial)
 {
     return static_cast<std::uint64_t>(slot) << 32 | serial;
-}
-
-std::int64_t steadyNow() noexcept
-{
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
 }
 
 // Flushes denormals to zero for the scope of one callback.
@@ -438,7 +433,7 @@ void Mixer::render(float* out, int frames, std::int64_t now, NoteEvent* events,
     if (frames <= 0)
         return;
     std::fill(out, out + std::size_t(frames) * 2, 0.0f);
-    gatherActions(frames, now < 0 ? steadyNow() : now, events, eventCount);
+    gatherActions(frames, now < 0 ? steadyNs() : now, events, eventCount);
     int done = 0;
     for (const Action& action : actions_)
     {

@@ -4,6 +4,7 @@
 #include "process.h"
 
 #include "base/raii.h"
+#include "base/steady_clock.h"
 #include "engine/mixer.h"
 #include "midi/midi_dispatch.h"
 
@@ -107,17 +108,9 @@ class JackCycleIo final : public CycleIo
         if (client_ == nullptr ||
             jack_get_cycle_times(client_, &frames, &start, &next, &period) != 0)
             return -1;
-        // The server's clock in microseconds, read between two readings of the steady clock
-        // to take the offset at one instant.
-        const auto steadyNs = []
-        {
-            return std::chrono::duration_cast<std::chrono::nanoseconds>(
-                       std::chrono::steady_clock::now().time_since_epoch())
-                .count();
-        };
-        const auto before = steadyNs();
-        const auto serverNow = static_cast<std::int64_t>(jack_get_time());
-        const auto steady = before + (steadyNs() - before) / 2;
+        // The server's clock in microseconds beside the steady clock, for the offset.
+        const auto [serverNow, steady] =
+            readBesideSteady([] { return static_cast<std::int64_t>(jack_get_time()); });
         return static_cast<std::int64_t>(start) * 1000 + (steady - serverNow * 1000);
     }
 

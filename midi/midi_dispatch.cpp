@@ -1,6 +1,7 @@
 #include "midi/midi_dispatch.h"
 
 #include "base/realtime_thread.h"
+#include "base/steady_clock.h"
 #include "midi/pad_routing.h"
 
 #include <chrono>
@@ -103,9 +104,7 @@ bool MidiDispatcher::post(int slot, ShortMessage message, bool wakeNow) noexcept
     const Note note = noteOf(message);
     if (starter != nullptr && note.isNote && room(slot) > 0)
     {
-        const auto arrival = std::chrono::duration_cast<std::chrono::nanoseconds>(
-                                 std::chrono::steady_clock::now().time_since_epoch())
-                                 .count();
+        const auto arrival = steadyNs();
         const PadRouting* routing = routing_.load(std::memory_order_acquire);
         const int key = routing == nullptr ? note.key
                         : routing->velocity.load(std::memory_order_relaxed)

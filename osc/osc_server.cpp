@@ -3,6 +3,8 @@
 #include "osc/feedback.h"
 #include "osc/schedule.h"
 
+#include "base/steady_clock.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -28,34 +30,11 @@ constexpr std::int64_t kMaxWaitNs = 50'000'000;
 // system's buffer, or the system drops it, with no work of ours.
 constexpr std::int64_t kFloodRestNs = 20'000'000;
 
-std::int64_t steadyNs()
-{
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
-
 std::int64_t systemNs()
 {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(
                std::chrono::system_clock::now().time_since_epoch())
         .count();
-}
-
-// The system clock and the steady clock as one instant: the steady clock halfway between two
-// readings around the system clock's, so no work done between two far-apart readings shifts
-// the steady instant a time tag maps to.
-struct Clocks
-{
-    std::int64_t system = 0;
-    std::int64_t steady = 0;
-};
-
-Clocks readClocks()
-{
-    const std::int64_t before = steadyNs();
-    const std::int64_t system = systemNs();
-    return {system, before + (steadyNs() - before) / 2};
 }
 
 // The socket, closed with its owner.
@@ -224,12 +203,13 @@ struct OscServer::Loop
         }
         if (packet.actions.empty())
             return;
-        const Clocks clocks = readClocks();
+        // One instant on both clocks: the time tag's steady instant moves with no work between.
+        const auto [system, steady] = readBesideSteady(systemNs);
         std::scoped_lock lock(target);
         for (const Action& a : packet.actions)
         {
             std::int64_t due = 0;
-            const When when = whenDue(a.timeTag, clocks.system, clocks.steady, due);
+            const When when = whenDue(a.timeTag, system, steady, due);
             if (when == When::Now)
                 perform(a, false, from);
             else if (when == When::TooFar || !schedule.add(a, due))
