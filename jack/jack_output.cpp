@@ -2,6 +2,8 @@
 
 #include "session.h"
 
+#include <cstdint>
+
 namespace sonarello::jack
 {
 
@@ -13,15 +15,20 @@ namespace
 class JackOutput final : public sound::Output
 {
   public:
-    explicit JackOutput(int rate) : rate_(rate) {}
+    explicit JackOutput(int rate) : rate_(rate), lateBefore_(Session::instance().latePeriods()) {}
     ~JackOutput() override { Session::instance().closeAudio(); }
 
     int sampleRate() const override { return rate_; }
     bool running() override { return Session::instance().serverUp(); }
     bool recoversByItself() const override { return true; }
+    unsigned underruns() const override
+    {
+        return static_cast<unsigned>(Session::instance().latePeriods() - lateBefore_);
+    }
 
   private:
     int rate_ = 0;
+    std::uint64_t lateBefore_ = 0;
 };
 
 } // namespace

@@ -19,6 +19,15 @@ bool stopsNote(midi::ShortMessage message) noexcept
 
 } // namespace
 
+void LatePeriods::ended(std::uint32_t first, std::uint32_t frames, std::uint32_t gone) noexcept
+{
+    const auto ahead = static_cast<std::int32_t>(first - end_); // frames counts wrap
+    if ((known_ && ahead > 0) || gone > frames)
+        count_.fetch_add(1, std::memory_order_relaxed);
+    known_ = true;
+    end_ = first + frames;
+}
+
 void Process::attachMixer(sound::Mixer* mixer) noexcept
 {
     mixer_.store(mixer, std::memory_order_seq_cst);
@@ -81,6 +90,9 @@ void Process::cycle(CycleIo& io, std::uint32_t frames) noexcept
     }
     if (count > 0)
         post(*d, count);
+    std::uint32_t first = 0, gone = 0;
+    if (io.cycleFrames(first, gone))
+        late_.ended(first, frames, gone);
     ended_.fetch_add(1, std::memory_order_release);
 }
 

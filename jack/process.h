@@ -36,6 +36,27 @@ class CycleIo
     // The steady clock's time of the cycle's first frame as the server reckons it (nanoseconds),
     // so that an instant maps to the frame the server plays it at; below 0 when unknown.
     virtual std::int64_t cycleStart() noexcept { return -1; }
+    // The cycle's first frame on the server's count, and the frames of it gone by now; false
+    // where the server cannot tell.
+    virtual bool cycleFrames(std::uint32_t& /*first*/, std::uint32_t& /*gone*/) noexcept
+    {
+        return false;
+    }
+};
+
+// The player's own late periods: a cycle it ended after the cycle's time was up, or one it never
+// ran (the next began further on than the last one's end). A server that starts again counts
+// from 0: a count going back is a new server, not a late period. Audio thread; read anywhere.
+class LatePeriods
+{
+  public:
+    void ended(std::uint32_t first, std::uint32_t frames, std::uint32_t gone) noexcept;
+    std::uint64_t count() const noexcept { return count_.load(std::memory_order_relaxed); }
+
+  private:
+    bool known_ = false;
+    std::uint32_t end_ = 0;
+    std::atomic<std::uint64_t> count_{0};
 };
 
 // A message a control thread sends through midi_out: a controller's light or mode change.
@@ -66,6 +87,8 @@ class Process
     bool queueOut(const std::uint8_t* bytes, std::size_t size) noexcept;
     // True once every queued message was written (or the queue was dropped with its server).
     bool outDrained() const noexcept { return out_.front() == nullptr; }
+    // Any thread.
+    std::uint64_t latePeriods() const noexcept { return late_.count(); }
 
     // Audio thread (see engine/realtime.h): takes no lock, allocates nothing, and wakes the
     // dispatch thread at most once.
@@ -84,6 +107,7 @@ class Process
     std::atomic<int> slot_{-1};
     std::atomic<midi::PadRouting*> routing_{nullptr};
     SpscQueue<OutMessage> out_{kOutQueueCapacity};
+    LatePeriods late_;
     // Cycles begun and ended: a detach waits for the ones begun before it to end.
     std::atomic<std::uint64_t> begun_{0};
     std::atomic<std::uint64_t> ended_{0};

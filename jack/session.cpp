@@ -113,6 +113,14 @@ class JackCycleIo final : public CycleIo
             readBesideSteady([] { return static_cast<std::int64_t>(jack_get_time()); });
         return static_cast<std::int64_t>(start) * 1000 + (steady - serverNow * 1000);
     }
+    bool cycleFrames(std::uint32_t& first, std::uint32_t& gone) noexcept override
+    {
+        if (client_ == nullptr)
+            return false;
+        first = jack_last_frame_time(client_);
+        gone = jack_frames_since_cycle_start(client_);
+        return true;
+    }
 
   private:
     jack_client_t* client_;
@@ -469,6 +477,11 @@ bool Session::audioOpen()
 {
     std::lock_guard lock(state_->mutex);
     return state_->client != nullptr && state_->audioWanted;
+}
+
+std::uint64_t Session::latePeriods()
+{
+    return state_->process.latePeriods();
 }
 
 bool Session::serverUp()

@@ -59,6 +59,8 @@ class Session
     std::vector<std::string> midiInSources();
 
     bool serverUp();
+    // Cycles the player ended after their time or never ran (lock-free, any thread).
+    std::uint64_t latePeriods();
     // The mixer renders in this client's process callback.
     bool audioOpen();
 

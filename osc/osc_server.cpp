@@ -68,7 +68,9 @@ struct Bucket
     }
 };
 
-std::array<Count, 9> counts(const Counters& c)
+// late: the sound output's late periods, which are no count of OSC's but tell a show controller
+// whether the audio kept up.
+std::array<Count, 10> counts(const Counters& c, std::uint64_t late)
 {
     auto v = [](const std::atomic<std::uint64_t>& n) { return n.load(std::memory_order_relaxed); };
     return {{{"received", v(c.received)},
@@ -79,7 +81,8 @@ std::array<Count, 9> counts(const Counters& c)
              {"malformed", v(c.malformed)},
              {"refused", v(c.refused)},
              {"too_far", v(c.tooFar)},
-             {"replies", v(c.replies)}}};
+             {"replies", v(c.replies)},
+             {"late_periods", late}}};
 }
 
 } // namespace
@@ -303,7 +306,7 @@ struct OscServer::Loop
         case Verb::Unsubscribe:
             return subscriptions.unsubscribe(replyTo(from, a));
         case Verb::Counters:
-            if (countersMessage(counts(count), out))
+            if (countersMessage(counts(count, target.latePeriods()), out))
                 send(replyTo(from, a));
             return;
         }
@@ -404,7 +407,7 @@ void OscServer::stop()
 std::string OscServer::countersText() const
 {
     std::string text;
-    for (const Count& c : counts(count))
+    for (const Count& c : counts(count, target.latePeriods()))
         text += std::string(text.empty() ? "" : ", ") + c.name + " " + std::to_string(c.value);
     return text;
 }

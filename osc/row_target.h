@@ -51,6 +51,8 @@ class RowTarget
     virtual bool cueStartAt(int row, std::int64_t steadyNs) = 0;
     // Every row's state, indexed by row (0 unused), in one go.
     virtual void rowStates(std::vector<RowState>& states) = 0;
+    // The sound output's late periods (underruns) so far; 0 where it counts none.
+    virtual std::uint64_t latePeriods() { return 0; }
 };
 
 } // namespace sonarello::osc

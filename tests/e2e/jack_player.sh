@@ -138,6 +138,7 @@ osc)
         startPlayer
         sleep 1
         OSC_PORT=$port PLAYER_PID=$player tester osc "$2"
+        echo "the server's log: Sonarello late $(grep -c 'client = Sonarello was not finished' "$work/jackd.log") times, the tester's clients $(grep -c 'client = sonarello-tester' "$work/jackd.log") times"
         exit
     fi
     OSC_PORT=$port testerFirst osc

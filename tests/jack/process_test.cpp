@@ -172,4 +172,22 @@ TEST(JackCycle, DetachReturnsOnlyOnceNoCycleHoldsTheMixer)
     process.attachMixer(nullptr); // returns at once: nothing runs
 }
 
+// The player's own late periods: a cycle ended past its time, or one skipped; a server that
+// starts its count again is none.
+TEST(JackCycle, LatePeriodsAreCyclesEndedLateOrNeverRun)
+{
+    jack::LatePeriods late;
+    const struct
+    {
+        std::uint32_t first, gone;
+        std::uint64_t count;
+    } cycles[] = {{0xFFFFFF80, 100, 0}, {0, 128, 0},  {128, 129, 1}, {256, 10, 1},
+                  {512, 10, 2},         {64, 10, 2}, {192, 10, 2}};
+    for (const auto& c : cycles)
+    {
+        late.ended(c.first, kFrames, c.gone);
+        EXPECT_EQ(late.count(), c.count) << c.first;
+    }
+}
+
 } // namespace
