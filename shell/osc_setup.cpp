@@ -73,7 +73,10 @@ class OscRows final : public osc::RowTarget
         sound::NoteStarter* starter = program.engine->noteStarter();
         return starter && starter->startCueAt(row + kMidiRowOffset, steadyNs);
     }
-    std::uint64_t latePeriods() override { return program.engine ? program.engine->underruns() : 0; }
+    std::uint64_t latePeriods() override
+    {
+        return program.engine ? program.engine->underruns() : 0;
+    }
     void rowStates(std::vector<osc::RowState>& states) override
     {
         std::scoped_lock hold(program.lock);

@@ -181,7 +181,7 @@ TEST(JackCycle, LatePeriodsAreCyclesEndedLateOrNeverRun)
     {
         std::uint32_t first, gone;
         std::uint64_t count;
-    } cycles[] = {{0xFFFFFF80, 100, 0}, {0, 128, 0},  {128, 129, 1}, {256, 10, 1},
+    } cycles[] = {{0xFFFFFF80, 100, 0}, {0, 128, 0}, {128, 129, 1}, {256, 10, 1},
                   {512, 10, 2},         {64, 10, 2}, {192, 10, 2}};
     for (const auto& c : cycles)
     {
