@@ -17,12 +17,11 @@
 #include <stdexcept>
 #include <thread>
 
-namespace sonarello
-{
+using namespace sonarello;
+using namespace std::chrono_literals;
+
 namespace
 {
-
-using namespace std::chrono_literals;
 using midi::kVirtualPortName;
 using midi::LoopbackMidiService;
 using midi::packShortMessage;
@@ -173,4 +172,3 @@ TEST(MidiApiChoice, FollowsTheOptionAndWhatTheSystemHas)
 }
 
 } // namespace
-} // namespace sonarello
