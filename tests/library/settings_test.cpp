@@ -203,6 +203,9 @@ TEST_F(SettingsFile, KilledWhileSavingHoldsTheOldOrTheNewVersionWhole)
             versions[v].linesBeyond.push_back("riga= " + std::to_string(73 + i) + " ,file= 1");
     }
     const std::array texts{formatSettings(versions[0]), formatSettings(versions[1])};
+    const auto reread = parseSettings(texts[1], 72);
+    for (int row = 1; row <= 72; ++row)
+        expectRow(reread, row, 80, 255 - row, row % 2, row + 1); // every row is saved
     ASSERT_TRUE(saveSettings(path, versions[0]));
 
     std::mt19937 random(20070727);
