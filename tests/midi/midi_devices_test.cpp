@@ -1,5 +1,5 @@
-// MIDI input and output of the player over the loopback service: the handles, the devices
-// chosen, and what each message does, in order; the choice of the system's MIDI API. A flood from
+// MIDI input of the player over the loopback service: the handles, the device chosen and what
+// each message does, in order; the choice of the system's MIDI API. A flood from
 // two sources through the whole player is the start-up tests' (shell/startup_test.cpp); the JACK
 // MIDI devices a person chooses, and their return after their client or the server went, are played
 // in tests/e2e.
