@@ -4,12 +4,8 @@
 #include "engine/decoder.h"
 #include "fuzz_check.h"
 
-#include <algorithm>
-#include <cstddef>
-#include <cstdint>
 #include <filesystem>
 #include <fstream>
-#include <string>
 #include <unistd.h>
 #include <vector>
 
@@ -19,19 +15,12 @@ namespace
 {
 
 constexpr std::int64_t kBlockFrames = 4096;
-constexpr std::int64_t kMostFrames = std::int64_t{1} << 22; // enough for any small input
 
-std::string inputPath(bool mp3)
+std::int64_t readToEnd(sound::Decoder& decoder)
 {
-    const auto folder = std::filesystem::temp_directory_path();
-    const std::string name = "sonarello-fuzz-" + std::to_string(::getpid());
-    return (folder / (name + (mp3 ? ".mp3" : ".wav"))).string();
-}
-
-std::int64_t readToEnd(sound::Decoder& decoder, std::vector<float>& block)
-{
+    static std::vector<float> block(2 * kBlockFrames);
     std::int64_t total = 0;
-    while (total < kMostFrames)
+    while (total < std::int64_t{1} << 22) // enough for any small input
     {
         const std::int64_t got = decoder.read(block.data(), kBlockFrames);
         FUZZ_CHECK(got >= 0 && got <= kBlockFrames);
@@ -48,25 +37,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     if (size == 0)
         return 0;
-    const std::string path = inputPath(data[0] % 2 == 1);
-    {
-        std::ofstream out(path, std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(data + 1), static_cast<std::streamsize>(size - 1));
-    }
-    if (const auto measure = sound::measureFile(path))
+    const auto path =
+        std::filesystem::temp_directory_path() /
+        ("sonarello-fuzz-" + std::to_string(::getpid()) + (data[0] % 2 ? ".mp3" : ".wav"));
+    std::ofstream(path, std::ios::binary | std::ios::trunc)
+        .write(reinterpret_cast<const char*>(data + 1), static_cast<std::streamsize>(size - 1));
+    if (const auto measure = sound::measureFile(path.string()))
         FUZZ_CHECK(measure->format.frames >= 0 && measure->sizeBytes == size - 1);
 
-    if (auto decoder = sound::openDecoder(path))
+    if (auto decoder = sound::openDecoder(path.string()))
     {
-        const sound::AudioFormat format = decoder->format();
-        FUZZ_CHECK(format.frames >= 0 && format.sampleRate > 0);
-        std::vector<float> block(static_cast<std::size_t>(kBlockFrames) * 2);
-        FUZZ_CHECK(readToEnd(*decoder, block) <= format.frames);
-        const std::int64_t middle = format.frames / 2;
-        if (decoder->seek(middle))
-            FUZZ_CHECK(readToEnd(*decoder, block) <= format.frames - middle);
+        const std::int64_t frames = decoder->format().frames;
+        FUZZ_CHECK(frames >= 0 && decoder->format().sampleRate > 0);
+        FUZZ_CHECK(readToEnd(*decoder) <= frames);
+        if (decoder->seek(frames / 2))
+            FUZZ_CHECK(readToEnd(*decoder) <= frames - frames / 2);
         if (decoder->seek(0))
-            FUZZ_CHECK(readToEnd(*decoder, block) <= format.frames);
+            FUZZ_CHECK(readToEnd(*decoder) <= frames);
     }
     std::filesystem::remove(path);
     return 0;

@@ -13,8 +13,9 @@
 #include <string>
 #include <utility>
 
-namespace sonarello::midi
-{
+using namespace sonarello;
+using namespace sonarello::midi;
+
 namespace
 {
 
@@ -258,4 +259,3 @@ TEST(JackConnections, ChosenDevicesAreConnectedAgainWheneverTheyReturn)
 }
 
 } // namespace
-} // namespace sonarello::midi

@@ -1,8 +1,6 @@
 // The system's sound outputs as a person's machine has them: a PulseAudio daemon of the test's
-// own with a null sink whose monitor is recorded, and ALSA PCMs of the test's own configuration;
-// and the system's MIDI where there is none.
+// own with a null sink whose monitor is recorded, and ALSA PCMs of the test's own configuration.
 #include "base/files.h"
-#include "devices/system_midi.h"
 #include "support/process.h"
 #include "support/pulse_server.h"
 #include "support/sound_files.h"
@@ -143,22 +141,6 @@ TEST(AlsaOutput, PlaysAtTheDevicesRateAndKeepsRealTimeOnAPcmWithoutAClock)
         std::filesystem::remove(raw);
     }
     ::unsetenv("ALSA_CONFIG_PATH");
-}
-
-TEST(SystemMidi, NoneAndAlsaWithoutASequencerListNoDevice)
-{
-    for (const char* api : {"none", "alsa"})
-    {
-        if (api == std::string("alsa") && std::filesystem::exists("/dev/snd/seq"))
-            continue; // this system has an ALSA sequencer
-        const auto service = sonarello::midi::createMidiService(api);
-        EXPECT_EQ(service->apiName(), api);
-        EXPECT_TRUE(service->inputNames().empty() && service->outputNames().empty());
-        EXPECT_EQ(service->openInput(0), sonarello::midi::kNoPort);
-        EXPECT_EQ(service->openOutput(0), sonarello::midi::kNoPort);
-        EXPECT_NE(service->startInput(sonarello::midi::kNoPort), sonarello::midi::kMidiOk);
-        EXPECT_NE(service->closeOutput(sonarello::midi::kNoPort), sonarello::midi::kMidiOk);
-    }
 }
 
 } // namespace

@@ -6,16 +6,11 @@
 
 #include <gtest/gtest.h>
 
-namespace sonarello
-{
-namespace
-{
+using namespace sonarello;
 
 TEST(MidiMessage, GivesTheDisplayTextAndTheRowAction)
 {
-    constexpr auto kNone = RowAction::None;
-    constexpr auto kStart = RowAction::Start;
-    constexpr auto kStop = RowAction::Stop;
+    using enum RowAction;
     const struct
     {
         int status, data1, data2;
@@ -23,21 +18,21 @@ TEST(MidiMessage, GivesTheDisplayTextAndTheRowAction)
         RowAction action;
         int row;
     } cases[] = {
-        {0x90, 36, 100, "C: 1 N: 36 T: 1 V: 100", kStart, 1},
-        {0x99, 36, 127, "C: 10 N: 36 T: 1 V: 127", kStart, 1},
-        {0x90, 37, 0, "C: 1 N: 37 T: 2 V: 0", kStop, 2},
-        {0x85, 36, 64, "C: 6 N: 36 T: 1 V: 64", kStop, 1},
-        {0x80, 36, 0, "C: 1 N: 36 T: 1 V: 0", kStop, 1},
-        {0x9F, 0, 1, "C: 16 N: 0 T:-35 V: 1", kStart, -35},
-        {0x90, 127, 127, "C: 1 N: 127 T: 92 V: 127", kStart, 92},
-        {0x90, 35, 5, "C: 1 N: 35 T: 0 V: 5", kStart, 0},
-        {0xB0, 7, 100, "Controller Change 100", kNone, 0},
-        {0xC1, 4, 0, "Program Change  5 193", kNone, 0},
-        {0xE0, 0, 64, "Bender Change 64", kNone, 0},
-        {0xA0, 36, 100, "", kNone, 0}, // key pressure
-        {0xD0, 50, 0, "", kNone, 0},   // channel pressure
-        {0xF8, 0, 0, "", kNone, 0},    // a system message
-        {0x24, 100, 0, "", kNone, 0},  // a data byte without its status
+        {0x90, 36, 100, "C: 1 N: 36 T: 1 V: 100", Start, 1},
+        {0x99, 36, 127, "C: 10 N: 36 T: 1 V: 127", Start, 1},
+        {0x90, 37, 0, "C: 1 N: 37 T: 2 V: 0", Stop, 2},
+        {0x85, 36, 64, "C: 6 N: 36 T: 1 V: 64", Stop, 1},
+        {0x80, 36, 0, "C: 1 N: 36 T: 1 V: 0", Stop, 1},
+        {0x9F, 0, 1, "C: 16 N: 0 T:-35 V: 1", Start, -35},
+        {0x90, 127, 127, "C: 1 N: 127 T: 92 V: 127", Start, 92},
+        {0x90, 35, 5, "C: 1 N: 35 T: 0 V: 5", Start, 0},
+        {0xB0, 7, 100, "Controller Change 100", None, 0},
+        {0xC1, 4, 0, "Program Change  5 193", None, 0},
+        {0xE0, 0, 64, "Bender Change 64", None, 0},
+        {0xA0, 36, 100, "", None, 0}, // key pressure
+        {0xD0, 50, 0, "", None, 0},   // channel pressure
+        {0xF8, 0, 0, "", None, 0},    // a system message
+        {0x24, 100, 0, "", None, 0},  // a data byte without its status
     };
     for (const auto& c : cases)
     {
@@ -47,6 +42,3 @@ TEST(MidiMessage, GivesTheDisplayTextAndTheRowAction)
         EXPECT_TRUE(c.action == RowAction::None || (m.row == c.row && m.note == c.data1)) << m.text;
     }
 }
-
-} // namespace
-} // namespace sonarello

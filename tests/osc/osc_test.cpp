@@ -264,22 +264,22 @@ struct FakeRows final : RowTarget
     void lock() override { m.lock(); }
     void unlock() override { m.unlock(); }
     Limits limits() override { return kGrid; }
-    void note(std::string s)
+    void note(const std::string& s)
     {
         std::scoped_lock l(m);
-        calls.push_back(std::move(s));
+        calls.push_back(s);
     }
     void startRow(int row, bool cued) override
     {
         note("start " + std::to_string(row) + (cued ? " cued" : ""));
     }
     void stopRow(int row) override { note("stop " + std::to_string(row)); }
-    void toggleRow(int) override {}
-    void setLoop(int, bool) override {}
     void setVolume(int row, float v) override
     {
         note("volume " + std::to_string(row) + " " + std::to_string(int(v)));
     }
+    void toggleRow(int) override {}
+    void setLoop(int, bool) override {}
     void setSpeed(int, float) override {}
     void setPosition(int, double) override {}
     void setFile(int, int) override {}
@@ -298,22 +298,18 @@ struct FakeRows final : RowTarget
 // A UDP socket bound to a loopback address, sending to the server.
 struct Sender
 {
-    int fd;
+    int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
     explicit Sender(const char* from)
     {
-        fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
+        sockaddr_in a{AF_INET, 0, {}, {}};
         inet_pton(AF_INET, from, &a.sin_addr);
         ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
     }
     ~Sender() { ::close(fd); }
     void send(int port, const std::vector<std::uint8_t>& bytes) const
     {
-        sockaddr_in to{};
-        to.sin_family = AF_INET;
-        to.sin_port = htons(static_cast<std::uint16_t>(port));
-        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        sockaddr_in to{
+            AF_INET, htons(static_cast<std::uint16_t>(port)), {htonl(INADDR_LOOPBACK)}, {}};
         ::sendto(fd, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
     }
 };
