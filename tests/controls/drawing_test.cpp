@@ -39,72 +39,42 @@ Colour grey(int darkening)
     return resolveColourName("grigio", darkening);
 }
 
-TEST(Colours, NamesResolveWithTheirDarkening)
+// clang-format off
+TEST(Colours, NamesPalettesAndCaptionDirectives)
 {
-    const struct
-    {
-        const char* name;
-        int darkening;
-        Colour expected;
-    } cases[] = {{"#80FF00", 0, rgb(128, 255, 0)},
-                 {"#80ff00", 200, rgb(0, 55, 0)},
-                 {"#FF0000 and more", 0, rgb(255, 0, 0)},
-                 {" #FF0000", 0, rgb(0, 0, 0)},
-                 {"#FF", 0, rgb(255, 0, 0)},
-                 {"#102030", -300, rgb(255, 255, 255)},
-                 {"#GG8040", 0, rgb(0, 128, 64)},
-                 {"  ROSSO ", 0, rgb(255, 155, 155)},
-                 {"grigio", 128, rgb(127, 127, 127)},
-                 {"blu", 0, rgb(0, 0, 0)},
-                 {"pulsanteoro", 0, rgb(255, 255, 55)},
-                 {"pulsanteoro", 255, rgb(155, 55, 55)},
-                 {"pulsanteblu", 255, rgb(55, 155, 155)}};
-    for (const auto& c : cases)
-        EXPECT_EQ(resolveColourName(c.name, c.darkening), c.expected)
-            << '"' << c.name << "\" " << c.darkening;
-}
+    const std::tuple<const char*, int, Colour> names[] = {
+        {"#80FF00", 0, rgb(128, 255, 0)}, {"#80ff00", 200, rgb(0, 55, 0)},
+        {"#FF0000 and more", 0, rgb(255, 0, 0)}, {" #FF0000", 0, rgb(0, 0, 0)},
+        {"#FF", 0, rgb(255, 0, 0)}, {"#102030", -300, rgb(255, 255, 255)},
+        {"#GG8040", 0, rgb(0, 128, 64)}, {"  ROSSO ", 0, rgb(255, 155, 155)},
+        {"grigio", 128, rgb(127, 127, 127)}, {"blu", 0, rgb(0, 0, 0)},
+        {"pulsanteoro", 0, rgb(255, 255, 55)}, {"pulsanteoro", 255, rgb(155, 55, 55)},
+        {"pulsanteblu", 255, rgb(55, 155, 155)}};
+    for (const auto& [name, darkening, expected] : names)
+        EXPECT_EQ(resolveColourName(name, darkening), expected) << name << ' ' << darkening;
 
-TEST(Colours, PalettesGiveTheLampAndMeterGradients)
-{
-    const struct
-    {
-        const char* palette;
-        int step;
-        int index;
-        float peak;
-        Colour expected;
-    } cases[] = {{"verdino", 13, -5, 100, rgb(0, 135, 0)},
-                 {"", 13, -5, 100, rgb(0, 135, 0)},
-                 {"rosso", 13, 0, 100, rgb(200, 0, 0)},
-                 {"ROSSO", 13, -5, 100, rgb(135, 0, 0)},
-                 {"giallo", 13, 0, 100, rgb(0, 0, 0)},
-                 {"blu-scuro", 2, 10, 50, rgb(20, 20, 120)},
-                 {"rosso-arancio", 2, 10, 5, rgb(50, 60, 20)},
-                 {"blu-bianco", 2, 3, 10, rgb(20, 30, 60)},
-                 {"semaforo", 2, 5, 10, rgb(255, 50, 1)},
-                 {"semaforo", 2, 5, 0, rgb(0, 0, 0)},
-                 {"verdino", 2147483647, 2147483647, 1e30f, rgb(1, 255, 1)},
-                 {"rosso", -2147483647 - 1, -1, -1e30f, rgb(0, 0, 0)}};
-    for (const auto& c : cases)
-        EXPECT_EQ(paletteColour(c.palette, c.step, c.index, c.peak), c.expected)
-            << '"' << c.palette << "\" " << c.step << ' ' << c.index << ' ' << c.peak;
-}
+    // palette, step, index, peak: the lamp and meter gradients
+    const std::tuple<const char*, int, int, float, Colour> palettes[] = {
+        {"verdino", 13, -5, 100, rgb(0, 135, 0)}, {"", 13, -5, 100, rgb(0, 135, 0)},
+        {"rosso", 13, 0, 100, rgb(200, 0, 0)}, {"ROSSO", 13, -5, 100, rgb(135, 0, 0)},
+        {"giallo", 13, 0, 100, rgb(0, 0, 0)}, {"blu-scuro", 2, 10, 50, rgb(20, 20, 120)},
+        {"rosso-arancio", 2, 10, 5, rgb(50, 60, 20)}, {"blu-bianco", 2, 3, 10, rgb(20, 30, 60)},
+        {"semaforo", 2, 5, 10, rgb(255, 50, 1)}, {"semaforo", 2, 5, 0, rgb(0, 0, 0)},
+        {"verdino", 2147483647, 2147483647, 1e30f, rgb(1, 255, 1)},
+        {"rosso", -2147483647 - 1, -1, -1e30f, rgb(0, 0, 0)}};
+    for (const auto& [palette, step, index, peak, expected] : palettes)
+        EXPECT_EQ(paletteColour(palette, step, index, peak), expected)
+            << '"' << palette << "\" " << step << ' ' << index << ' ' << peak;
 
-TEST(Colours, CaptionDirectivesFormatTheValue)
-{
-    const struct
-    {
-        const char* caption;
-        float value;
-        int divisions;
-        const char* shown;
-    } cases[] = {{"%", 57.4f, 0, "57%"}, {"%", 5, 0, "5%"},       {"%", 100, 0, "100%"},
-                 {"%", 0, 0, "0%"},      {"%", 99.5f, 0, "100%"}, {"%", 2.5f, 0, "2%"},
-                 {"!", 50, 10, "5"},     {"!", 50, 0, "0"},       {" %", 50, 0, " %"},
-                 {"%%", 50, 0, "%%"},    {"Play", 50, 0, "Play"}};
-    for (const auto& c : cases)
-        EXPECT_EQ(applyCaptionDirective(c.caption, c.value, c.divisions), c.shown) << c.caption;
+    // caption, value, divisions, shown
+    const std::tuple<const char*, float, int, const char*> captions[] = {
+        {"%", 57.4f, 0, "57%"}, {"%", 5, 0, "5%"}, {"%", 100, 0, "100%"}, {"%", 0, 0, "0%"},
+        {"%", 99.5f, 0, "100%"}, {"%", 2.5f, 0, "2%"}, {"!", 50, 10, "5"}, {"!", 50, 0, "0"},
+        {" %", 50, 0, " %"}, {"%%", 50, 0, "%%"}, {"Play", 50, 0, "Play"}};
+    for (const auto& [caption, value, divisions, shown] : captions)
+        EXPECT_EQ(applyCaptionDirective(caption, value, divisions), shown) << caption;
 }
+// clang-format on
 
 struct Probe
 {
@@ -356,18 +326,17 @@ class ToolkitTest : public ::testing::Test
 {
   protected:
     // A bar as the player's rows use it.
-    void createBar(int id, int width, float value, std::string_view caption = "")
+    void createBar(int id, int width, float value, std::string_view caption = "", int x = 0,
+                   int y = 48, int divisions = 0)
     {
-        createControl(toolkit, window,
-                      {.id = id,
-                       .y = 48,
-                       .width = width,
-                       .height = 16,
-                       .value = value,
-                       .caption = caption,
-                       .captionColour = 0xFFFFFF,
-                       .style = "ori_blurosso",
-                       .faceColour = "grigio"});
+        ControlSetup setup{.id = id, .x = x, .y = y, .width = width, .height = 16};
+        setup.value = value;
+        setup.divisions = divisions;
+        setup.caption = caption;
+        setup.captionColour = 0xFFFFFF;
+        setup.style = "ori_blurosso";
+        setup.faceColour = "grigio";
+        createControl(toolkit, window, setup);
     }
     const gui::Image& imageOf(int id) { return window.findControl(id)->image; }
 
@@ -457,13 +426,13 @@ TEST_F(ToolkitTest, BadIdsSizesAndValuesAreHarmless)
 
 TEST_F(ToolkitTest, DrawnSwitchStartsOffWithARedLampOverItsFace)
 {
-    const ControlSetup plain{
-        .id = 3402, .width = 40, .height = 20, .style = "ori_ago", .faceColour = "grigio"};
-    ControlSetup drawnSwitch = plain;
-    drawnSwitch.id = 3401;
-    drawnSwitch.text = "/";
-    createControl(toolkit, window, drawnSwitch);
-    createControl(toolkit, window, plain);
+    for (const auto& [id, text] : {std::pair{3401, "/"}, {3402, ""}})
+    {
+        ControlSetup setup{.id = id, .width = 40, .height = 20, .text = text};
+        setup.style = "ori_ago";
+        setup.faceColour = "grigio";
+        createControl(toolkit, window, setup);
+    }
     const gui::Control* control = window.findControl(3401);
     EXPECT_EQ(control->auxValue(kAuxSwitchState), 0);
     EXPECT_EQ(control->image.at(10, 10), paletteColour("rosso", 13, 0, 100)); // lamp centre
@@ -517,19 +486,10 @@ TEST_F(ToolkitTest, ImageFacesLoadOrLeaveTheFaceAlone)
     std::filesystem::current_path(previous);
 }
 
-TEST_F(ToolkitTest, SliderReadsThePointerWithTheStyleLowerCased)
-{
-    createControl(toolkit, window,
-                  {.id = 3002, .x = 100, .y = 300, .width = 200, .height = 16, .style = "ORI_AGO"});
-    window.setCursorPosition({199, 305});
-    if (window.cursorPosition().x != 199)
-        GTEST_SKIP() << "this display cannot move the pointer";
-    EXPECT_FLOAT_EQ(readSliderValue(toolkit, window, 3002), 50.0f);
-}
-
 // A left press on a control with the notify flag sends its id as a command; any press or move
-// over a control says so; a lookup finds the control created last with an id.
-TEST_F(ToolkitTest, WindowSendsPressesAndFindsTheLastControlOfAnId)
+// over a control says so; a lookup finds the control created last with an id; a slider reads
+// the pointer with its style lower-cased.
+TEST_F(ToolkitTest, WindowSendsPressesFindsTheLastControlOfAnIdAndReadsThePointer)
 {
     std::vector<std::pair<std::uint32_t, std::intptr_t>> received;
     window.setEventHandler(
@@ -555,6 +515,13 @@ TEST_F(ToolkitTest, WindowSendsPressesAndFindsTheLastControlOfAnId)
     const gui::Control& last = window.createControl(7, 504, 32, 50, 16, true);
     EXPECT_EQ(window.findControl(7), &last);
     EXPECT_EQ(window.findControl(6), nullptr);
+
+    createControl(toolkit, window,
+                  {.id = 3002, .x = 100, .y = 300, .width = 200, .height = 16, .style = "ORI_AGO"});
+    window.setCursorPosition({199, 305});
+    if (window.cursorPosition().x != 199)
+        GTEST_SKIP() << "this display cannot move the pointer";
+    EXPECT_FLOAT_EQ(readSliderValue(toolkit, window, 3002), 50.0f);
 }
 
 TEST(SliderReading, FollowsTheStyleOrientation)
@@ -603,16 +570,7 @@ TEST_F(ToolkitTest, TwoThreadsPaintAtOnceAndEveryRepaintReachesTheScreen)
         for (const auto& [id, x, divisions] :
              {std::tuple{4000 + row, 376, 10}, {4200 + row, 300, 4}})
         {
-            createControl(toolkit, window,
-                          {.id = id,
-                           .x = x,
-                           .y = 48 + 17 * row,
-                           .width = 50,
-                           .height = 16,
-                           .divisions = divisions,
-                           .captionColour = 0xFFFFFF,
-                           .style = "ori_blurosso",
-                           .faceColour = "grigio"});
+            createBar(id, 50, 0, "", x, 48 + 17 * row, divisions);
             ids.push_back(id);
         }
     for (int i = 0; i < 5; ++i)

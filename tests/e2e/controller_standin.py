@@ -23,20 +23,20 @@ from jack_tester import Sender
 # fader of row 1
 LAUNCHPAD_PADS = [r * 10 + c for r in range(8, 0, -1) for c in range(1, 9)]
 APC_PADS = [r * 8 + c for r in range(7, -1, -1) for c in range(8)]
+LAUNCHPAD_LIGHTS = [(0x90, 1), (0x90, 0x0D), (0x90, 0x15), (0x90, 0x2D), (0x92, 5), (0x90, 0)]
+
+
+def launchpad(name, client, port, model, stop_all):
+    return dict(name=name, client=client, port=port, pads=LAUNCHPAD_PADS, lights=LAUNCHPAD_LIGHTS,
+                take=[0xF0, 0, 0x20, 0x29, 2, model, 0x0E, 1, 0xF7],
+                release=[0xF0, 0, 0x20, 0x29, 2, model, 0x0E, 0, 0xF7], stop_all=stop_all, fader=None)
+
+
 DEVICES = [
-    dict(name="launchpad-mini-mk3", client="Launchpad Mini MK3", port="LPMiniMK3 MIDI",
-         pads=LAUNCHPAD_PADS, take=[0xF0, 0, 0x20, 0x29, 2, 0x0D, 0x0E, 1, 0xF7],
-         release=[0xF0, 0, 0x20, 0x29, 2, 0x0D, 0x0E, 0, 0xF7],
-         lights=[(0x90, 1), (0x90, 0x0D), (0x90, 0x15), (0x90, 0x2D), (0x92, 5), (0x90, 0)],
-         stop_all=(0xB0, 19), fader=None),
-    dict(name="launchpad-x", client="Launchpad X", port="LPX MIDI", pads=LAUNCHPAD_PADS,
-         take=[0xF0, 0, 0x20, 0x29, 2, 0x0C, 0x0E, 1, 0xF7],
-         release=[0xF0, 0, 0x20, 0x29, 2, 0x0C, 0x0E, 0, 0xF7],
-         lights=[(0x90, 1), (0x90, 0x0D), (0x90, 0x15), (0x90, 0x2D), (0x92, 5), (0x90, 0)],
-         stop_all=(0xB0, 49), fader=None),
+    launchpad("launchpad-mini-mk3", "Launchpad Mini MK3", "LPMiniMK3 MIDI", 0x0D, (0xB0, 19)),
+    launchpad("launchpad-x", "Launchpad X", "LPX MIDI", 0x0C, (0xB0, 49)),
     dict(name="apc-mini", client="APC MINI", port="APC MINI MIDI 1", pads=APC_PADS, take=None,
-         release=None,
-         lights=[(0x90, 0), (0x90, 3), (0x90, 1), (0x90, 5), (0x90, 2), (0x90, 0)],
+         release=None, lights=[(0x90, 0), (0x90, 3), (0x90, 1), (0x90, 5), (0x90, 2), (0x90, 0)],
          stop_all=(0x90, 89), fader=48),
     dict(name="apc-mini-mk2", client="APC mini mk2", port="APC mini mk2 Control", pads=APC_PADS,
          take=None, release=None,
@@ -87,14 +87,12 @@ class StandIn:
 
     def since(self, count):
         return self.got[count:]
-
     def mark(self):
         """Where a check starts: (message number, frame)."""
         return len(self.got), self.lights.frame_time
 
     def deaf_since(self, frame):
-        """Whether this process missed a cycle after `frame` (held up past it: the interpreter's
-        lock, a busy machine), so a message the player sent may not be here."""
+        """Whether this process missed a cycle after `frame`: a message sent may not be here."""
         return any(first + max(frames, 0) >= frame for first, frames in self.missed)
 
     def wait_for(self, want, start=0, seconds=2.0):
@@ -148,10 +146,9 @@ class Run:
                        f"{what}: no programmer-mode message")
 
     def lights_in_its_cycle(self, s, status, state, undo, undone, tries=3):
-        """Row 1's pad sent with `status` lights `state` at the frame its message went out at.
-        When the control side has not yet armed the row's cue again (a busy machine), or the
-        row's own end or a tick comes in between, the light comes a cycle or more later: then
-        the pad is put back (`undo` lighting `undone`) and, once that has settled, sent again."""
+        """Row 1's pad sent with `status` lights `state` at its message's own frame. When the cue
+        was not yet armed again (a busy machine), or the row's end or a tick came in between, the
+        pad is put back (`undo` lighting `undone`) and, once settled, sent again."""
         pad = s.device["pads"][0]
         for attempt in range(tries):
             mark, since = s.mark()

@@ -2,14 +2,11 @@
 # Runs the real player headless on a sound server of its own, no sound card, in a folder of
 # three tones (row 3 at volume 127), and hands it to jack_tester.py. Usage: jack_player.sh
 # SONARELLO SOUNDGEN check | restart | pipewire [NOTES [PULSE_LATENCY]] | latency [NOTES] |
-# sequenced [SECONDS] | controllers | pads [N] | osc [COUNT]. check and restart: JACK's dummy
-# driver (PERIOD frames, default 128), the tester first so the player takes its ports as its
-# devices; restart takes the tester away and back while a row plays, then restarts the server.
-# pipewire: no options on a PipeWire session of its own, which the player must take and say so.
-# controllers plays every built-in pad controller's stand-in (controller_standin.py) against the
-# player started with --controller=auto. osc plays the player by OSC alone (liblo-tools' oscsend
-# and oscdump), allowing 127.0.0.1 only, then checks what it saved. The rest, and osc COUNT, are
-# bench/jack/jack_latency.py's.
+# sequenced [SECONDS] | controllers | pads [N] | osc [COUNT]. check, restart and osc start the
+# tester first (JACK's dummy driver, PERIOD frames, default 128) so the player takes its ports;
+# restart takes the tester away and back while a row plays, then restarts the server; pipewire
+# runs the player with no options on a PipeWire session of its own; controllers plays the pad
+# stand-ins against --controller=auto. The rest, and osc COUNT, are jack_latency.py's.
 set -euo pipefail
 sonarello=$(realpath "$1") soundgen=$(realpath "$2") mode=$3
 shift 2

@@ -1,23 +1,11 @@
 #!/usr/bin/python3
-"""Plays the running player from a JACK MIDI port and records its JACK outputs, with two
-clients (a sender and a recorder), as a controller with a synthesizer beside it and a mixing
-desk would.
-
-  jack_tester.py check     notes start, stop and mix rows in order, volumes hold
-  jack_tester.py before    before the tester leaves: the player's ports, note 36 starts row 1
-  jack_tester.py again     the tester is back while row 1 plays: a new note plays row 2
-  jack_tester.py after     after a server restart: the same ports, row 1 sounds again, note
-                           37 plays row 2 beside it
-  jack_tester.py osc       OSC_PORT: oscsend starts, stops, loops, sets volume, position and
-                           file; oscdump receives the subscribed state, the error replies and
-                           the counters; a sender on 127.0.0.2 is refused; a bundle of three
-                           starts sounds sample-locked on its time tag's frame
-
-With TESTER_READY set, the tester is there before the player: it names that file once its
-ports are up, and the player must take them as its MIDI input and output by itself, and
-take them again when they come back (within a second; two after a server restart).
-Without it the tester connects itself. Exits 1 on a fault. bench/jack/jack_latency.py
-measures note-to-sound latency with its clients.
+"""Plays the running player from a JACK MIDI port and records its JACK outputs, with a sender
+and a recorder client. Modes: check (notes start, stop and mix rows; volumes hold); before,
+again and after (a server restart: the player's ports, rows 1 and 2 sound again); osc (OSC_PORT:
+oscsend plays the rows, oscdump receives the subscribed state, errors and counters, a sender on
+127.0.0.2 is refused, a bundle of three starts sounds sample-locked on its time tag's frame).
+With TESTER_READY set, the tester names that file once its ports are up and the player must take
+them by itself, and again when they come back. Exits 1 on a fault.
 """
 import ctypes
 import os
@@ -41,8 +29,7 @@ class Sender:
     def __init__(self, name, port):
         self.client = jack.Client(name, no_start_server=True)
         self.out = self.client.midi_outports.register(port)
-        self.pending = []  # (frame, bytes), in order
-        self.moved = {}  # frame asked -> frame written, for a message its cycle came too late for
+        self.pending, self.moved = [], {}  # (frame, bytes) in order; frame asked -> written
         self.lock = threading.Lock()
 
         @self.client.set_process_callback
@@ -65,8 +52,7 @@ class Sender:
         return at
 
     def written(self, at):
-        """The frame the message asked for `at` went out at: later when this process was held up
-        past its frame (the interpreter's lock, a busy machine)."""
+        """The frame the message asked for `at` went out at: later if this process was held up."""
         with self.lock:
             return self.moved.get(at, at)
 
@@ -115,8 +101,7 @@ class Tester:
         sys.exit("the player's JACK ports did not appear")
 
     def expect_player_connects(self, midi_in, waited):
-        """The player connects the tester's ports, chosen by name, within a second of their
-        return, or two when its own ports had to come back too."""
+        """Within a second of the ports' return; two when the player's own came back too."""
         limit = 1.0 if waited < 0.1 else 2.0
         start = time.monotonic()
         while time.monotonic() - start < 5:
@@ -136,8 +121,7 @@ class Tester:
         return self.notes.send(status, note, velocity, self.now() + self.period * 2 if at is None else at)
 
     def heard(self, first, last):
-        """The samples of the frames first..last, whole blocks; from `first` itself when it
-        lies inside one."""
+        """The samples of frames first..last, from `first` on, up to the end of last's block."""
         parts = [(f, b) for f, b in self.blocks if first < f + len(b) and f < last]
         if not parts:
             return np.zeros(1, dtype=np.float32)
@@ -155,15 +139,13 @@ class Tester:
                 self.faults.append(name)
 
     def expect_player_ports(self):
-        """One client, Sonarello, with the same four ports before and after a server restart."""
         names = sorted(p.name for p in self.sender.get_ports("Sonarello"))
         if names != PLAYER_PORTS:
             self.faults.append(f"the player's ports are {names}, not {PLAYER_PORTS}")
 
 
 def tone(samples, rate, hz):
-    """Amplitude of one frequency: the median over 100 ms pieces, so that a block the
-    server dropped on a loaded machine does not count."""
+    """Amplitude of one frequency: the median over 100 ms pieces (a dropped block does not count)."""
     size = rate // 10
     pieces = [samples[i:i + size] for i in range(0, len(samples) - size + 1, size)] or [samples]
     t = np.arange(size) / rate
@@ -222,8 +204,7 @@ def after_restart(t):
 
 
 def osc_bytes(path, *numbers):
-    """An OSC message with int32 arguments, for the sends oscsend cannot make (a bundle, another
-    source address)."""
+    """An OSC message of int32s, for what oscsend cannot send (a bundle, another source)."""
     def pad(b):
         return b + b"\0" * (4 - len(b) % 4)
     return pad(path.encode()) + pad(("," + "i" * len(numbers)).encode()) + b"".join(
@@ -237,8 +218,7 @@ def osc_bundle(system_seconds, *messages):
 
 
 class JackClock:
-    """The server's time (microseconds) of each recorded cycle's first frame, from the process
-    callback, and the frame the server plays an instant of the monotonic clock at."""
+    """The server's time (us) of each recorded cycle's start, and the frame of a monotonic instant."""
 
     def __init__(self, client):
         self.lib = ctypes.CDLL("libjack.so.0")
@@ -264,8 +244,7 @@ class JackClock:
 
 
 def clock_offset(other):
-    """`other()` (seconds) less the monotonic clock at one instant: of a few readings between two
-    of the monotonic clock, the one this process was held up least in."""
+    """`other()` (seconds) less the monotonic clock, from the tightest of 20 readings."""
     best = None
     for _ in range(20):
         before = time.monotonic()

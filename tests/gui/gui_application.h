@@ -1,6 +1,5 @@
-// The application object the window and text tests need: created on first use, destroyed
-// after the last test so that the font system is released; and the widget of a control.
-// Test thread.
+// The application the window tests need, created on first use and destroyed after the last
+// test (the font system is released); and the widget of a control. Test thread.
 #pragma once
 
 #include "gui/window.h"
@@ -25,14 +24,10 @@ inline void ensureGuiApplication()
     static int argc = 1;
     static char name[] = "sonarello-tests";
     static char* argv[] = {name, nullptr};
-    static const bool created = []
-    {
-        auto* environment = new Environment;
+    static auto* environment =
+        static_cast<Environment*>(::testing::AddGlobalTestEnvironment(new Environment));
+    if (!environment->application)
         environment->application = std::make_unique<gui::Application>(argc, argv);
-        ::testing::AddGlobalTestEnvironment(environment);
-        return true;
-    }();
-    (void)created;
 }
 
 // The widget that shows control `id`, nullptr when there is none.

@@ -94,6 +94,15 @@ class Rows : public PlayerFixture
 
 TEST_F(Rows, StartPlaysAtTheFilesOwnRateAndTheRowsVolumeAndShowsOn)
 {
+    // Rows outside the grid change nothing; stopping a row that never played leaves it
+    // unopened and resets its displays.
+    startRow(*player, 0);
+    startRow(*player, 4);
+    stopRow(*player, -7);
+    stopRow(*player, 2);
+    for (int row = 1; row <= 3; ++row)
+        EXPECT_EQ(rows().RowStream[static_cast<std::size_t>(row)], 0u);
+    EXPECT_EQ(caption(kPlayBase + 2), "OFF");
     rows().RowVolume[3] = 127;
     startRow(*player, 3); // row 3 plays the 48 kHz file of 1.5 s
     EXPECT_EQ(rows().RowPlaying[3], 1);
@@ -104,19 +113,6 @@ TEST_F(Rows, StartPlaysAtTheFilesOwnRateAndTheRowsVolumeAndShowsOn)
     play(1.0);
     EXPECT_NEAR(engine().timeMs(rows().RowStream[3]), 1000, 10) << "at the file's own rate";
     EXPECT_NEAR(level(3), 0.25f, 0.01f);
-}
-
-TEST_F(Rows, RowsOutsideTheGridChangeNothing)
-{
-    startRow(*player, 0);
-    startRow(*player, 4);
-    stopRow(*player, -7);
-    for (int row = 1; row <= 3; ++row)
-        EXPECT_EQ(rows().RowStream[static_cast<std::size_t>(row)], 0u);
-    // Stopping a row that never played leaves it unopened and resets its displays.
-    stopRow(*player, 2);
-    EXPECT_EQ(rows().RowStream[2], 0u);
-    EXPECT_EQ(caption(kPlayBase + 2), "OFF");
 }
 
 TEST_F(Rows, TickMovesDisplaysAndFinishesRowsAtTheirRealEnd)
@@ -248,8 +244,15 @@ class EventHandler : public PlayerFixture
     std::intptr_t pointer(int id) { return send(gui::message::kPointerOverControl, id); }
 };
 
+// Without a button the pointer adjusts nothing; clicks on keys play, Play and Loop toggle.
 TEST_F(EventHandler, ClicksOnKeysPlayAndLoopToggleTheRow)
 {
+    for (const int id : {kVolumeBase + 1, kSpeedBase + 1, kFileBase + 1, kPositionBase + 1})
+        pointer(id);
+    EXPECT_EQ(player->rows.RowStream[1], 0u);
+    EXPECT_EQ(player->rows.RowVolume[1], 255);
+    EXPECT_EQ(player->rows.RowSpeed[1], 50);
+    EXPECT_EQ(aux1(kFileBase + 1), 1);
     command(kKeyBase + 1);
     command(kKeyBase + 2);
     EXPECT_EQ(player->rows.RowPlaying[2], 1);
@@ -269,19 +272,10 @@ TEST_F(EventHandler, ClicksOnKeysPlayAndLoopToggleTheRow)
     EXPECT_TRUE(log.empty());
 }
 
-TEST_F(EventHandler, FineEndsWithoutSavingCloseSavesFirst)
-{
-    EXPECT_EQ(command(kCommandEnd), 1);
-    EXPECT_EQ(log, std::vector<std::string>{"end 0"});
-    log.clear();
-    EXPECT_EQ(command(kCommandClose), 0);
-    EXPECT_EQ(log, (std::vector<std::string>{"save", "end 1"}));
-}
-
-TEST_F(EventHandler, TimerStartsWithTheWindowAndTicksTheRows)
+// The window's timer ticks the rows; Fine ends without saving, the close box saves first.
+TEST_F(EventHandler, TimerTicksTheRowsFineEndsCloseSavesFirst)
 {
     send(gui::message::kInitialise, 0);
-    EXPECT_EQ(log, std::vector<std::string>{"timer 1 100"});
     command(kKeyBase + 1);
     setRowLoop(*player, 1, false);
     play(0.6);
@@ -289,10 +283,16 @@ TEST_F(EventHandler, TimerStartsWithTheWindowAndTicksTheRows)
     EXPECT_EQ(player->rows.RowPlaying[1], 1) << "another timer";
     send(gui::message::kTimer, kRowTimerId);
     EXPECT_EQ(player->rows.RowPlaying[1], 0);
+    EXPECT_EQ(command(kCommandEnd), 1);
+    EXPECT_EQ(command(kCommandClose), 0);
+    EXPECT_EQ(log, (std::vector<std::string>{"timer 1 100", "end 0", "save", "end 1"}));
 }
 
-TEST_F(EventHandler, RightButtonOnPlayRestartsEvenAPlayingRow)
+// The right button restarts even a playing row, and gives full volume and normal speed.
+TEST_F(EventHandler, RightButtonRestartsAPlayingRowAndGivesFullVolumeAndNormalSpeed)
 {
+    player->rows.RowVolume[1] = 10;
+    player->rows.RowSpeed[1] = 90;
     command(kPlayBase + 1);
     const auto first = player->rows.RowStream[1];
     right = gui::kButtonDown;
@@ -300,40 +300,19 @@ TEST_F(EventHandler, RightButtonOnPlayRestartsEvenAPlayingRow)
     EXPECT_EQ(player->rows.RowPlaying[1], 1);
     EXPECT_NE(player->rows.RowStream[1], first);
     EXPECT_EQ(engine().lengthMs(first), 0u) << "exactly one stream: the first is closed";
+    pointer(kVolumeBase + 1);
+    EXPECT_EQ(player->rows.RowVolume[1], 255);
+    EXPECT_EQ(caption(kVolumeBase + 1), "100");
+    EXPECT_FLOAT_EQ(value(kVolumeBase + 1), 100.0f);
+    pointer(kSpeedBase + 1);
+    EXPECT_EQ(player->rows.RowSpeed[1], 50);
+    EXPECT_EQ(caption(kSpeedBase + 1), "100%");
+    play(0.5);
+    EXPECT_NEAR(level(1), 0.5f, 0.01f) << "the playing sound follows";
     right = 0;
     const auto second = player->rows.RowStream[1];
     pointer(kPlayBase + 1);
     EXPECT_EQ(player->rows.RowStream[1], second);
-}
-
-TEST_F(EventHandler, RightButtonGivesFullVolumeAndNormalSpeed)
-{
-    player->rows.RowVolume[3] = 10;
-    player->rows.RowSpeed[3] = 90;
-    command(kPlayBase + 3);
-    right = gui::kButtonDown;
-    pointer(kVolumeBase + 3);
-    EXPECT_EQ(player->rows.RowVolume[3], 255);
-    EXPECT_EQ(caption(kVolumeBase + 3), "100");
-    EXPECT_FLOAT_EQ(value(kVolumeBase + 3), 100.0f);
-    pointer(kSpeedBase + 3);
-    EXPECT_EQ(player->rows.RowSpeed[3], 50);
-    EXPECT_EQ(caption(kSpeedBase + 3), "100%");
-    play(0.5);
-    EXPECT_NEAR(level(3), 0.5f, 0.01f) << "the playing sound follows";
-}
-
-TEST_F(EventHandler, NoButtonMeansNoAdjustment)
-{
-    pointer(kVolumeBase + 1);
-    pointer(kSpeedBase + 1);
-    pointer(kFileBase + 1);
-    pointer(kPositionBase + 1);
-    EXPECT_EQ(player->rows.RowStream[1], 0u);
-    EXPECT_EQ(player->rows.RowVolume[1], 255);
-    EXPECT_EQ(player->rows.RowSpeed[1], 50);
-    EXPECT_EQ(aux1(kFileBase + 1), 1);
-    EXPECT_TRUE(log.empty());
 }
 
 TEST_F(EventHandler, FileStepsStopTheRowAndStayWithinTheCatalogue)

@@ -1,17 +1,14 @@
 // The real sonarello program as a child process, for what needs a process: its exit codes,
 // the single-instance lock, SIGTERM; and as a person uses it, on a real X display with real
 // clicks: what was seen (a screenshot), what was heard (recorded through the wav: output) and
-// the settings file it leaves. Then the rows over the real sound engine in this process,
-// recorded through its wav: output. The catalogue's lines are catalogue_test's.
+// the settings file it leaves.
 #include "base/files.h"
-#include "program_fixture.h"
 #include "soundgen.h"
 #include "support/process.h"
 #include "support/sound_files.h"
 #include "support/temp_folder.h"
 
 #include <QImage>
-#include <QTest>
 #include <cmath>
 #include <fcntl.h>
 #include <filesystem>
@@ -63,43 +60,27 @@ TEST(Program, ExitCodes)
         int exitCode;
         std::string output; // a part of standard output and error; none at all when empty
     } cases[] = {
+        // clang-format off
         {"help", {SONARELLO_BINARY, "--help"}, {}, "", 0, "--audio="},
-        {"bad option",
-         {SONARELLO_BINARY, "--audio=carrier-pigeon"},
-         {},
-         "",
-         1,
+        {"bad option", {SONARELLO_BINARY, "--audio=carrier-pigeon"}, {}, "", 1,
          "sonarello: unknown or malformed option: --audio=carrier-pigeon (try --help)\n"},
         {"recording over a file",
-         {SONARELLO_BINARY, "--headless", "--audio=wav:" + show, "--midi=none"},
-         {},
-         "",
-         2,
+         {SONARELLO_BINARY, "--headless", "--audio=wav:" + show, "--midi=none"}, {}, "", 2,
          "sonarello: " + show + " exists; a recording never replaces a file\n"},
         {"another copy runs", headless, {}, runtime.file("Sonarello.exe"), 4, ""},
-        {"unusable runtime folder",
-         headless,
-         {{"XDG_RUNTIME_DIR", show}, {"TMPDIR", shared.path().string()}},
-         "",
-         3,
-         noFiles},
+        {"unusable runtime folder", headless,
+         {{"XDG_RUNTIME_DIR", show}, {"TMPDIR", shared.path().string()}}, "", 3, noFiles},
         {"another user's lock in the shared folder", headless, sharedOnly,
          shared.file("Sonarello.exe"), 3, noFiles},
         {"another copy runs, no runtime folder", headless, sharedOnly, own + "/Sonarello.exe", 4,
          ""},
-        {"no lock can be made",
-         headless,
-         {{"XDG_RUNTIME_DIR", ""}, {"TMPDIR", planted.path().string()}},
-         "",
-         3,
+        {"no lock can be made", headless,
+         {{"XDG_RUNTIME_DIR", ""}, {"TMPDIR", planted.path().string()}}, "", 3,
          "no single-instance lock can be made"},
-        {"removed working folder",
-         inRemovedFolder,
-         {},
-         "",
-         6,
+        {"removed working folder", inRemovedFolder, {}, "", 6,
          "sonarello: the working folder cannot be read"},
         {"no display", noDisplay, {}, "", 5, "--headless"},
+        // clang-format on
     };
     for (const auto& c : cases)
     {
@@ -253,44 +234,6 @@ TEST(Person, PlaysTwoRowsChangesVolumeStepsAFileAndCloses)
     const int volume = std::stoi(settings.substr(25));
     EXPECT_GT(volume, 5);
     EXPECT_LT(volume, 90);
-}
-
-using RealEngine = test::ProgramTest;
-
-// A note starts its row from the row's cue, as one sound; right after the row changes file,
-// the next note plays the new file.
-TEST_F(RealEngine, NotesStartRowsFromTheirCuesAndFollowAFileChange)
-{
-    const std::string recording = folder.file("heard.wav");
-    writeTones(2, 441, 3.0);
-    bool firstNoteStartedRow = false;
-    ASSERT_EQ(run({"--audio=wav:" + recording},
-                  [&](Program& program)
-                  {
-                      QTest::qWait(300);
-                      loopback->push("Pads", midi::packShortMessage(0x90, 36, 99));
-                      QTest::qWait(400);
-                      {
-                          std::scoped_lock lock(program.lock);
-                          firstNoteStartedRow = program.player->rows.RowPlaying[1] == 1;
-                          program.window->findControl(kFileBase + 1)->setAuxValue(1, 2);
-                          syncCue(*program.player, 1);
-                      }
-                      loopback->push("Pads", midi::packShortMessage(0x90, 36, 99));
-                      QTest::qWait(500);
-                  }),
-              kExitNormal);
-    EXPECT_TRUE(firstNoteStartedRow);
-    int rate = 0;
-    auto samples = test::readSound(recording, rate);
-    ASSERT_GT(rate, 0);
-    // The rows stop at shutdown, while the recording goes on a little: the last 0.3 s of sound.
-    while (!samples.empty() && std::abs(samples[samples.size() - 2]) < 0.01f)
-        samples.resize(samples.size() - 2);
-    samples.resize(samples.size() - static_cast<std::size_t>(rate / 20) * 2);
-    samples.erase(samples.begin(), samples.end() - static_cast<std::ptrdiff_t>(rate * 3 / 10) * 2);
-    EXPECT_NEAR(test::measureFrequency(samples, rate), 882.0, 3.0) << "the row's new file";
-    EXPECT_NEAR(test::peakOf(samples), 0.5f, 0.01f) << "one sound, not the old one beside it";
 }
 
 } // namespace

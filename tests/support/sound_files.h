@@ -31,13 +31,10 @@ inline std::unique_ptr<sound::SoundEngine> startSystemEngine(const std::string& 
 // rendered value names the frame it came from.
 inline bool writeRampFile(const std::string& path, std::int64_t frames, int rate)
 {
-    std::vector<float> samples(static_cast<std::size_t>(frames) * 2);
+    std::vector<float> samples;
     for (std::int64_t f = 0; f < frames; ++f)
-    {
-        samples[static_cast<std::size_t>(2 * f)] =
-            static_cast<float>(f) / static_cast<float>(frames);
-        samples[static_cast<std::size_t>(2 * f + 1)] = -samples[static_cast<std::size_t>(2 * f)];
-    }
+        for (const float sign : {1.0f, -1.0f})
+            samples.push_back(sign * static_cast<float>(f) / static_cast<float>(frames));
     return soundgen::writeSamples(path, samples, rate, 2, soundgen::Container::WavFloat);
 }
 
