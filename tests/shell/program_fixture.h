@@ -60,8 +60,9 @@ class ProgramTest : public ::testing::Test
         return runProgram(parseCommandLine(args), services);
     }
     // Waits until `done` holds under the program lock (the MIDI thread has handled what was
-    // pushed); the window's events go on.
-    static bool settle(Program& p, std::function<bool()> done, int ms = 2000)
+    // pushed); the window's events go on. The limit is for a busy machine under the sanitizers,
+    // where a flood's queued messages take seconds: a wait that holds returns at once.
+    static bool settle(Program& p, std::function<bool()> done, int ms = 10000)
     {
         return QTest::qWaitFor(
             [&]
