@@ -28,8 +28,8 @@ work=$(mktemp -d)
 chmod 700 "$work"
 server="sonarello-e2e-$$-$RANDOM"
 export JACK_DEFAULT_SERVER=$server XDG_RUNTIME_DIR=$work HOME=$work
-# JACK_REALTIME=1: the server and its clients' process threads run at real-time priority,
-# as on a stage machine (where the system allows it).
+# JACK_REALTIME=1 (CTest sets it): the server and its clients' process threads run at
+# real-time priority, as on a stage machine (where the system allows it).
 realtime=--no-realtime
 [[ -n "${JACK_REALTIME:-}" ]] && chrt -f 1 true 2>/dev/null && realtime="-R -P 70"
 startServer() {
@@ -66,7 +66,14 @@ startPlayer() {
     (cd "$work/tones" && exec "$sonarello" --headless "${options[@]}") >"$work/player.log" 2>&1 &
     player=$!
 }
-fail() { echo "$1"; echo "--- player:"; cat "$work/player.log"; exit 1; }
+fail() {
+    echo "$1"
+    echo "--- player:"
+    cat "$work/player.log"
+    [[ -f $work/jackd.log ]] && echo "--- the server's late clients:" &&
+        { grep -o 'client = [^ ]* was not finished' "$work/jackd.log" | sort | uniq -c || true; }
+    exit 1
+}
 tester() {
     local script=$here/jack_tester.py
     [[ "$1" == latency || "$1" == sequenced || "$1" == pads || "$1" == osc && -n ${2:-} ]] &&

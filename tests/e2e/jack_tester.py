@@ -46,10 +46,13 @@ class Sender:
     def send(self, status, number, value, at=None):
         """At frame `at`, by default two periods from now; returns the frame."""
         at = self.client.frame_time + self.client.blocksize * 2 if at is None else at
-        with self.lock:
-            self.pending.append((at, bytes([status, number, value])))
-            self.pending.sort(key=lambda e: e[0])
+        self.send_all([(at, bytes([status, number, value]))])
         return at
+
+    def send_all(self, events):
+        """(frame, bytes) pairs, taken in one go: the process callback never waits on a burst."""
+        with self.lock:
+            self.pending = sorted(self.pending + events, key=lambda e: e[0])
 
     def written(self, at):
         """The frame the message asked for `at` went out at: later if this process was held up."""
@@ -175,10 +178,8 @@ def check(t):
     t.send(NOTE_ON, 36, 100)
     time.sleep(0.3)
     at = t.now() + t.period * 2
-    for i in range(298):  # one cycle of 300 messages, its Note Offs last
-        t.send(0xB0, 7, i % 128, at)
-    t.send(NOTE_OFF, 36, 0, at)
-    t.send(NOTE_OFF, 38, 0, at)
+    burst = [bytes([0xB0, 7, i % 128]) for i in range(298)] + [bytes([NOTE_OFF, 36, 0]), bytes([NOTE_OFF, 38, 0])]
+    t.notes.send_all([(at, m) for m in burst])  # one cycle of 300 messages, its Note Offs last
     t.expect("Note Offs after 298 controllers in one cycle stop both rows", 0.8, {440: 0, 880: 0})
 
 
@@ -352,6 +353,7 @@ def osc_checks(t, port, listen, dump):
 
 
 if __name__ == "__main__":
+    sys.setswitchinterval(1e-4)  # the process callbacks wait for the interpreter no longer
     tester = Tester()
     tester.connect()
     {"check": check, "before": before_restart, "again": again, "after": after_restart, "osc": osc}[sys.argv[1]](tester)
