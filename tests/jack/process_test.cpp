@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 #include <pthread.h>
 #include <thread>
+#include <tuple>
 
 namespace
 {
@@ -42,12 +43,7 @@ namespace
 class FakeCycle final : public jack::CycleIo
 {
   public:
-    struct Event
-    {
-        std::uint32_t frame = 0;
-        std::array<std::uint8_t, 3> bytes{};
-    };
-    std::vector<Event> events;
+    std::vector<std::pair<std::uint32_t, std::array<std::uint8_t, 3>>> events; // frame, bytes
     std::vector<float> left, right;
 
     explicit FakeCycle(std::size_t frames) : left(frames), right(frames) {}
@@ -56,10 +52,10 @@ class FakeCycle final : public jack::CycleIo
     bool midiEvent(int index, std::uint32_t& frame, const std::uint8_t*& bytes,
                    std::size_t& size) noexcept override
     {
-        const Event& e = events[static_cast<std::size_t>(index)];
-        frame = e.frame;
-        bytes = e.bytes.data();
-        size = e.bytes.size();
+        const auto& [at, message] = events[static_cast<std::size_t>(index)];
+        frame = at;
+        bytes = message.data();
+        size = message.size();
         return true;
     }
     float* audioOut(int side) noexcept override { return side == 0 ? left.data() : right.data(); }
@@ -96,20 +92,15 @@ TEST(JackCycle, EveryNoteOffArrivesWithoutALockAndWithOneWake)
                              {static_cast<std::uint8_t>(0x80 | i / 128 % 16),
                               static_cast<std::uint8_t>(i % 128), 0}});
 
-    struct Case
+    // waiting: messages already queued while the player is busy
+    for (const auto& [what, audioHere, waiting] : {std::tuple{"audio through JACK", true, 0},
+                                                   {"audio elsewhere", false, 0},
+                                                   {"a busy player", true, 1800}})
     {
-        const char* what;
-        bool audioHere;
-        int waiting; // messages already queued while the player is busy
-    };
-    for (const Case& c : {Case{"audio through JACK", true, 0}, Case{"audio elsewhere", false, 0},
-                          Case{"a busy player", true, 1800}})
-    {
-        SCOPED_TRACE(c.what);
-        const bool audioHere = c.audioHere;
+        SCOPED_TRACE(what);
         midi::MidiDispatcher dispatcher;
         std::atomic<int> noteOffs{0};
-        std::atomic<bool> busy{c.waiting > 0};
+        std::atomic<bool> busy{waiting > 0};
         dispatcher.setHandler(
             [&](midi::ShortMessage m)
             {
@@ -121,9 +112,9 @@ TEST(JackCycle, EveryNoteOffArrivesWithoutALockAndWithOneWake)
             dispatcher.setNoteStarter(&manual->mixer());
         const int slot = dispatcher.claimSlot();
         dispatcher.setStarted(slot, true);
-        for (int i = 0; i < c.waiting; ++i)
+        for (int i = 0; i < waiting; ++i)
             dispatcher.post(slot, midi::packShortMessage(0xC0, i % 128, 0));
-        ASSERT_TRUE(c.waiting == 0 || dispatcher.room(slot) < static_cast<int>(io.events.size()));
+        ASSERT_TRUE(waiting == 0 || dispatcher.room(slot) < static_cast<int>(io.events.size()));
         jack::Process process;
         process.attachDispatcher(&dispatcher, slot);
         process.attachMixer(audioHere ? &manual->mixer() : nullptr);
