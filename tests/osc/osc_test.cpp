@@ -131,24 +131,20 @@ TEST(OscAddressSpace, EachAddressIsOneActionOrOneRefusal)
     };
     for (const Case& c : cases)
     {
+        SCOPED_TRACE(std::string(c.bytes.begin(),
+                                 c.bytes.begin() + std::min<std::size_t>(24, c.bytes.size())));
         const Packet p = read(c.bytes);
-        const std::string what(c.bytes.begin(),
-                               c.bytes.begin() + std::min<std::size_t>(24, c.bytes.size()));
+        ASSERT_EQ(p.actions.size(), c.actions == 1 ? 1u : 0u);
+        ASSERT_EQ(p.refusals.size(), c.actions < 0 ? 1u : 0u);
         if (c.actions == 1)
         {
-            ASSERT_EQ(p.actions.size(), 1u) << what;
-            EXPECT_EQ(p.actions[0].verb, c.verb) << what;
-            EXPECT_EQ(p.actions[0].row, c.row) << what;
-            EXPECT_DOUBLE_EQ(p.actions[0].value, c.value) << what;
-            EXPECT_TRUE(p.refusals.empty()) << what;
+            EXPECT_EQ(p.actions[0].verb, c.verb);
+            EXPECT_EQ(p.actions[0].row, c.row);
+            EXPECT_DOUBLE_EQ(p.actions[0].value, c.value);
         }
-        else if (c.actions == 0)
-            EXPECT_TRUE(p.actions.empty() && p.refusals.empty()) << what;
-        else
+        else if (c.actions < 0)
         {
-            ASSERT_EQ(p.refusals.size(), 1u) << what;
-            EXPECT_EQ(p.refusals[0].fault, c.fault) << what;
-            EXPECT_TRUE(p.actions.empty()) << what;
+            EXPECT_EQ(p.refusals[0].fault, c.fault);
         }
     }
 }
@@ -208,16 +204,15 @@ TEST(OscAllowList, NetworksAndListenAddresses)
 
     std::string address;
     int port = 0;
-    for (auto [text, wantAddress, wantPort] : {std::tuple{"", "127.0.0.1", kDefaultPort},
-                                               {"9000", "127.0.0.1", 9000},
-                                               {"0.0.0.0:9001", "0.0.0.0", 9001},
-                                               {"127.0.0.5:0", "127.0.0.5", 0}})
+    // The default, a whole address and a bad port or host are the command line's cases.
+    for (auto [text, wantAddress, wantPort] :
+         {std::tuple{"9000", "127.0.0.1", 9000}, {"127.0.0.5:0", "127.0.0.5", 0}})
     {
         ASSERT_TRUE(parseListenAddress(text, address, port, error)) << text;
         EXPECT_EQ(address, wantAddress);
         EXPECT_EQ(port, wantPort);
     }
-    for (const char* bad : {"70000", "host:9000", "1.2.3.4:", ":"})
+    for (const char* bad : {"1.2.3.4:", ":"})
         EXPECT_FALSE(parseListenAddress(bad, address, port, error)) << bad;
 }
 
