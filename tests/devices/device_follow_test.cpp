@@ -203,10 +203,9 @@ const std::string kSynth = "synth:in";
 const std::string kGone = said("pads:out", false);
 const std::string kBack = said("pads:out", true);
 
-// The chosen devices' connections through their going and coming back: unplugged, plugged in
-// again, replugged between two looks (the connection lost though the port is there); each loss
-// and return said once, and only for the device it concerns. The server's restart is played in
-// tests/e2e.
+// Connections through their device's going and coming back, also between two looks (the
+// connection lost though the port is there): each loss and return said once, for the device it
+// concerns. A server's restart is played in tests/e2e.
 TEST(JackConnections, ChosenDevicesAreConnectedAgainWheneverTheyReturn)
 {
     FakeGraph graph;
@@ -217,35 +216,24 @@ TEST(JackConnections, ChosenDevicesAreConnectedAgainWheneverTheyReturn)
     EXPECT_FALSE(connections.keep("nobody:out", true, nullptr)); // no client: kept for later
     connections.drop("nobody:out", true, nullptr);
 
-    struct Step
+    const auto relink = [&](const char* what, bool complete, const std::string& lines)
     {
-        const char* what;
-        void (*change)(FakeGraph&);
-        bool complete;
-        std::string lines;
-    };
-    const Step steps[] = {
-        {"nothing changed", [](FakeGraph&) {}, true, ""},
-        {"pads unplugged", [](FakeGraph& g) { g.unplug(kPads); }, false, kGone},
-        {"still away", [](FakeGraph&) {}, false, ""},
-        {"pads back", [](FakeGraph& g) { g.ports.insert(kPads); }, true, kBack},
-        {"replugged between two looks",
-         [](FakeGraph& g)
-         {
-             g.unplug(kPads);
-             g.ports.insert(kPads);
-         },
-         true, kGone + kBack},
-    };
-    for (const Step& step : steps)
-    {
-        step.change(graph);
+        SCOPED_TRACE(what);
         testing::internal::CaptureStderr();
-        EXPECT_EQ(connections.relink(graph), step.complete) << step.what;
-        EXPECT_EQ(testing::internal::GetCapturedStderr(), step.lines) << step.what;
-        EXPECT_EQ(graph.connected(kPads, "Sonarello:midi_in"), step.complete) << step.what;
-        EXPECT_TRUE(graph.connected("Sonarello:midi_out", kSynth)) << step.what;
-    }
+        EXPECT_EQ(connections.relink(graph), complete);
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), lines);
+        EXPECT_EQ(graph.connected(kPads, "Sonarello:midi_in"), complete);
+        EXPECT_TRUE(graph.connected("Sonarello:midi_out", kSynth));
+    };
+    relink("nothing changed", true, "");
+    graph.unplug(kPads);
+    relink("pads unplugged", false, kGone);
+    relink("still away", false, "");
+    graph.ports.insert(kPads);
+    relink("pads back", true, kBack);
+    graph.unplug(kPads);
+    graph.ports.insert(kPads);
+    relink("replugged between two looks", true, kGone + kBack);
 }
 
 } // namespace
