@@ -40,25 +40,22 @@ std::vector<std::uint8_t> message(const char* path, const char* types = "", doub
     return bytes;
 }
 
-// A bundle around `inner` elements, nested `depth` deep.
-std::vector<std::uint8_t> bundle(std::uint64_t tag,
-                                 const std::vector<std::vector<std::uint8_t>>& inner, int depth = 1)
+// A bundle of `elements`, nested `depth` deep: sizes and the tag big-endian.
+std::vector<std::uint8_t> bundle(std::uint64_t tag, std::vector<std::vector<std::uint8_t>> elements,
+                                 int depth = 1)
 {
-    std::vector<std::vector<std::uint8_t>> elements = inner;
     std::vector<std::uint8_t> b;
-    for (int level = 0; level < depth; ++level) // innermost first, without recursion
+    for (int level = 0; level < depth; ++level, elements = {b}) // innermost first
     {
         b = {'#', 'b', 'u', 'n', 'd', 'l', 'e', 0};
-        for (int i = 7; i >= 0; --i)
-            b.push_back(static_cast<std::uint8_t>(tag >> (8 * i)));
+        for (int shift = 56; shift >= 0; shift -= 8)
+            b.push_back(static_cast<std::uint8_t>(tag >> shift));
         for (const auto& e : elements)
         {
-            const auto n = static_cast<std::uint32_t>(e.size());
-            b.insert(b.end(), {std::uint8_t(n >> 24), std::uint8_t(n >> 16), std::uint8_t(n >> 8),
-                               std::uint8_t(n)});
+            for (int shift = 24; shift >= 0; shift -= 8)
+                b.push_back(static_cast<std::uint8_t>(e.size() >> shift));
             b.insert(b.end(), e.begin(), e.end());
         }
-        elements = {b};
     }
     return b;
 }
