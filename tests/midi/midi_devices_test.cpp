@@ -1,8 +1,6 @@
-// MIDI input of the player over the loopback service: the handles, the device chosen and what
-// each message does, in order; the choice of the system's MIDI API. A flood from
-// two sources through the whole player is the start-up tests' (shell/startup_test.cpp); the JACK
-// MIDI devices a person chooses, and their return after their client or the server went, are played
-// in tests/e2e.
+// MIDI input over the loopback service: the handles, the device chosen and what each message
+// does, in order; the choice of the system's MIDI API. Floods through the whole player are the
+// start-up tests'; JACK MIDI devices and their return are played in tests/e2e.
 #include "midi/midi_devices.h"
 
 #include "doubles/loopback_midi_service.h"
