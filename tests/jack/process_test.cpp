@@ -80,8 +80,7 @@ TEST(JackCycle, EveryNoteOffArrivesWithoutALockAndWithOneWake)
     auto manual = sound::createManualEngine(kRate);
     sound::SoundEngine& engine = manual->engine();
     engine.preload(path);
-    const sound::StreamHandle cue = engine.openStream(path);
-    ASSERT_TRUE(engine.setCue(36, cue, 255, 0, sound::kNoChannel));
+    ASSERT_TRUE(engine.setCue(36, engine.openStream(path), 255, 0, sound::kNoChannel));
 
     FakeCycle io(kFrames);
     io.events.push_back({0, {0x90, 36, 100}});
@@ -129,9 +128,7 @@ TEST(JackCycle, EveryNoteOffArrivesWithoutALockAndWithOneWake)
         for (int i = 0; i < 500 && noteOffs.load() < kNoteOffs; ++i)
             std::this_thread::sleep_for(10ms);
         EXPECT_EQ(noteOffs.load(), kNoteOffs);
-        process.attachDispatcher(nullptr, -1);
-        process.attachMixer(nullptr);
-        dispatcher.setHandler(nullptr);
+        dispatcher.setHandler(nullptr); // before what it counts into goes
     }
 }
 
