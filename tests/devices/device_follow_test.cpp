@@ -105,8 +105,7 @@ TEST(SequencerFollower, ReopensTheChosenDevicesByNameOncePerReturn)
     // plugged in), and another device that nobody chose.
     auto ports = [&](int padClient, int synthClient, bool keys)
     {
-        PresentPorts present{{"Midi Through:Midi Through Port-0 14:0"},
-                             {"Midi Through:Midi Through Port-0 14:0"}};
+        PresentPorts present;
         if (padClient != 0)
             present.sources.push_back(pad(padClient));
         if (synthClient != 0)
@@ -115,31 +114,6 @@ TEST(SequencerFollower, ReopensTheChosenDevicesByNameOncePerReturn)
             for (auto* list : {&present.sources, &present.destinations})
                 list->push_back("Keys:Keys MIDI 1 32:0");
         return present;
-    };
-
-    struct Step
-    {
-        const char* what;
-        PresentPorts present; // after the events
-        int batches;
-        bool refuse; // the service cannot open the port this time
-        std::string calls;
-        std::string lines;
-    };
-    const Step steps[] = {
-        {"the pad is unplugged", ports(0, 28, true), 1, false, "close 1; ",
-         said("Pad:Pad MIDI 1", false)},
-        {"another device goes", ports(0, 28, false), 1, false, "", ""},
-        {"the pad returns under new numbers amid a flood", ports(36, 28, false), 10, false,
-         "reopen 1 " + pad(36) + "; ", said("Pad:Pad MIDI 1", true)},
-        {"our own clients come and go", ports(36, 28, false), 5, false, "", ""},
-        {"the synthesizer is replugged between two looks", ports(36, 40, false), 1, false,
-         "close 2; reopen 2 " + synth(40) + "; ",
-         said("Synth:Synth In", false) + said("Synth:Synth In", true)},
-        {"the pad returns but cannot be opened", ports(44, 40, false), 1, true,
-         "close 1; reopen 1 " + pad(44) + "; ", said("Pad:Pad MIDI 1", false)},
-        {"and is opened at the next change", ports(44, 40, true), 1, false,
-         "reopen 1 " + pad(44) + "; ", said("Pad:Pad MIDI 1", true)},
     };
 
     RecordingPorts reopener;
@@ -156,18 +130,34 @@ TEST(SequencerFollower, ReopensTheChosenDevicesByNameOncePerReturn)
                                    follower.portsChanged(present);
                                });
 
-    for (const Step& step : steps)
+    // Each step: the ports after its events, in how many batches, whether the service refuses
+    // to open the port this time, then what the follower asked and said.
+    const auto step = [&](const char* what, const PresentPorts& present, int batches, bool refuse,
+                          const std::string& calls, const std::string& lines)
     {
-        SCOPED_TRACE(step.what);
-        reopener.refuse = step.refuse;
+        SCOPED_TRACE(what);
+        reopener.refuse = refuse;
         testing::internal::CaptureStderr();
-        for (int batch = 0; batch < step.batches; ++batch)
-            EXPECT_EQ(sequencer.announce(step.present, kEventsPerBatch), 1); // one look a batch
-        const std::string lines = testing::internal::GetCapturedStderr();
+        for (int batch = 0; batch < batches; ++batch)
+            EXPECT_EQ(sequencer.announce(present, kEventsPerBatch), 1); // one look a batch
+        const std::string heard = testing::internal::GetCapturedStderr();
         std::lock_guard lock(serviceMutex);
-        EXPECT_EQ(std::exchange(reopener.calls, {}), step.calls);
-        EXPECT_EQ(lines, step.lines);
-    }
+        EXPECT_EQ(std::exchange(reopener.calls, {}), calls);
+        EXPECT_EQ(heard, lines);
+    };
+    step("the pad is unplugged", ports(0, 28, true), 1, false, "close 1; ",
+         said("Pad:Pad MIDI 1", false));
+    step("another device goes", ports(0, 28, false), 1, false, "", "");
+    step("the pad returns under new numbers amid a flood", ports(36, 28, false), 10, false,
+         "reopen 1 " + pad(36) + "; ", said("Pad:Pad MIDI 1", true));
+    step("our own clients come and go", ports(36, 28, false), 5, false, "", "");
+    step("the synthesizer is replugged between two looks", ports(36, 40, false), 1, false,
+         "close 2; reopen 2 " + synth(40) + "; ",
+         said("Synth:Synth In", false) + said("Synth:Synth In", true));
+    step("the pad returns but cannot be opened", ports(44, 40, false), 1, true,
+         "close 1; reopen 1 " + pad(44) + "; ", said("Pad:Pad MIDI 1", false));
+    step("and is opened at the next change", ports(44, 40, true), 1, false,
+         "reopen 1 " + pad(44) + "; ", said("Pad:Pad MIDI 1", true));
 }
 
 // A server's ports and connections, changed by the test as devices come and go.
