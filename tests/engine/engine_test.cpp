@@ -6,6 +6,7 @@
 #include "support/sound_files.h"
 #include "support/temp_folder.h"
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <chrono>
@@ -36,8 +37,7 @@ TEST_F(SoundEngineOutputs, ExplicitOutputsThatCannotOpenFailAndAutoNeverDoes)
     EXPECT_FALSE(test::startSystemEngine("telepathy"));
     EXPECT_FALSE(test::startSystemEngine("wav:" + folder.file("no/such/folder/x.wav")));
     // No JACK server answers to this name.
-    const std::string server = "sonarello-absent-" + std::to_string(getpid());
-    setenv("JACK_DEFAULT_SERVER", server.c_str(), 1);
+    setenv("JACK_DEFAULT_SERVER", ("sonarello-absent-" + std::to_string(getpid())).c_str(), 1);
     setenv("JACK_NO_START_SERVER", "1", 1);
     EXPECT_FALSE(test::startSystemEngine("jack"));
     engine = test::startSystemEngine("auto");
@@ -111,11 +111,10 @@ TEST_F(SoundEngineOutputs, WavRecordingHoldsEveryRenderedSampleAsItWas)
     int rate = 0;
     const std::vector<float> take = test::readSound(recording, rate);
     const std::vector<float> ramp = test::readSound(folder.file("ramp.wav"), rate);
-    std::size_t first = 2; // frame 0 of the ramp is silent: its first sound is frame 1
-    while (first < take.size() && take[first] == 0.0f)
-        first += 2;
-    ASSERT_GE(take.size(), first - 2 + ramp.size());
-    EXPECT_TRUE(std::equal(ramp.begin(), ramp.end(), take.begin() + std::ptrdiff_t(first - 2)));
+    // Silence, then the ramp from its frame 1 (frame 0 is silent too), sample for sample.
+    const auto at = std::search(take.begin(), take.end(), ramp.begin() + 2, ramp.end());
+    ASSERT_TRUE(at != take.end());
+    EXPECT_TRUE(std::all_of(take.begin(), at, [](float s) { return s == 0.0f; }));
 }
 
 // Notes fire cues from two MIDI threads and the audio thread while the control thread arms new
