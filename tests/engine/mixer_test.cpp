@@ -343,6 +343,8 @@ class CuedNotes : public MixerRender
     {
         EXPECT_TRUE(test::writeRampFile(folder.file("ramp.wav"), kFrames, 44100));
         engine().preload(folder.file("ramp.wav"));
+        // Blocks are placed by the instants they start at, as a device's are.
+        manual->mixer().useDevice(manual->mixer().outputRate(), kPeriod);
     }
 
     bool cue(int key, ChannelHandle sounding = kNoChannel, int volume = 255)
@@ -388,15 +390,9 @@ class CuedNotes : public MixerRender
         engine().closeStream(taken);
     }
 
-    // Notes and cue starts from other threads, placed by the instants the blocks start at.
-    NoteStarter& timedStarter()
-    {
-        manual->mixer().useDevice(manual->mixer().outputRate(), kPeriod);
-        return *engine().noteStarter();
-    }
-
     std::vector<bool> handled;
     StreamHandle taken = kNoStream;
+    NoteStarter& starter = *engine().noteStarter(); // notes and cue starts from other threads
 };
 
 TEST_F(CuedNotes, ANoteSoundsAtItsFrameAndNoteOffFadesAtItsFrame)
@@ -463,7 +459,6 @@ TEST_F(CuedNotes, NoCueMeansTheNoteIsLeftToTheControlSide)
 // instant, sounding sample for sample together, are played in tests/e2e.
 TEST_F(CuedNotes, TimedNotesAndCueStartsSoundOnTheirOwnFrame)
 {
-    NoteStarter& starter = timedStarter();
     for (int k : {0, 37, 254})
     {
         SCOPED_TRACE(k);
@@ -496,7 +491,6 @@ TEST_F(CuedNotes, TimedNotesAndCueStartsSoundOnTheirOwnFrame)
 
 TEST_F(CuedNotes, WhatTheRowSetsBeforeADelayedNoteSoundsIsWhatItStarts)
 {
-    NoteStarter& starter = timedStarter();
     // The row takes each sound over as soon as its note reached it, a period before it sounds.
     ASSERT_TRUE(cue(60));
     ASSERT_TRUE(cue(61));
