@@ -14,6 +14,7 @@
 #include <mutex>
 #include <stdexcept>
 #include <thread>
+#include <tuple>
 
 using namespace sonarello;
 using namespace std::chrono_literals;
@@ -68,7 +69,8 @@ class MidiDevices : public ::testing::Test
     LoopbackMidiService* loopback = nullptr;
 };
 
-TEST_F(MidiDevices, InputHandlesFollowOpenStartAndClose)
+// Each message shows before its row moves; one without a text (channel pressure) shows nothing.
+TEST_F(MidiDevices, InputHandlesFollowOpenStartAndCloseAndMessagesShowBeforeTheirRowMoves)
 {
     EXPECT_EQ(closeMidiInput(state), 0); // nothing open
     EXPECT_EQ(startMidiInput(state), 0); // refused without an open input
@@ -80,30 +82,19 @@ TEST_F(MidiDevices, InputHandlesFollowOpenStartAndClose)
     EXPECT_EQ(openMidiInput(state, 0), 0); // one input at a time; the open one stays
     EXPECT_EQ(state.MidiInHandle, keys);
     EXPECT_EQ(startMidiInput(state), 1);
-    EXPECT_TRUE(loopback->push("Keys", packShortMessage(0x90, 36, 100)));
+    for (const auto& [status, data1, data2] :
+         {std::tuple{0x90, 36, 100}, {0xD0, 10, 0}, {0xB0, 7, 100}, {0x80, 50, 0}})
+        EXPECT_TRUE(loopback->push("Keys", packShortMessage(status, data1, data2)));
     EXPECT_FALSE(loopback->push("Pad", packShortMessage(0x90, 37, 100)));
-    ASSERT_TRUE(rows.waitForCalls(2));
+    ASSERT_TRUE(rows.waitForCalls(5));
 
     EXPECT_EQ(closeMidiInput(state), 1);
     EXPECT_EQ(state.MidiInHandle, midi::kNoPort);
     EXPECT_FALSE(loopback->push("Keys", packShortMessage(0x90, 38, 100)));
     std::lock_guard lock(rows.mutex);
-    EXPECT_EQ(rows.calls, (std::vector<std::string>{"show C: 1 N: 36 T: 1 V: 100", "start 1"}));
-}
-
-TEST_F(MidiDevices, EachMessageIsShownBeforeItsRowMoves)
-{
-    loopback->push(kVirtualPortName, packShortMessage(0x80, 50, 0)); // row 15 never played
-    loopback->push(kVirtualPortName, packShortMessage(0xB0, 7, 100));
-    loopback->push(kVirtualPortName, packShortMessage(0xD0, 10, 0));  // nothing at all
-    loopback->push(kVirtualPortName, packShortMessage(0x90, 35, 90)); // T: 0, still passed on
-    ASSERT_TRUE(rows.waitForCalls(5));
-    std::lock_guard lock(rows.mutex);
-    EXPECT_EQ(rows.calls, (std::vector<std::string>{"show C: 1 N: 50 T: 15 V: 0", "stop 15",
+    EXPECT_EQ(rows.calls, (std::vector<std::string>{"show C: 1 N: 36 T: 1 V: 100", "start 1",
                                                     "show Controller Change 100",
-                                                    "show C: 1 N: 35 T: 0 V: 90", "start 0"}));
-    EXPECT_EQ(state.LastMidiNote, 35);
-    EXPECT_EQ(state.LastMidiOn, 1);
+                                                    "show C: 1 N: 50 T: 15 V: 0", "stop 15"}));
 }
 
 // The dispatch thread clears a handler only once its running call has ended, and a message
