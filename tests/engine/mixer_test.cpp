@@ -17,11 +17,8 @@
 #include <new>
 #include <thread>
 
-namespace
-{
-thread_local bool counting = false;
-thread_local long allocations = 0;
-} // namespace
+static thread_local bool counting = false;
+static thread_local long allocations = 0;
 
 void* operator new(std::size_t size)
 {

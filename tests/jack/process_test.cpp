@@ -15,11 +15,8 @@
 #include <thread>
 #include <tuple>
 
-namespace
-{
-thread_local bool counting = false;
-thread_local long locks = 0;
-} // namespace
+static thread_local bool counting = false;
+static thread_local long locks = 0;
 
 extern "C" int pthread_mutex_lock(pthread_mutex_t* mutex)
 {
@@ -38,15 +35,15 @@ using namespace std::chrono_literals;
 namespace
 {
 
+constexpr int kFrames = 128;
+
 // One JACK cycle's port buffers played by a test: the MIDI events on midi_in and the two audio
 // outputs. Any thread, one cycle at a time.
 class FakeCycle final : public jack::CycleIo
 {
   public:
     std::vector<std::pair<std::uint32_t, std::array<std::uint8_t, 3>>> events; // frame, bytes
-    std::vector<float> left, right;
-
-    explicit FakeCycle(std::size_t frames) : left(frames), right(frames) {}
+    std::array<float, 2 * kFrames> audio{}; // the left output, then the right
 
     int midiEventCount() noexcept override { return static_cast<int>(events.size()); }
     bool midiEvent(int index, std::uint32_t& frame, const std::uint8_t*& bytes,
@@ -58,11 +55,10 @@ class FakeCycle final : public jack::CycleIo
         size = message.size();
         return true;
     }
-    float* audioOut(int side) noexcept override { return side == 0 ? left.data() : right.data(); }
+    float* audioOut(int side) noexcept override { return audio.data() + side * kFrames; }
     void clearMidiOut() noexcept override {}
 };
 
-constexpr int kFrames = 128;
 constexpr int kRate = 48000;
 constexpr int kControllers = 600;
 constexpr int kNoteOffs = 2048; // a sequencer's note-by-note "all notes off"
@@ -82,7 +78,7 @@ TEST(JackCycle, EveryNoteOffArrivesWithoutALockAndWithOneWake)
     engine.preload(path);
     ASSERT_TRUE(engine.setCue(36, engine.openStream(path), 255, 0, sound::kNoChannel));
 
-    FakeCycle io(kFrames);
+    FakeCycle io;
     io.events.push_back({0, {0x90, 36, 100}});
     for (int i = 0; i < kControllers; ++i)
         io.events.push_back({1, {0xB0, 7, static_cast<std::uint8_t>(i % 128)}});
@@ -142,7 +138,7 @@ TEST(JackCycle, DetachReturnsOnlyOnceNoCycleHoldsTheMixer)
     std::thread jackThread(
         [&]
         {
-            FakeCycle io(kFrames);
+            FakeCycle io;
             while (serverUp.load())
                 process.cycle(io, kFrames);
         });
