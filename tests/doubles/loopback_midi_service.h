@@ -57,10 +57,7 @@ class LoopbackMidiService final : public MidiService
     }
 
     void setHandler(MessageHandler handler) override { dispatcher_.setHandler(std::move(handler)); }
-    void setNoteStarter(sound::NoteStarter* starter) override
-    {
-        dispatcher_.setNoteStarter(starter);
-    }
+    void setNoteStarter(sound::NoteStarter* s) override { dispatcher_.setNoteStarter(s); }
     void setRunAhead(bool ahead) override { dispatcher_.setRunAhead(ahead); }
     std::vector<std::string> inputNames() override { return inputs_; }
     std::vector<std::string> outputNames() override { return outputs_; }
