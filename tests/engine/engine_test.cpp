@@ -95,8 +95,7 @@ TEST_F(SoundEngineOutputs, NullOutputKeepsRealTimeAndStreamsSurviveSeeksLoopsAnd
     }
 }
 
-// What the engine renders reaches the file sample for sample, though a thread of its own writes
-// it: a ramp played at full volume comes back as the same floats, every frame in order.
+// Though a thread of its own writes the file, a ramp played at full volume comes back in it.
 TEST_F(SoundEngineOutputs, WavRecordingHoldsEveryRenderedSampleAsItWas)
 {
     ASSERT_TRUE(test::writeRampFile(folder.file("ramp.wav"), 44100 / 2, 44100));

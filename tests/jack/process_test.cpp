@@ -64,10 +64,9 @@ constexpr int kControllers = 600;
 constexpr int kNoteOffs = 2048; // a sequencer's note-by-note "all notes off"
 
 // A cycle crowded with controllers and then every key's Note Off, as a sequencer's panic sends
-// them, with the audio rendered here and with the audio elsewhere (the notes then start their
-// cues through the mixer's note starter), and once more while the player is busy and its queue
-// has room for fewer messages than the cycle brings: every Note Off reaches the player, the
-// cycle takes no lock, and the dispatch thread is woken once.
+// them: with the audio rendered here, with the audio elsewhere (the notes then start their cues
+// through the mixer's note starter), and while the player is busy and its queue has room for
+// fewer messages than the cycle brings.
 TEST(JackCycle, EveryNoteOffArrivesWithoutALockAndWithOneWake)
 {
     test::TempFolder folder;
@@ -128,9 +127,8 @@ TEST(JackCycle, EveryNoteOffArrivesWithoutALockAndWithOneWake)
     }
 }
 
-// The output closed and opened again while JACK's thread runs cycles, and then with the server
-// gone (no cycle runs any more): each detach returns only once no cycle holds the mixer, which
-// is freed right after (the sanitizers see a cycle that still reads it).
+// The output closed and opened again while JACK's thread runs cycles, then with the server gone:
+// each mixer is freed right after its detach (the sanitizers see a cycle that still reads it).
 TEST(JackCycle, DetachReturnsOnlyOnceNoCycleHoldsTheMixer)
 {
     jack::Process process;

@@ -97,8 +97,7 @@ TEST_F(MidiDevices, InputHandlesFollowOpenStartAndCloseAndMessagesShowBeforeThei
                                                     "show C: 1 N: 50 T: 15 V: 0", "stop 15"}));
 }
 
-// The dispatch thread clears a handler only once its running call has ended, and a message
-// whose handling fails leaves a line on standard error without stopping the ones after it.
+// A message whose handling fails does not stop the ones after it.
 TEST(MidiDispatch, ClearingTheHandlerWaitsForItsRunningCallAndAFailureIsSaid)
 {
     LoopbackMidiService service({}, {});
