@@ -160,11 +160,15 @@ TEST(SequencerFollower, ReopensTheChosenDevicesByNameOncePerReturn)
          "reopen 1 " + pad(44) + "; ", said("Pad:Pad MIDI 1", true));
 }
 
+const std::string kPads = "pads:out";
+const std::string kSynth = "synth:in";
+const std::string kGone = said("pads:out", false);
+const std::string kBack = said("pads:out", true);
+
 // A server's ports and connections, changed by the test as devices come and go.
-class FakeGraph final : public jack::PortGraph
+struct FakeGraph final : jack::PortGraph
 {
-  public:
-    std::set<std::string> ports;
+    std::set<std::string> ports{"Sonarello:midi_in", "Sonarello:midi_out", kPads, kSynth};
     std::set<std::pair<std::string, std::string>> links;
 
     bool connected(const std::string& source, const std::string& destination) override
@@ -177,10 +181,7 @@ class FakeGraph final : public jack::PortGraph
             links.insert({source, destination});
         return connected(source, destination);
     }
-    void disconnect(const std::string& source, const std::string& destination) override
-    {
-        links.erase({source, destination});
-    }
+    void disconnect(const std::string& a, const std::string& b) override { links.erase({a, b}); }
     void unplug(const std::string& port)
     {
         ports.erase(port);
@@ -188,18 +189,12 @@ class FakeGraph final : public jack::PortGraph
     }
 };
 
-const std::string kPads = "pads:out";
-const std::string kSynth = "synth:in";
-const std::string kGone = said("pads:out", false);
-const std::string kBack = said("pads:out", true);
-
 // Connections through their device's going and coming back, also between two looks (the
 // connection lost though the port is there): each loss and return said once, for the device it
 // concerns. A server's restart is played in tests/e2e.
 TEST(JackConnections, ChosenDevicesAreConnectedAgainWheneverTheyReturn)
 {
     FakeGraph graph;
-    graph.ports = {"Sonarello:midi_in", "Sonarello:midi_out", kPads, kSynth};
     jack::Connections connections;
     ASSERT_TRUE(connections.keep(kPads, true, &graph));
     ASSERT_TRUE(connections.keep(kSynth, false, &graph));
