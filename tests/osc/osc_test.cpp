@@ -21,18 +21,17 @@ namespace
 
 constexpr Limits kGrid{12, 20};
 
-// A message as liblo writes it: `types` from i, f, s; numbers and words in order.
-std::vector<std::uint8_t> message(const char* path, const char* types = "", double number = 0,
+// A message as liblo writes it, with one argument of `type` i, f or s (the word), or none.
+std::vector<std::uint8_t> message(const char* path, char type = 0, double number = 0,
                                   const char* word = "")
 {
     lo_message m = lo_message_new();
-    for (const char* t = types; *t; ++t)
-        if (*t == 'i')
-            lo_message_add_int32(m, static_cast<int>(number));
-        else if (*t == 'f')
-            lo_message_add_float(m, static_cast<float>(number));
-        else if (*t == 's')
-            lo_message_add_string(m, word);
+    if (type == 'i')
+        lo_message_add_int32(m, static_cast<int>(number));
+    else if (type == 'f')
+        lo_message_add_float(m, static_cast<float>(number));
+    else if (type == 's')
+        lo_message_add_string(m, word);
     std::size_t size = lo_message_length(m, path);
     std::vector<std::uint8_t> bytes(size);
     lo_message_serialise(m, path, bytes.data(), &size);
@@ -102,27 +101,27 @@ TEST(OscAddressSpace, EachAddressIsOneActionOrOneRefusal)
         Fault fault;
     };
     const Case cases[] = {
-        {message("/sonarello/row/12/stop", "f", 1), 1, Verb::Stop, 12, 1, {}},
-        {message("/sonarello/row/3/start", "f", 0), 0, {}, 0, 0, {}}, // a button's release
+        {message("/sonarello/row/12/stop", 'f', 1), 1, Verb::Stop, 12, 1, {}},
+        {message("/sonarello/row/3/start", 'f', 0), 0, {}, 0, 0, {}}, // a button's release
         {message("/sonarello/row/2/toggle"), 1, Verb::Toggle, 2, 0, {}},
-        {message("/sonarello/row/2/loop", "i", 2), -1, {}, 0, 0, Fault::WrongArguments},
+        {message("/sonarello/row/2/loop", 'i', 2), -1, {}, 0, 0, Fault::WrongArguments},
         {message("/sonarello/row/2/loop"), -1, {}, 0, 0, Fault::WrongArguments},
-        {message("/sonarello/row/4/volume", "i", 50), 1, Verb::Volume, 4, 50, {}},
-        {message("/sonarello/row/4/volume", "f", 140), 1, Verb::Volume, 4, 100, {}},
-        {message("/sonarello/row/4/volume", "s", 0, "loud"), -1, {}, 0, 0, Fault::WrongArguments},
-        {message("/sonarello/row/5/speed", "f", 62.5), 1, Verb::Speed, 5, 62.5, {}},
-        {message("/sonarello/row/5/position", "f", 1.5), 1, Verb::Position, 5, 1.5, {}},
-        {message("/sonarello/row/5/file", "i", 20), 1, Verb::File, 5, 20, {}},
-        {message("/sonarello/row/5/file", "i", 21), -1, {}, 0, 0, Fault::WrongArguments},
-        {message("/sonarello/row/5/file", "f", 2.5), -1, {}, 0, 0, Fault::WrongArguments},
+        {message("/sonarello/row/4/volume", 'i', 50), 1, Verb::Volume, 4, 50, {}},
+        {message("/sonarello/row/4/volume", 'f', 140), 1, Verb::Volume, 4, 100, {}},
+        {message("/sonarello/row/4/volume", 's', 0, "loud"), -1, {}, 0, 0, Fault::WrongArguments},
+        {message("/sonarello/row/5/speed", 'f', 62.5), 1, Verb::Speed, 5, 62.5, {}},
+        {message("/sonarello/row/5/position", 'f', 1.5), 1, Verb::Position, 5, 1.5, {}},
+        {message("/sonarello/row/5/file", 'i', 20), 1, Verb::File, 5, 20, {}},
+        {message("/sonarello/row/5/file", 'i', 21), -1, {}, 0, 0, Fault::WrongArguments},
+        {message("/sonarello/row/5/file", 'f', 2.5), -1, {}, 0, 0, Fault::WrongArguments},
         {message("/sonarello/row/6/next"), 1, Verb::Next, 6, 0, {}},
-        {message("/sonarello/row/6/state", "i", 9000), 1, Verb::State, 6, 9000, {}},
+        {message("/sonarello/row/6/state", 'i', 9000), 1, Verb::State, 6, 9000, {}},
         {message("/sonarello/row/13/start"), -1, {}, 0, 0, Fault::NoSuchRow},
         {message("/sonarello/row/0/start"), -1, {}, 0, 0, Fault::NoSuchRow},
         {message("/sonarello/row/x/start"), -1, {}, 0, 0, Fault::UnknownAddress},
         {message("/sonarello/row/1/play"), -1, {}, 0, 0, Fault::UnknownAddress},
         {message("/sonarello/stop"), 1, Verb::StopAll, 0, 0, {}},
-        {message("/sonarello/subscribe", "i", 70000), -1, {}, 0, 0, Fault::WrongArguments},
+        {message("/sonarello/subscribe", 'i', 70000), -1, {}, 0, 0, Fault::WrongArguments},
         {{'/', 's', 0}, -1, {}, 0, 0, Fault::Malformed},
         {{'n', 'o', 't', 0, 'o', 's', 'c', 0}, -1, {}, 0, 0, Fault::Malformed},
     };
