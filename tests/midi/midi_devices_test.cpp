@@ -52,26 +52,16 @@ class Rows : public MidiRowTarget
     std::condition_variable changed_;
 };
 
-class MidiDevices : public ::testing::Test
+// Each message shows before its row moves; one without a text (channel pressure) shows nothing.
+TEST(MidiDevices, InputHandlesFollowOpenStartAndCloseAndMessagesShowBeforeTheirRowMoves)
 {
-  protected:
-    MidiDevices()
-    {
-        auto service = std::make_unique<LoopbackMidiService>(
-            std::vector<std::string>{"Pad", "Keys"}, std::vector<std::string>{"Synth", "Drums"});
-        loopback = service.get();
-        state.service = std::move(service);
-        loopback->setHandler([this](midi::ShortMessage m) { onMidiInput(state, m, rows); });
-    }
-
     Rows rows;
     MidiState state;
-    LoopbackMidiService* loopback = nullptr;
-};
-
-// Each message shows before its row moves; one without a text (channel pressure) shows nothing.
-TEST_F(MidiDevices, InputHandlesFollowOpenStartAndCloseAndMessagesShowBeforeTheirRowMoves)
-{
+    auto service = std::make_unique<LoopbackMidiService>(std::vector<std::string>{"Pad", "Keys"},
+                                                         std::vector<std::string>{});
+    LoopbackMidiService* loopback = service.get();
+    state.service = std::move(service);
+    loopback->setHandler([&](midi::ShortMessage m) { onMidiInput(state, m, rows); });
     EXPECT_EQ(closeMidiInput(state), 0); // nothing open
     EXPECT_EQ(startMidiInput(state), 0); // refused without an open input
     EXPECT_EQ(openMidiInput(state, 2), 0);
