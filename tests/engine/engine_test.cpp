@@ -25,31 +25,26 @@ using namespace std::chrono_literals;
 namespace
 {
 
-class SoundEngineOutputs : public ::testing::Test
+TEST(SoundEngineOutputs, ExplicitOutputsThatCannotOpenFailAndAutoNeverDoes)
 {
-  protected:
     test::TempFolder folder;
-    std::unique_ptr<SoundEngine> engine;
-};
-
-TEST_F(SoundEngineOutputs, ExplicitOutputsThatCannotOpenFailAndAutoNeverDoes)
-{
     EXPECT_FALSE(test::startSystemEngine("telepathy"));
     EXPECT_FALSE(test::startSystemEngine("wav:" + folder.file("no/such/folder/x.wav")));
     // No JACK server answers to this name.
     setenv("JACK_DEFAULT_SERVER", ("sonarello-absent-" + std::to_string(getpid())).c_str(), 1);
     setenv("JACK_NO_START_SERVER", "1", 1);
     EXPECT_FALSE(test::startSystemEngine("jack"));
-    engine = test::startSystemEngine("auto");
+    const auto engine = test::startSystemEngine("auto");
     ASSERT_TRUE(engine);
     EXPECT_GT(engine->outputRate(), 0);
 }
 
 // The null output keeps real time. Seeks, loop wraps and rate changes move every voice's ring
 // window while the streamer fills it; each looping voice must keep sounding and moving.
-TEST_F(SoundEngineOutputs, NullOutputKeepsRealTimeAndStreamsSurviveSeeksLoopsAndRateChanges)
+TEST(SoundEngineOutputs, NullOutputKeepsRealTimeAndStreamsSurviveSeeksLoopsAndRateChanges)
 {
-    engine = test::startSystemEngine("null");
+    test::TempFolder folder;
+    const auto engine = test::startSystemEngine("null");
     ASSERT_TRUE(engine);
     EXPECT_EQ(engine->outputRate(), 44100);
     ASSERT_TRUE(test::writeSine(folder.file("long.wav"), 441, 12, 44100));
@@ -96,11 +91,12 @@ TEST_F(SoundEngineOutputs, NullOutputKeepsRealTimeAndStreamsSurviveSeeksLoopsAnd
 }
 
 // Though a thread of its own writes the file, a ramp played at full volume comes back in it.
-TEST_F(SoundEngineOutputs, WavRecordingHoldsEveryRenderedSampleAsItWas)
+TEST(SoundEngineOutputs, WavRecordingHoldsEveryRenderedSampleAsItWas)
 {
+    test::TempFolder folder;
     ASSERT_TRUE(test::writeRampFile(folder.file("ramp.wav"), 44100 / 2, 44100));
     const std::string recording = folder.file("take.wav");
-    engine = test::startSystemEngine("wav:" + recording);
+    auto engine = test::startSystemEngine("wav:" + recording);
     ASSERT_TRUE(engine);
     const auto stream = engine->openStream(folder.file("ramp.wav"));
     ASSERT_NE(engine->playStream(stream), kNoChannel);
