@@ -42,8 +42,7 @@ class PulseOutput : public ::testing::Test
         ASSERT_TRUE(test::writeSine(folder.file("tone.wav"), 441, 5, 44100));
     }
 
-    // The buffer latency of our stream as the server reports it once the stream is there; -1
-    // when it does not come within three seconds.
+    // The buffer latency of our stream as the server reports it; -1 when it does not come.
     double streamLatencyMs()
     {
         for (int i = 0; i < 60; ++i, std::this_thread::sleep_for(50ms))

@@ -34,9 +34,7 @@ TEST(SoundEngineOutputs, ExplicitOutputsThatCannotOpenFailAndAutoNeverDoes)
     setenv("JACK_DEFAULT_SERVER", ("sonarello-absent-" + std::to_string(getpid())).c_str(), 1);
     setenv("JACK_NO_START_SERVER", "1", 1);
     EXPECT_FALSE(test::startSystemEngine("jack"));
-    const auto engine = test::startSystemEngine("auto");
-    ASSERT_TRUE(engine);
-    EXPECT_GT(engine->outputRate(), 0);
+    EXPECT_TRUE(test::startSystemEngine("auto"));
 }
 
 // The null output keeps real time. Seeks, loop wraps and rate changes move every voice's ring

@@ -48,8 +48,6 @@ constexpr int kPeriod = 256;
 class MixerRender : public ::testing::Test
 {
   protected:
-    void useRate(int rate) { manual = createManualEngine(rate); }
-
     SoundEngine& engine() { return manual->engine(); }
 
     std::vector<float> render(int frames)
@@ -201,7 +199,7 @@ TEST_F(MixerRender, ReplayFadesOutTheSoundItReplacesWithoutAStep)
 
 TEST_F(MixerRender, RenderPathAllocatesNothing)
 {
-    useRate(48000);
+    manual = createManualEngine(48000);
     ASSERT_TRUE(test::writeSine(folder.file("short.wav"), 441, 2, 44100));
     ASSERT_TRUE(test::writeSine(folder.file("long.wav"), 441, 12, 44100));
     engine().preload(folder.file("long.wav"));
@@ -285,7 +283,7 @@ TEST_F(MixerRender, ZeroAndStaleHandlesReachNothing)
 TEST_F(MixerRender, StreamedFilesPlayEveryFrameAndLoopWholeThoughChangedUnderThem)
 {
     namespace fs = std::filesystem;
-    useRate(8000);
+    manual = createManualEngine(8000);
     constexpr std::int64_t kFrames = 8000 * 12; // streamed after its 8 s head
     constexpr std::int64_t kHeard = 2 * kFrames + 4000;
     const std::string path = folder.file("show.wav");

@@ -154,8 +154,7 @@ TEST(JackCycle, DetachReturnsOnlyOnceNoCycleHoldsTheMixer)
     process.attachMixer(nullptr); // returns at once: nothing runs
 }
 
-// The player's own late periods: a cycle ended past its time, or one skipped; a server that
-// starts its count again is none.
+// A server that starts its count again makes no late period.
 TEST(JackCycle, LatePeriodsAreCyclesEndedLateOrNeverRun)
 {
     jack::LatePeriods late;
