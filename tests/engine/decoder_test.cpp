@@ -61,7 +61,7 @@ TEST(DecoderFormats, LengthIsExactAndAudioDecodes)
 
         const auto m = sound::measureFile(path);
         ASSERT_TRUE(m);
-        EXPECT_EQ(m->lengthMs, sound::framesToMs(f.frames, c.rate));
+        EXPECT_EQ(m->format.frames, f.frames);
         EXPECT_EQ(m->sizeBytes, std::filesystem::file_size(path));
     }
 }
@@ -92,8 +92,7 @@ TEST(DecoderSeek, IsSampleAccurateInWavAndMp3)
 TEST(Decoder, CorruptFloatSamplesBecomeFiniteAndBounded)
 {
     test::TempFolder folder;
-    const float inf = INFINITY;
-    const std::vector<float> bad{0.25f, NAN, inf, -inf, 1e30f, -1e30f, -0.5f, 0.0f};
+    const std::vector<float> bad{0.25f, NAN, INFINITY, -INFINITY, 1e30f, -1e30f, -0.5f, 0.0f};
     ASSERT_TRUE(soundgen::writeSamples(folder.file("bad.wav"), bad, 44100, 2, Container::WavFloat));
     int rate = 0;
     const auto got = test::readSound(folder.file("bad.wav"), rate);
