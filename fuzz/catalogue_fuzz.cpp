@@ -9,19 +9,6 @@
 
 using namespace sonarello;
 
-namespace
-{
-
-// Any duration is written without fault; those a file can have (up to 32-bit milliseconds)
-// as "## h ## min ##.# s".
-void checkDuration(double seconds)
-{
-    const std::string text = formatDuration(seconds);
-    FUZZ_CHECK(seconds > 4294967.295 || (text.size() <= 32 && text.ends_with(" s")));
-}
-
-} // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     double seconds = 0;
@@ -30,9 +17,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     std::memcpy(&seconds, data, sizeof seconds);
     std::memcpy(numbers, data + sizeof seconds, sizeof numbers);
-    if (std::isfinite(seconds))
-        checkDuration(std::fabs(seconds));
-    checkDuration(numbers[1] / 1000.0); // the durations the catalogue itself writes
+    // Any duration is written without fault; those a file can have (up to 32-bit milliseconds,
+    // as the catalogue itself writes them) as "## h ## min ##.# s".
+    for (const double s : {std::isfinite(seconds) ? std::fabs(seconds) : 0.0, numbers[1] / 1000.0})
+    {
+        const std::string text = formatDuration(s);
+        FUZZ_CHECK(s > 4294967.295 || (text.size() <= 32 && text.ends_with(" s")));
+    }
     FUZZ_CHECK(bitRateKbps(numbers[0], numbers[1]) >= 0);
 
     // The rest is an extension, a zero byte, then a path.

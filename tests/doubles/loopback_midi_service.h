@@ -57,10 +57,7 @@ class LoopbackMidiService final : public MidiService
     }
 
     void setHandler(MessageHandler handler) override { dispatcher_.setHandler(std::move(handler)); }
-    void setNoteStarter(sound::NoteStarter* starter) override
-    {
-        dispatcher_.setNoteStarter(starter);
-    }
+    void setNoteStarter(sound::NoteStarter* s) override { dispatcher_.setNoteStarter(s); }
     void setRunAhead(bool ahead) override { dispatcher_.setRunAhead(ahead); }
     std::vector<std::string> inputNames() override { return inputs_; }
     std::vector<std::string> outputNames() override { return outputs_; }
@@ -84,18 +81,15 @@ class LoopbackMidiService final : public MidiService
         std::lock_guard lock(mutex_);
         const Port* port = find(output, false);
         if (port)
-            sent_.emplace_back(port->name, std::vector<std::uint8_t>(bytes, bytes + size));
+            sent_[port->name].emplace_back(bytes, bytes + size);
         return port != nullptr;
     }
     void setPadRouting(PadRouting* routing) override { dispatcher_.setPadRouting(routing); }
     std::vector<std::vector<std::uint8_t>> sent(std::string_view output) const
     {
         std::lock_guard lock(mutex_);
-        std::vector<std::vector<std::uint8_t>> messages;
-        for (const auto& [name, bytes] : sent_)
-            if (name == output)
-                messages.push_back(bytes);
-        return messages;
+        const auto it = sent_.find(output);
+        return it == sent_.end() ? std::vector<std::vector<std::uint8_t>>{} : it->second;
     }
     void clearSent()
     {
@@ -153,7 +147,7 @@ class LoopbackMidiService final : public MidiService
     mutable std::mutex mutex_; // also makes each slot's producer one thread at a time
     std::map<PortHandle, Port> open_;
     PortHandle lastHandle_ = kNoPort;
-    std::vector<std::pair<std::string, std::vector<std::uint8_t>>> sent_;
+    std::map<std::string, std::vector<std::vector<std::uint8_t>>, std::less<>> sent_; // by output
     const int virtualSlot_ = dispatcher_.claimSlot();
 };
 

@@ -61,7 +61,7 @@ TEST(DecoderFormats, LengthIsExactAndAudioDecodes)
 
         const auto m = sound::measureFile(path);
         ASSERT_TRUE(m);
-        EXPECT_EQ(m->lengthMs, sound::framesToMs(f.frames, c.rate));
+        EXPECT_EQ(m->format.frames, f.frames);
         EXPECT_EQ(m->sizeBytes, std::filesystem::file_size(path));
     }
 }
@@ -69,13 +69,10 @@ TEST(DecoderFormats, LengthIsExactAndAudioDecodes)
 TEST(DecoderSeek, IsSampleAccurateInWavAndMp3)
 {
     test::TempFolder folder;
-    std::vector<float> ramp(2 * 44100 * 3);
-    for (std::size_t i = 0; i < ramp.size() / 2; ++i)
-        ramp[2 * i] = ramp[2 * i + 1] = std::sin(static_cast<float>(i) * 0.01f) * 0.5f;
     for (const auto c : {Container::WavFloat, Container::Mp3Cbr, Container::Mp3CbrNoHeader})
     {
         const auto path = folder.file(c == Container::WavFloat ? "a.wav" : "a.mp3");
-        ASSERT_TRUE(soundgen::writeSamples(path, ramp, 44100, 2, c));
+        ASSERT_TRUE(soundgen::writeSound(path, {soundgen::Sound::Sine, 70.0, 3.0, 44100, 2}, c));
         auto decoder = sound::openDecoder(path);
         ASSERT_NE(decoder, nullptr);
         std::vector<float> straight(2 * 1000), seeked(2 * 1000);
@@ -95,8 +92,7 @@ TEST(DecoderSeek, IsSampleAccurateInWavAndMp3)
 TEST(Decoder, CorruptFloatSamplesBecomeFiniteAndBounded)
 {
     test::TempFolder folder;
-    const float inf = INFINITY;
-    const std::vector<float> bad{0.25f, NAN, inf, -inf, 1e30f, -1e30f, -0.5f, 0.0f};
+    const std::vector<float> bad{0.25f, NAN, INFINITY, -INFINITY, 1e30f, -1e30f, -0.5f, 0.0f};
     ASSERT_TRUE(soundgen::writeSamples(folder.file("bad.wav"), bad, 44100, 2, Container::WavFloat));
     int rate = 0;
     const auto got = test::readSound(folder.file("bad.wav"), rate);

@@ -13,12 +13,10 @@
 #include <gtest/gtest.h>
 #include <pthread.h>
 #include <thread>
+#include <tuple>
 
-namespace
-{
-thread_local bool counting = false;
-thread_local long locks = 0;
-} // namespace
+static thread_local bool counting = false;
+static thread_local long locks = 0;
 
 extern "C" int pthread_mutex_lock(pthread_mutex_t* mutex)
 {
@@ -37,45 +35,38 @@ using namespace std::chrono_literals;
 namespace
 {
 
+constexpr int kFrames = 128;
+
 // One JACK cycle's port buffers played by a test: the MIDI events on midi_in and the two audio
 // outputs. Any thread, one cycle at a time.
 class FakeCycle final : public jack::CycleIo
 {
   public:
-    struct Event
-    {
-        std::uint32_t frame = 0;
-        std::array<std::uint8_t, 3> bytes{};
-    };
-    std::vector<Event> events;
-    std::vector<float> left, right;
-
-    explicit FakeCycle(std::size_t frames) : left(frames), right(frames) {}
+    std::vector<std::pair<std::uint32_t, std::array<std::uint8_t, 3>>> events; // frame, bytes
+    std::array<float, 2 * kFrames> audio{}; // the left output, then the right
 
     int midiEventCount() noexcept override { return static_cast<int>(events.size()); }
     bool midiEvent(int index, std::uint32_t& frame, const std::uint8_t*& bytes,
                    std::size_t& size) noexcept override
     {
-        const Event& e = events[static_cast<std::size_t>(index)];
-        frame = e.frame;
-        bytes = e.bytes.data();
-        size = e.bytes.size();
+        const auto& [at, message] = events[static_cast<std::size_t>(index)];
+        frame = at;
+        bytes = message.data();
+        size = message.size();
         return true;
     }
-    float* audioOut(int side) noexcept override { return side == 0 ? left.data() : right.data(); }
+    float* audioOut(int side) noexcept override { return audio.data() + side * kFrames; }
     void clearMidiOut() noexcept override {}
 };
 
-constexpr int kFrames = 128;
 constexpr int kRate = 48000;
 constexpr int kControllers = 600;
 constexpr int kNoteOffs = 2048; // a sequencer's note-by-note "all notes off"
 
 // A cycle crowded with controllers and then every key's Note Off, as a sequencer's panic sends
-// them, with the audio rendered here and with the audio elsewhere (the notes then start their
-// cues through the mixer's note starter), and once more while the player is busy and its queue
-// has room for fewer messages than the cycle brings: every Note Off reaches the player, the
-// cycle takes no lock, and the dispatch thread is woken once.
+// them: with the audio rendered here, with the audio elsewhere (the notes then start their cues
+// through the mixer's note starter), and while the player is busy and its queue has room for
+// fewer messages than the cycle brings.
 TEST(JackCycle, EveryNoteOffArrivesWithoutALockAndWithOneWake)
 {
     test::TempFolder folder;
@@ -84,10 +75,9 @@ TEST(JackCycle, EveryNoteOffArrivesWithoutALockAndWithOneWake)
     auto manual = sound::createManualEngine(kRate);
     sound::SoundEngine& engine = manual->engine();
     engine.preload(path);
-    const sound::StreamHandle cue = engine.openStream(path);
-    ASSERT_TRUE(engine.setCue(36, cue, 255, 0, sound::kNoChannel));
+    ASSERT_TRUE(engine.setCue(36, engine.openStream(path), 255, 0, sound::kNoChannel));
 
-    FakeCycle io(kFrames);
+    FakeCycle io;
     io.events.push_back({0, {0x90, 36, 100}});
     for (int i = 0; i < kControllers; ++i)
         io.events.push_back({1, {0xB0, 7, static_cast<std::uint8_t>(i % 128)}});
@@ -96,20 +86,15 @@ TEST(JackCycle, EveryNoteOffArrivesWithoutALockAndWithOneWake)
                              {static_cast<std::uint8_t>(0x80 | i / 128 % 16),
                               static_cast<std::uint8_t>(i % 128), 0}});
 
-    struct Case
+    // waiting: messages already queued while the player is busy
+    for (const auto& [what, audioHere, waiting] : {std::tuple{"audio through JACK", true, 0},
+                                                   {"audio elsewhere", false, 0},
+                                                   {"a busy player", true, 1800}})
     {
-        const char* what;
-        bool audioHere;
-        int waiting; // messages already queued while the player is busy
-    };
-    for (const Case& c : {Case{"audio through JACK", true, 0}, Case{"audio elsewhere", false, 0},
-                          Case{"a busy player", true, 1800}})
-    {
-        SCOPED_TRACE(c.what);
-        const bool audioHere = c.audioHere;
+        SCOPED_TRACE(what);
         midi::MidiDispatcher dispatcher;
         std::atomic<int> noteOffs{0};
-        std::atomic<bool> busy{c.waiting > 0};
+        std::atomic<bool> busy{waiting > 0};
         dispatcher.setHandler(
             [&](midi::ShortMessage m)
             {
@@ -121,9 +106,9 @@ TEST(JackCycle, EveryNoteOffArrivesWithoutALockAndWithOneWake)
             dispatcher.setNoteStarter(&manual->mixer());
         const int slot = dispatcher.claimSlot();
         dispatcher.setStarted(slot, true);
-        for (int i = 0; i < c.waiting; ++i)
+        for (int i = 0; i < waiting; ++i)
             dispatcher.post(slot, midi::packShortMessage(0xC0, i % 128, 0));
-        ASSERT_TRUE(c.waiting == 0 || dispatcher.room(slot) < static_cast<int>(io.events.size()));
+        ASSERT_TRUE(waiting == 0 || dispatcher.room(slot) < static_cast<int>(io.events.size()));
         jack::Process process;
         process.attachDispatcher(&dispatcher, slot);
         process.attachMixer(audioHere ? &manual->mixer() : nullptr);
@@ -138,15 +123,12 @@ TEST(JackCycle, EveryNoteOffArrivesWithoutALockAndWithOneWake)
         for (int i = 0; i < 500 && noteOffs.load() < kNoteOffs; ++i)
             std::this_thread::sleep_for(10ms);
         EXPECT_EQ(noteOffs.load(), kNoteOffs);
-        process.attachDispatcher(nullptr, -1);
-        process.attachMixer(nullptr);
-        dispatcher.setHandler(nullptr);
+        dispatcher.setHandler(nullptr); // before what it counts into goes
     }
 }
 
-// The output closed and opened again while JACK's thread runs cycles, and then with the server
-// gone (no cycle runs any more): each detach returns only once no cycle holds the mixer, which
-// is freed right after (the sanitizers see a cycle that still reads it).
+// The output closed and opened again while JACK's thread runs cycles, then with the server gone:
+// each mixer is freed right after its detach (the sanitizers see a cycle that still reads it).
 TEST(JackCycle, DetachReturnsOnlyOnceNoCycleHoldsTheMixer)
 {
     jack::Process process;
@@ -154,7 +136,7 @@ TEST(JackCycle, DetachReturnsOnlyOnceNoCycleHoldsTheMixer)
     std::thread jackThread(
         [&]
         {
-            FakeCycle io(kFrames);
+            FakeCycle io;
             while (serverUp.load())
                 process.cycle(io, kFrames);
         });
@@ -172,8 +154,7 @@ TEST(JackCycle, DetachReturnsOnlyOnceNoCycleHoldsTheMixer)
     process.attachMixer(nullptr); // returns at once: nothing runs
 }
 
-// The player's own late periods: a cycle ended past its time, or one skipped; a server that
-// starts its count again is none.
+// A server that starts its count again makes no late period.
 TEST(JackCycle, LatePeriodsAreCyclesEndedLateOrNeverRun)
 {
     jack::LatePeriods late;

@@ -12,7 +12,6 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <mutex>
 #include <thread>
 
 using namespace sonarello::osc;
@@ -22,18 +21,17 @@ namespace
 
 constexpr Limits kGrid{12, 20};
 
-// A message as liblo writes it: `types` from i, f, s; numbers and words in order.
-std::vector<std::uint8_t> message(const char* path, const char* types = "", double number = 0,
+// A message as liblo writes it, with one argument of `type` i, f or s (the word), or none.
+std::vector<std::uint8_t> message(const char* path, char type = 0, double number = 0,
                                   const char* word = "")
 {
     lo_message m = lo_message_new();
-    for (const char* t = types; *t; ++t)
-        if (*t == 'i')
-            lo_message_add_int32(m, static_cast<int>(number));
-        else if (*t == 'f')
-            lo_message_add_float(m, static_cast<float>(number));
-        else if (*t == 's')
-            lo_message_add_string(m, word);
+    if (type == 'i')
+        lo_message_add_int32(m, static_cast<int>(number));
+    else if (type == 'f')
+        lo_message_add_float(m, static_cast<float>(number));
+    else if (type == 's')
+        lo_message_add_string(m, word);
     std::size_t size = lo_message_length(m, path);
     std::vector<std::uint8_t> bytes(size);
     lo_message_serialise(m, path, bytes.data(), &size);
@@ -41,25 +39,22 @@ std::vector<std::uint8_t> message(const char* path, const char* types = "", doub
     return bytes;
 }
 
-// A bundle around `inner` elements, nested `depth` deep.
-std::vector<std::uint8_t> bundle(std::uint64_t tag,
-                                 const std::vector<std::vector<std::uint8_t>>& inner, int depth = 1)
+// A bundle of `elements`, nested `depth` deep: sizes and the tag big-endian.
+std::vector<std::uint8_t> bundle(std::uint64_t tag, std::vector<std::vector<std::uint8_t>> elements,
+                                 int depth = 1)
 {
-    std::vector<std::vector<std::uint8_t>> elements = inner;
     std::vector<std::uint8_t> b;
-    for (int level = 0; level < depth; ++level) // innermost first, without recursion
+    for (int level = 0; level < depth; ++level, elements = {b}) // innermost first
     {
         b = {'#', 'b', 'u', 'n', 'd', 'l', 'e', 0};
-        for (int i = 7; i >= 0; --i)
-            b.push_back(static_cast<std::uint8_t>(tag >> (8 * i)));
+        for (int shift = 56; shift >= 0; shift -= 8)
+            b.push_back(static_cast<std::uint8_t>(tag >> shift));
         for (const auto& e : elements)
         {
-            const auto n = static_cast<std::uint32_t>(e.size());
-            b.insert(b.end(), {std::uint8_t(n >> 24), std::uint8_t(n >> 16), std::uint8_t(n >> 8),
-                               std::uint8_t(n)});
+            for (int shift = 24; shift >= 0; shift -= 8)
+                b.push_back(static_cast<std::uint8_t>(e.size() >> shift));
             b.insert(b.end(), e.begin(), e.end());
         }
-        elements = {b};
     }
     return b;
 }
@@ -70,6 +65,27 @@ Packet read(const std::vector<std::uint8_t>& bytes)
     readPacket(bytes.data(), bytes.size(), kGrid, p);
     return p;
 }
+
+// Rows that do nothing: the server's counters tell what it did.
+struct IdleRows final : RowTarget
+{
+    void lock() override {}
+    void unlock() override {}
+    Limits limits() override { return kGrid; }
+    void startRow(int, bool) override {}
+    void stopRow(int) override {}
+    void toggleRow(int) override {}
+    void setLoop(int, bool) override {}
+    void setVolume(int, float) override {}
+    void setSpeed(int, float) override {}
+    void setPosition(int, double) override {}
+    void setFile(int, int) override {}
+    void stepFile(int, int) override {}
+    bool playing(int) override { return false; }
+    void fadeRow(int, float) override {}
+    bool cueStartAt(int, std::int64_t) override { return false; }
+    void rowStates(std::vector<RowState>&) override {}
+};
 
 } // namespace
 
@@ -85,56 +101,45 @@ TEST(OscAddressSpace, EachAddressIsOneActionOrOneRefusal)
         Fault fault;
     };
     const Case cases[] = {
-        {message("/sonarello/row/1/start"), 1, Verb::Start, 1, 0, {}},
-        {message("/sonarello/row/12/stop", "f", 1), 1, Verb::Stop, 12, 1, {}},
-        {message("/sonarello/row/3/start", "f", 0), 0, {}, 0, 0, {}}, // a button's release
+        {message("/sonarello/row/12/stop", 'f', 1), 1, Verb::Stop, 12, 1, {}},
+        {message("/sonarello/row/3/start", 'f', 0), 0, {}, 0, 0, {}}, // a button's release
         {message("/sonarello/row/2/toggle"), 1, Verb::Toggle, 2, 0, {}},
-        {message("/sonarello/row/2/loop", "i", 0), 1, Verb::Loop, 2, 0, {}},
-        {message("/sonarello/row/2/loop", "i", 2), -1, {}, 0, 0, Fault::WrongArguments},
+        {message("/sonarello/row/2/loop", 'i', 2), -1, {}, 0, 0, Fault::WrongArguments},
         {message("/sonarello/row/2/loop"), -1, {}, 0, 0, Fault::WrongArguments},
-        {message("/sonarello/row/4/volume", "i", 50), 1, Verb::Volume, 4, 50, {}},
-        {message("/sonarello/row/4/volume", "f", 140), 1, Verb::Volume, 4, 100, {}},
-        {message("/sonarello/row/4/volume", "s", 0, "loud"), -1, {}, 0, 0, Fault::WrongArguments},
-        {message("/sonarello/row/5/speed", "f", 62.5), 1, Verb::Speed, 5, 62.5, {}},
-        {message("/sonarello/row/5/position", "f", 1.5), 1, Verb::Position, 5, 1.5, {}},
-        {message("/sonarello/row/5/file", "i", 20), 1, Verb::File, 5, 20, {}},
-        {message("/sonarello/row/5/file", "i", 21), -1, {}, 0, 0, Fault::WrongArguments},
-        {message("/sonarello/row/5/file", "f", 2.5), -1, {}, 0, 0, Fault::WrongArguments},
+        {message("/sonarello/row/4/volume", 'i', 50), 1, Verb::Volume, 4, 50, {}},
+        {message("/sonarello/row/4/volume", 'f', 140), 1, Verb::Volume, 4, 100, {}},
+        {message("/sonarello/row/4/volume", 's', 0, "loud"), -1, {}, 0, 0, Fault::WrongArguments},
+        {message("/sonarello/row/5/speed", 'f', 62.5), 1, Verb::Speed, 5, 62.5, {}},
+        {message("/sonarello/row/5/position", 'f', 1.5), 1, Verb::Position, 5, 1.5, {}},
+        {message("/sonarello/row/5/file", 'i', 20), 1, Verb::File, 5, 20, {}},
+        {message("/sonarello/row/5/file", 'i', 21), -1, {}, 0, 0, Fault::WrongArguments},
+        {message("/sonarello/row/5/file", 'f', 2.5), -1, {}, 0, 0, Fault::WrongArguments},
         {message("/sonarello/row/6/next"), 1, Verb::Next, 6, 0, {}},
-        {message("/sonarello/row/6/state", "i", 9000), 1, Verb::State, 6, 9000, {}},
+        {message("/sonarello/row/6/state", 'i', 9000), 1, Verb::State, 6, 9000, {}},
         {message("/sonarello/row/13/start"), -1, {}, 0, 0, Fault::NoSuchRow},
         {message("/sonarello/row/0/start"), -1, {}, 0, 0, Fault::NoSuchRow},
         {message("/sonarello/row/x/start"), -1, {}, 0, 0, Fault::UnknownAddress},
         {message("/sonarello/row/1/play"), -1, {}, 0, 0, Fault::UnknownAddress},
         {message("/sonarello/stop"), 1, Verb::StopAll, 0, 0, {}},
-        {message("/sonarello/panic"), 1, Verb::Panic, 0, 0, {}},
-        {message("/sonarello/subscribe", "i", 9001), 1, Verb::Subscribe, 0, 9001, {}},
-        {message("/sonarello/subscribe", "i", 70000), -1, {}, 0, 0, Fault::WrongArguments},
-        {message("/sonarello/counters"), 1, Verb::Counters, 0, 0, {}},
+        {message("/sonarello/subscribe", 'i', 70000), -1, {}, 0, 0, Fault::WrongArguments},
         {{'/', 's', 0}, -1, {}, 0, 0, Fault::Malformed},
         {{'n', 'o', 't', 0, 'o', 's', 'c', 0}, -1, {}, 0, 0, Fault::Malformed},
     };
     for (const Case& c : cases)
     {
+        SCOPED_TRACE(std::string(c.bytes.begin(),
+                                 c.bytes.begin() + std::min<std::size_t>(24, c.bytes.size())));
         const Packet p = read(c.bytes);
-        const std::string what(c.bytes.begin(),
-                               c.bytes.begin() + std::min<std::size_t>(24, c.bytes.size()));
+        ASSERT_EQ(p.actions.size(), c.actions == 1 ? 1u : 0u);
+        ASSERT_EQ(p.refusals.size(), c.actions < 0 ? 1u : 0u);
         if (c.actions == 1)
         {
-            ASSERT_EQ(p.actions.size(), 1u) << what;
-            EXPECT_EQ(p.actions[0].verb, c.verb) << what;
-            EXPECT_EQ(p.actions[0].row, c.row) << what;
-            EXPECT_DOUBLE_EQ(p.actions[0].value, c.value) << what;
-            EXPECT_TRUE(p.refusals.empty()) << what;
+            EXPECT_EQ(p.actions[0].verb, c.verb);
+            EXPECT_EQ(p.actions[0].row, c.row);
+            EXPECT_DOUBLE_EQ(p.actions[0].value, c.value);
         }
-        else if (c.actions == 0)
-            EXPECT_TRUE(p.actions.empty() && p.refusals.empty()) << what;
-        else
-        {
-            ASSERT_EQ(p.refusals.size(), 1u) << what;
-            EXPECT_EQ(p.refusals[0].fault, c.fault) << what;
-            EXPECT_TRUE(p.actions.empty()) << what;
-        }
+        for (const Refusal& r : p.refusals)
+            EXPECT_EQ(r.fault, c.fault);
     }
 }
 
@@ -149,9 +154,8 @@ TEST(OscAddressSpace, BundlesCarryTheirTagsAndHostileFramesAreRefused)
     EXPECT_EQ(p.actions[2].row, 3);
 
     EXPECT_EQ(read(bundle(1, {start(1)}, kMaxBundleDepth)).actions.size(), 1u);
-    p = read(bundle(1, {start(1)}, kMaxBundleDepth + 1));
-    ASSERT_EQ(p.refusals.size(), 1u);
-    EXPECT_EQ(p.refusals[0].fault, Fault::TooDeep);
+    EXPECT_EQ(read(bundle(1, {start(1)}, kMaxBundleDepth + 1)).refusals.at(0).fault,
+              Fault::TooDeep);
     EXPECT_EQ(read(bundle(1, {start(1)}, 2000)).refusals.at(0).fault, Fault::TooDeep);
 
     std::vector<std::vector<std::uint8_t>> many(kMaxMessagesPerPacket + 10, start(1));
@@ -164,8 +168,7 @@ TEST(OscAddressSpace, BundlesCarryTheirTagsAndHostileFramesAreRefused)
     // other is refused; none reads past the cut.
     for (std::size_t cut = 4; cut < whole.size(); cut += 4)
     {
-        std::vector<std::uint8_t> part(whole.begin(), whole.begin() + static_cast<long>(cut));
-        p = read(part);
+        p = read({whole.begin(), whole.begin() + static_cast<long>(cut)});
         EXPECT_LT(p.actions.size(), 2u) << cut;
         EXPECT_EQ(p.refusals.empty(), cut == 16 || cut == whole.size() / 2 + 8) << cut;
     }
@@ -179,10 +182,8 @@ TEST(OscAllowList, NetworksAndListenAddresses)
     std::string error;
     ASSERT_TRUE(parseAllowList("127.0.0.1,10.1.0.0/16", list, error));
     std::uint32_t a = 0;
-    for (auto [text, allowed] : {std::pair{"127.0.0.1", true},
-                                 {"127.0.0.2", false},
-                                 {"10.1.200.3", true},
-                                 {"10.2.0.1", false}})
+    for (auto [text, allowed] :
+         {std::pair{"127.0.0.1", true}, {"10.1.200.3", true}, {"10.2.0.1", false}})
     {
         ASSERT_TRUE(parseIPv4(text, a));
         EXPECT_EQ(list.allows(a), allowed) << text;
@@ -193,31 +194,26 @@ TEST(OscAllowList, NetworksAndListenAddresses)
 
     std::string address;
     int port = 0;
-    for (auto [text, wantAddress, wantPort] : {std::tuple{"", "127.0.0.1", kDefaultPort},
-                                               {"9000", "127.0.0.1", 9000},
-                                               {"0.0.0.0:9001", "0.0.0.0", 9001},
-                                               {"127.0.0.5:0", "127.0.0.5", 0}})
+    // The default, a whole address and a bad port or host are the command line's cases.
+    for (auto [text, wantAddress, wantPort] :
+         {std::tuple{"9000", "127.0.0.1", 9000}, {"127.0.0.5:0", "127.0.0.5", 0}})
     {
         ASSERT_TRUE(parseListenAddress(text, address, port, error)) << text;
         EXPECT_EQ(address, wantAddress);
         EXPECT_EQ(port, wantPort);
     }
-    for (const char* bad : {"70000", "host:9000", "1.2.3.4:", ":"})
+    for (const char* bad : {"1.2.3.4:", ":"})
         EXPECT_FALSE(parseListenAddress(bad, address, port, error)) << bad;
 }
 
-TEST(OscTimeTags, MappedThroughTheSystemClockAndHeldToTheHorizon)
+// A tag's instant is played in tests/e2e (a bundle on its frame), the horizon in the server's
+// test below.
+TEST(OscTimeTags, PastTagsAreDueNowAndStartsAreCuedAtTheirLead)
 {
     const std::int64_t system = 1'700'000'000 * kNsPerSecond + 123'456'789;
-    EXPECT_NEAR(static_cast<double>(systemFromTimeTag(timeTagFromSystem(system))),
-                static_cast<double>(system), 1.0);
     std::int64_t at = 0;
     EXPECT_EQ(whenDue(kImmediately, system, 5, at), When::Now);
     EXPECT_EQ(whenDue(timeTagFromSystem(system - 1000), system, 5, at), When::Now);
-    EXPECT_EQ(whenDue(timeTagFromSystem(system + kHorizonNs + kNsPerSecond), system, 5, at),
-              When::TooFar);
-    ASSERT_EQ(whenDue(timeTagFromSystem(system + 250'000'000), system, 5, at), When::Later);
-    EXPECT_NEAR(static_cast<double>(at), 5 + 250'000'000.0, 2.0);
 
     Schedule s;
     Action start{Verb::Start, 1, 0, 0};
@@ -226,14 +222,15 @@ TEST(OscTimeTags, MappedThroughTheSystemClockAndHeldToTheHorizon)
     ASSERT_TRUE(s.add(start, 1000'000'000));
     ASSERT_TRUE(s.add(Action{Verb::Start, 3, 0, 0}, 1000'000'000));
     std::vector<int> cued, acted;
-    auto cue = [&](const Action& a, std::int64_t) { return cued.push_back(a.row), true; };
+    // Row 3 has no cue ready: it starts at its instant all the same.
+    auto cue = [&](const Action& a, std::int64_t) { return cued.push_back(a.row), a.row != 3; };
     auto act = [&](const Action& a, bool wasCued) { acted.push_back(wasCued ? -a.row : a.row); };
     s.run(1000'000'000 - kCueLeadNs - 1, cue, act);
     EXPECT_TRUE(cued.empty());
     s.run(1000'000'000 - kCueLeadNs, cue, act);
     EXPECT_EQ(cued, (std::vector<int>{1, 3})) << "starts only, at their lead";
     s.run(2000'000'000, cue, act);
-    EXPECT_EQ(acted, (std::vector<int>{-1, -3, 2})) << "in order of instant, then arrival";
+    EXPECT_EQ(acted, (std::vector<int>{-1, 3, 2})) << "in order of instant, then arrival";
     for (std::size_t i = 0; i < kMaxWaiting; ++i)
         ASSERT_TRUE(s.add(start, 1));
     EXPECT_FALSE(s.add(start, 1)) << "full";
@@ -253,128 +250,46 @@ TEST(OscSubscriptions, RenewedLimitedAndLapsing)
     EXPECT_TRUE(subs.all().empty());
 }
 
-namespace
+// Datagrams too large, bundles past the horizon and a flood are counted, and past the burst
+// the rate holds. Senders off the allow-list and bundles' instants are played in tests/e2e.
+TEST(OscServer, CountsWhatItDropsAndHoldsTheRateInAFlood)
 {
-
-// The rows as a list of what was asked of them.
-struct FakeRows final : RowTarget
-{
-    std::recursive_mutex m;
-    std::vector<std::string> calls;
-    void lock() override { m.lock(); }
-    void unlock() override { m.unlock(); }
-    Limits limits() override { return kGrid; }
-    void note(const std::string& s)
-    {
-        std::scoped_lock l(m);
-        calls.push_back(s);
-    }
-    void startRow(int row, bool cued) override
-    {
-        note("start " + std::to_string(row) + (cued ? " cued" : ""));
-    }
-    void stopRow(int row) override { note("stop " + std::to_string(row)); }
-    void setVolume(int row, float v) override
-    {
-        note("volume " + std::to_string(row) + " " + std::to_string(int(v)));
-    }
-    void toggleRow(int) override {}
-    void setLoop(int, bool) override {}
-    void setSpeed(int, float) override {}
-    void setPosition(int, double) override {}
-    void setFile(int, int) override {}
-    void stepFile(int, int) override {}
-    bool playing(int) override { return false; }
-    void fadeRow(int, float) override {}
-    bool cueStartAt(int row, std::int64_t) override { return row == 2; }
-    void rowStates(std::vector<RowState>& s) override { s.assign(kGrid.rows + 1, RowState{}); }
-    std::vector<std::string> taken()
-    {
-        std::scoped_lock l(m);
-        return calls;
-    }
-};
-
-// A UDP socket bound to a loopback address, sending to the server.
-struct Sender
-{
-    int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-    explicit Sender(const char* from)
-    {
-        sockaddr_in a{AF_INET, 0, {}, {}};
-        inet_pton(AF_INET, from, &a.sin_addr);
-        ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    }
-    ~Sender() { ::close(fd); }
-    void send(int port, const std::vector<std::uint8_t>& bytes) const
-    {
-        sockaddr_in to{
-            AF_INET, htons(static_cast<std::uint16_t>(port)), {htonl(INADDR_LOOPBACK)}, {}};
-        ::sendto(fd, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
-    }
-};
-
-template <class F> bool within(std::chrono::milliseconds limit, F done)
-{
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!done() && std::chrono::steady_clock::now() < end)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    return done();
-}
-
-} // namespace
-
-TEST(OscServer, ActsForAllowedSendersDropsOthersAndFloodsAndStartsBundlesAtTheirInstant)
-{
-    FakeRows rows;
+    IdleRows rows;
     OscServer server(rows);
-    OscOptions options{"127.0.0.1", 0, {}};
     std::string error;
-    ASSERT_TRUE(parseAllowList("127.0.0.1", options.allow, error));
-    ASSERT_TRUE(server.start(options, error)) << error;
-    const Sender allowed("127.0.0.1"), other("127.0.0.2");
+    ASSERT_TRUE(server.start({"127.0.0.1", 0, {}}, error)) << error;
+    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    const sockaddr_in to{
+        AF_INET, htons(static_cast<std::uint16_t>(server.port())), {htonl(INADDR_LOOPBACK)}, {}};
+    const auto send = [&](const std::vector<std::uint8_t>& bytes) {
+        ::sendto(fd, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&to),
+                 sizeof to);
+    };
 
-    other.send(server.port(), message("/sonarello/row/1/start"));
-    allowed.send(server.port(), message("/sonarello/row/4/volume", "f", 30));
-    EXPECT_TRUE(within(std::chrono::seconds(2), [&] { return rows.taken().size() == 1; }));
-    EXPECT_EQ(rows.taken(), std::vector<std::string>{"volume 4 30"});
-    EXPECT_EQ(server.counters().notAllowed, 1u) << "never answered, counted";
-
-    // Row 2 has a cue: it starts at the bundle's instant and is taken over; row 3 has none.
-    const auto tag = timeTagFromSystem(std::chrono::duration_cast<std::chrono::nanoseconds>(
-                                           std::chrono::system_clock::now().time_since_epoch())
-                                           .count() +
-                                       300'000'000);
-    const auto sent = std::chrono::steady_clock::now();
-    allowed.send(server.port(), bundle(tag, {message("/sonarello/row/2/start"),
-                                             message("/sonarello/row/3/start")}));
-    ASSERT_TRUE(within(std::chrono::seconds(2), [&] { return rows.taken().size() == 3; }));
-    EXPECT_GE(std::chrono::steady_clock::now() - sent, std::chrono::milliseconds(280));
-    EXPECT_EQ(rows.taken()[1], "start 2 cued");
-    EXPECT_EQ(rows.taken()[2], "start 3");
-
-    const auto far = tag + (std::uint64_t{60} << 32);
-    allowed.send(server.port(), bundle(far, {message("/sonarello/row/2/start")}));
+    const std::int64_t now = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                 std::chrono::system_clock::now().time_since_epoch())
+                                 .count();
+    send(bundle(timeTagFromSystem(now + kHorizonNs + kNsPerSecond),
+                {message("/sonarello/row/2/start")}));
     auto oversized = message("/sonarello/row/1/start");
     oversized.resize(kMaxPacketBytes + 4);
-    allowed.send(server.port(), oversized);
-    EXPECT_TRUE(
-        within(std::chrono::seconds(2),
-               [&] { return server.counters().tooFar == 1 && server.counters().oversized == 1; }));
+    send(oversized);
+    const Counters& c = server.counters();
+    for (int i = 0; i < 400 && c.tooFar + c.oversized < 2; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_EQ(c.tooFar.load(), 1u);
+    EXPECT_EQ(c.oversized.load(), 1u);
 
-    // A flood: past the burst, the rate holds and the rest is counted, not acted on.
     const auto flood = message("/sonarello/row/5/stop");
-    const auto before = server.counters().acted.load();
     const auto floodStart = std::chrono::steady_clock::now();
     for (int i = 0; i < 5000; ++i)
-        allowed.send(server.port(), flood);
+        send(flood);
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     server.stop();
+    ::close(fd);
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - floodStart).count();
-    const auto& c = server.counters();
     EXPECT_GT(c.flooded.load(), 0u);
-    EXPECT_LE(static_cast<double>(c.acted.load() - before),
-              kPacketBurst + kPacketsPerSecond * seconds + 1)
+    EXPECT_LE(static_cast<double>(c.acted.load()), kPacketBurst + kPacketsPerSecond * seconds + 1)
         << "the rate held";
 }
