@@ -18,7 +18,6 @@
 #include <functional>
 #include <limits>
 #include <map>
-#include <memory>
 #include <thread>
 #include <tuple>
 
@@ -112,6 +111,11 @@ constexpr Colour kFill = rgb(200, 100, 50);
 constexpr Colour kTick = rgb(107, 205, 107);
 constexpr Colour kRed = rgb(255, 0, 0);
 
+std::function<void(gui::Canvas&)> greyFace(int mode)
+{
+    return [mode](gui::Canvas& c) { fillFace(c, 0, "grigio", mode, nullptr); };
+}
+
 // One case a few lines; probes as {x, y, colour}, counts as {colour, pixels}.
 // clang-format off
 const PixelCase kPixelCases[] = {
@@ -136,17 +140,22 @@ const PixelCase kPixelCases[] = {
       {5, 9, grey(128)}, {10, 5, grey(0)}, {5, 8, grey(0)}, {5, 5, kPaper}}},
     {"single-colour bevel", 10, 8, [](gui::Canvas& c) { drawBevel(c, 1, "grigio", false); },
      {{kWholeRow, 0, grey(0)}, {kWholeRow, 7, grey(0)}, {9, 4, grey(0)}, {1, 1, kPaper}}},
-    {"horizontal cylinder, even height", 30, 20,
-     [](gui::Canvas& c) { fillFace(c, 0, "grigio", face::kHorizontalCylinder, nullptr); },
+    {"horizontal cylinder, even height", 30, 20, greyFace(face::kHorizontalCylinder),
      {{kWholeRow, 0, grey(242)}, {kWholeRow, 19, grey(242)}, {kWholeRow, 9, grey(128)},
       {kWholeRow, 10, grey(128)}}, {{kPaper, 0}}},
-    {"horizontal cylinder, odd height leaves its middle row", 30, 21,
-     [](gui::Canvas& c) { fillFace(c, 0, "grigio", face::kHorizontalCylinder, nullptr); },
+    {"odd-height cylinder leaves its middle row", 30, 21, greyFace(face::kHorizontalCylinder),
      {{kWholeRow, 10, kPaper}, {kWholeRow, 9, grey(134)}, {kWholeRow, 11, grey(134)}},
      {{kPaper, 30}}},
-    {"horizontal cylinder paints row 11 of 23 from both sides", 30, 23,
-     [](gui::Canvas& c) { fillFace(c, 0, "grigio", face::kHorizontalCylinder, nullptr); },
+    {"cylinder paints row 11 of 23 from both sides", 30, 23, greyFace(face::kHorizontalCylinder),
      {{kWholeRow, 11, grey(122)}, {kWholeRow, 10, grey(133)}}, {{kPaper, 0}}},
+    {"ramp lit from the top", 20, 16, greyFace(face::kRampLightTop),
+     {{kWholeRow, 0, grey(0)}, {kWholeRow, 15, grey(239)}}, {{kPaper, 0}}},
+    {"ramp lit from the bottom", 20, 16, greyFace(face::kRampLightBottom),
+     {{kWholeRow, 0, grey(239)}, {kWholeRow, 15, grey(0)}}, {{kPaper, 0}}},
+    {"vertical cylinder", 20, 16, greyFace(face::kVerticalCylinder),
+     {{0, 5, grey(242)}, {10, 5, grey(115)}, {19, 5, grey(242)}}, {{kPaper, 0}}},
+    {"inverted vertical cylinder", 20, 16, greyFace(face::kInvertedVerticalCylinder),
+     {{0, 5, grey(26)}, {10, 5, grey(153)}, {19, 5, grey(26)}}, {{kPaper, 0}}},
     {"cushion without colour is greenish grey", 40, 20,
      [](gui::Canvas& c) { fillFace(c, 0, "", face::kCushion, nullptr); },
      {{0, 0, rgb(0, 45, 0)}, {39, 0, rgb(0, 45, 0)}, {1, 1, rgb(30, 75, 30)},
@@ -221,24 +230,6 @@ TEST(Drawing, PixelCases)
         for (const auto& [colour, count] : c.counts)
             EXPECT_EQ(countOf(image, colour), count) << c.name << ": pixels of " << colour;
     }
-}
-
-TEST(Drawing, RampsAndCylindersShadeTheRightWay)
-{
-    const auto red = [](int mode, int x, int y)
-    {
-        gui::Image image(20, 16, kPaper);
-        gui::Canvas canvas(image);
-        fillFace(canvas, 0, "grigio", mode, nullptr);
-        EXPECT_EQ(countOf(image, kPaper), 0) << mode;
-        return gui::redOf(image.at(x, y));
-    };
-    EXPECT_GT(red(face::kRampLightTop, 5, 0), red(face::kRampLightTop, 5, 15));
-    EXPECT_LT(red(face::kRampLightBottom, 5, 0), red(face::kRampLightBottom, 5, 15));
-    EXPECT_GT(red(face::kVerticalCylinder, 10, 5), red(face::kVerticalCylinder, 0, 5));
-    EXPECT_EQ(red(face::kVerticalCylinder, 0, 5), red(face::kVerticalCylinder, 19, 5));
-    EXPECT_LT(red(face::kInvertedVerticalCylinder, 10, 5),
-              red(face::kInvertedVerticalCylinder, 0, 5));
 }
 
 // Values and margins far outside the scale draw nothing beyond the image: a row of paper
@@ -325,12 +316,12 @@ TEST(Drawing, CaptionsArePlacedByTheirMeasuredExtent)
 class ToolkitTest : public ::testing::Test
 {
   protected:
+    static void SetUpTestSuite() { test::ensureGuiApplication(); }
     // A bar as the player's rows use it.
     void createBar(int id, int width, float value, std::string_view caption = "", int x = 0,
                    int y = 48, int divisions = 0)
     {
-        ControlSetup setup{.id = id, .x = x, .y = y, .width = width, .height = 16};
-        setup.value = value;
+        ControlSetup setup{.id = id, .x = x, .y = y, .width = width, .height = 16, .value = value};
         setup.divisions = divisions;
         setup.caption = caption;
         setup.captionColour = 0xFFFFFF;
@@ -340,10 +331,8 @@ class ToolkitTest : public ::testing::Test
     }
     const gui::Image& imageOf(int id) { return window.findControl(id)->image; }
 
-    test::GuiApplicationReady application;
     ProgramLock lock;
-    std::unique_ptr<Toolkit> toolkitPtr = std::make_unique<Toolkit>(lock);
-    Toolkit& toolkit = *toolkitPtr;
+    Toolkit toolkit{lock};
     gui::Window window{1000, 700, lock};
 };
 
@@ -424,25 +413,7 @@ TEST_F(ToolkitTest, BadIdsSizesAndValuesAreHarmless)
     EXPECT_EQ(toolkit.controls[15].divisions, 32767);
 }
 
-TEST_F(ToolkitTest, DrawnSwitchStartsOffWithARedLampOverItsFace)
-{
-    for (const auto& [id, text] : {std::pair{3401, "/"}, {3402, ""}})
-    {
-        ControlSetup setup{.id = id, .width = 40, .height = 20, .text = text};
-        setup.style = "ori_ago";
-        setup.faceColour = "grigio";
-        createControl(toolkit, window, setup);
-    }
-    const gui::Control* control = window.findControl(3401);
-    EXPECT_EQ(control->auxValue(kAuxSwitchState), 0);
-    EXPECT_EQ(control->image.at(10, 10), paletteColour("rosso", 13, 0, 100)); // lamp centre
-    EXPECT_EQ(control->image.at(38, 1), imageOf(3402).at(38, 1)) << "the face this call gives";
-    toggleSwitch(toolkit, window, 3401, "OFF/ON");
-    EXPECT_EQ(control->auxValue(kAuxSwitchState), 1);
-    EXPECT_EQ(control->image.at(10, 10), paletteColour("verdino", 13, 0, 100));
-}
-
-TEST_F(ToolkitTest, ImageFacesLoadOrLeaveTheFaceAlone)
+TEST_F(ToolkitTest, SwitchesStartOffAndImageFacesLoadOrLeaveTheFaceAlone)
 {
     // A "/" separates the two pictures of a switch, so pictures are named relative to the
     // current folder.
@@ -455,8 +426,8 @@ TEST_F(ToolkitTest, ImageFacesLoadOrLeaveTheFaceAlone)
     {
         createControl(toolkit, window,
                       {.id = id,
-                       .width = 20,
-                       .height = 10,
+                       .width = 40,
+                       .height = 20,
                        .text = text,
                        .bevelWidth = 2,
                        .bevelColour = "grigio",
@@ -470,6 +441,17 @@ TEST_F(ToolkitTest, ImageFacesLoadOrLeaveTheFaceAlone)
     EXPECT_EQ(image->image.at(10, 5), rgb(0, 0, 200));
     EXPECT_EQ(image->image.at(0, 0), resolveColourName("grigio", 0)); // bevel round it
 
+    // The drawn switch ends off: a red lamp over the bevel and face its call gives.
+    const gui::Control* drawn = face(26, "/", 0, "ori_ago");
+    const gui::Control* plain = face(27, "", 0, "ori_ago");
+    EXPECT_EQ(drawn->auxValue(kAuxSwitchState), 0);
+    EXPECT_EQ(drawn->image.at(10, 10), paletteColour("rosso", 13, 0, 100)); // lamp centre
+    EXPECT_EQ(drawn->image.at(1, 1), plain->image.at(1, 1));
+    EXPECT_EQ(drawn->image.at(34, 4), plain->image.at(34, 4));
+    toggleSwitch(toolkit, window, 26, "OFF/ON");
+    EXPECT_EQ(drawn->auxValue(kAuxSwitchState), 1);
+    EXPECT_EQ(drawn->image.at(10, 10), paletteColour("verdino", 13, 0, 100));
+
     const gui::Control* pictures = face(22, "off.png/on.bmp", 99);
     EXPECT_EQ(pictures->image.at(10, 5), rgb(0, 0, 200));
     toggleSwitch(toolkit, window, 22, "");
@@ -478,11 +460,11 @@ TEST_F(ToolkitTest, ImageFacesLoadOrLeaveTheFaceAlone)
     const gui::Control* missing = face(23, "missing.png", 6, "ori_ago");
     EXPECT_EQ(missing->auxValue(kAuxImageOff), 0);
     EXPECT_EQ(missing->image.at(3, 3), gui::kInitialImageColour);
-    EXPECT_EQ(missing->image.at(10, 3), rgb(255, 0, 0)); // the needle works on
+    EXPECT_EQ(missing->image.at(20, 3), rgb(255, 0, 0)); // the needle works on
     EXPECT_EQ(face(24, "   ", 99)->auxValue(kAuxImageOff), 0);
     const gui::Control* resource = face(25, "checker", 6); // compiled into this test program
     EXPECT_EQ(resource->image.at(2, 2), rgb(0xE0, 0x20, 0x20));
-    EXPECT_EQ(resource->image.at(17, 7), rgb(0x10, 0xA0, 0x40));
+    EXPECT_EQ(resource->image.at(34, 14), rgb(0x10, 0xA0, 0x40));
     std::filesystem::current_path(previous);
 }
 
@@ -526,11 +508,7 @@ TEST_F(ToolkitTest, WindowSendsPressesFindsTheLastControlOfAnIdAndReadsThePointe
 
 TEST(SliderReading, FollowsTheStyleOrientation)
 {
-    gui::Control control;
-    control.x = 100;
-    control.y = 50;
-    control.width = 200;
-    control.height = 40;
+    gui::Control control{.x = 100, .y = 50, .width = 200, .height = 40, .image = {}};
     const struct
     {
         const char* style;
@@ -594,7 +572,6 @@ TEST_F(ToolkitTest, TwoThreadsPaintAtOnceAndEveryRepaintReachesTheScreen)
     first.join();
     second.join();
     gui::Application::processEvents();
-    EXPECT_GT(counter.paints.size(), 0u) << "the other threads' paints were shown";
 
     // Each repaint asked for from another thread, all of them queued at once, reaches its widget.
     counter.paints.clear();

@@ -39,10 +39,4 @@ inline QWidget* widgetOf(int id)
     return nullptr;
 }
 
-// A fixture's first member, so that windows among the later members find the application.
-struct GuiApplicationReady
-{
-    GuiApplicationReady() { ensureGuiApplication(); }
-};
-
 } // namespace sonarello::test
