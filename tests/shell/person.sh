@@ -7,12 +7,8 @@ set -euo pipefail
 sonarello=$1 recording=$2 shot=$3
 "$sonarello" --audio=wav:"$recording" --midi=none &
 player=$!
-id=""
-for _ in $(seq 300); do
-    id=$(xdotool search --onlyvisible --name Sonarello 2>/dev/null | head -1) && [ -n "$id" ] && break
-    sleep 0.1
-done
-[ -n "$id" ] || { echo "no window"; kill $player; exit 1; }
+id=$(timeout 30 xdotool search --sync --onlyvisible --limit 1 --name Sonarello) ||
+    { echo "no window"; kill $player; exit 1; }
 eval "$(xdotool getwindowgeometry --shell "$id")"
 top=$((Y + HEIGHT - 88)) # three rows: a client area of 88 pixels under the menu bar
 at() { xdotool mousemove $((X + $1)) $((top + $2)); }
