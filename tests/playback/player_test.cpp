@@ -247,10 +247,8 @@ TEST_F(EventHandler, ClicksOnKeysPlayAndLoopToggleTheRow)
     command(kKeyBase + 1);
     command(kKeyBase + 2);
     EXPECT_EQ(player->rows.RowPlaying[2], 1);
-    EXPECT_EQ(caption(kPlayBase + 2), "ON");
     command(kPlayBase + 2);
     EXPECT_EQ(player->rows.RowPlaying[2], 0);
-    EXPECT_EQ(caption(kPlayBase + 2), "OFF");
     EXPECT_EQ(player->rows.RowPlaying[1], 1) << "other rows play on";
     command(kLoopBase + 2);
     EXPECT_EQ(player->rows.RowLoop[2], 0);
@@ -290,7 +288,6 @@ TEST_F(EventHandler, RightButtonRestartsAPlayingRowAndGivesFullVolumeAndNormalSp
     pointer(kVolumeBase + 1);
     EXPECT_EQ(player->rows.RowVolume[1], 255);
     EXPECT_EQ(caption(kVolumeBase + 1), "100");
-    EXPECT_FLOAT_EQ(value(kVolumeBase + 1), 100.0f);
     pointer(kSpeedBase + 1);
     EXPECT_EQ(player->rows.RowSpeed[1], 50);
     EXPECT_EQ(caption(kSpeedBase + 1), "100%");
