@@ -388,15 +388,11 @@ TEST_F(ToolkitTest, BadIdsSizesAndValuesAreHarmless)
     createBar(11, -20, 50, "negative");
     createBar(13, 40, std::numeric_limits<float>::infinity(), "%");
     EXPECT_EQ(imageOf(13).at(39, 8), rgb(249, 15, 6)); // the bar ends inside its control
-    createControl(toolkit, window,
-                  {.id = 15,
-                   .width = 40,
-                   .height = 16,
-                   .bevelWidth = 1 << 30,
-                   .value = 50,
-                   .divisions = 100000,
-                   .style = "ori_vmeter",
-                   .faceMode = 3});
+    ControlSetup wild{.id = 15, .width = 40, .height = 16, .bevelWidth = 1 << 30, .value = 50};
+    wild.divisions = 100000;
+    wild.style = "ori_vmeter";
+    wild.faceMode = 3;
+    createControl(toolkit, window, wild);
     EXPECT_EQ(toolkit.controls[15].divisions, 32767);
 }
 
@@ -411,16 +407,12 @@ TEST_F(ToolkitTest, SwitchesStartOffAndImageFacesLoadOrLeaveTheFaceAlone)
     ASSERT_TRUE(gui::saveImage(gui::Image(4, 4, rgb(0, 200, 0)), "on.bmp"));
     const auto face = [&](int id, std::string_view text, int faceMode, std::string_view style = "")
     {
-        createControl(toolkit, window,
-                      {.id = id,
-                       .width = 40,
-                       .height = 20,
-                       .text = text,
-                       .bevelWidth = 2,
-                       .bevelColour = "grigio",
-                       .value = 50,
-                       .style = style,
-                       .faceMode = faceMode});
+        ControlSetup setup{.id = id, .width = 40, .height = 20, .text = text, .bevelWidth = 2};
+        setup.bevelColour = "grigio";
+        setup.value = 50;
+        setup.style = style;
+        setup.faceMode = faceMode;
+        createControl(toolkit, window, setup);
         return window.findControl(id);
     };
     const gui::Control* image = face(21, "off.png", 6);
