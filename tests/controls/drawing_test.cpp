@@ -230,8 +230,7 @@ TEST(Drawing, PixelCases)
     }
 }
 
-// Values and margins far outside the scale draw nothing beyond the image: a row of paper
-// after its pixels stays paper.
+// Values and margins far outside the scale draw nothing beyond the image: paper after it stays.
 TEST(Drawing, WildIndicatorValuesStayInsideTheImage)
 {
     const std::uint32_t paper = gui::Image(1, 1, kPaper).pixels[0];
@@ -329,7 +328,7 @@ class ToolkitTest : public ::testing::Test
     gui::Window window{1000, 700, lock};
 };
 
-TEST_F(ToolkitTest, FirstPaintCachesBevelAndFaceExceptForIdZero)
+TEST_F(ToolkitTest, BarsCacheTheirFaceExceptForIdZeroAndKeepTwentyCharactersOfCaption)
 {
     createBar(4001, 50, 40);
     const gui::Control* control = window.findControl(4001);
@@ -353,10 +352,8 @@ TEST_F(ToolkitTest, FirstPaintCachesBevelAndFaceExceptForIdZero)
     }
     EXPECT_EQ(imageOf(4001).at(5, 0), resolveColourName("grigio", 239));
     EXPECT_EQ(imageOf(0).at(5, 0), resolveColourName("rosso", 239));
-}
 
-TEST_F(ToolkitTest, CaptionsKeepTwentyCharactersAndDrawTheArgumentWhole)
-{
+    // A caption is stored in twenty characters; the one given is drawn whole.
     createBar(3801, 230, 0);
     setControlValue(toolkit, window, 3801, 0, "[<]abcdefghijklmnopqrstuvwxy"); // 28 characters
     const gui::Image whole = imageOf(3801);
@@ -447,9 +444,8 @@ TEST_F(ToolkitTest, SwitchesStartOffAndImageFacesLoadOrLeaveTheFaceAlone)
     std::filesystem::current_path(previous);
 }
 
-// A left press on a control with the notify flag sends its id as a command; any press or move
-// over a control says so; a lookup finds the control created last with an id; a slider reads
-// the pointer with its style lower-cased.
+// Only a left press on a notify control sends its id as a command, any press or move says so;
+// a slider reads the pointer with its style lower-cased.
 TEST_F(ToolkitTest, WindowSendsPressesFindsTheLastControlOfAnIdAndReadsThePointer)
 {
     std::vector<std::pair<std::uint32_t, std::intptr_t>> received;
@@ -515,9 +511,8 @@ struct PaintCounter : QObject
     }
 };
 
-// Two threads repaint controls (as MIDI input and the timer do) while the GUI thread puts
-// them on screen; the program lock keeps every paint whole, and every control that another
-// thread repainted is painted again on screen.
+// Two threads repaint controls (as MIDI input and the timer do) while the GUI thread puts them
+// on screen; every control another thread repainted is painted again on screen.
 TEST_F(ToolkitTest, TwoThreadsPaintAtOnceAndEveryRepaintReachesTheScreen)
 {
     window.show();
