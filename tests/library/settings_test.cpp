@@ -29,7 +29,7 @@ void expectRow(const Settings& s, int row, int speed, int volume, int loop, int 
 
 } // namespace
 
-TEST(Settings, AppliesLinesOverTheDefaults)
+TEST(Settings, AppliesLinesOverTheDefaultsInsideThirtyTwoBits)
 {
     const auto s = parseSettings("riga=  3 ,velo= 80 ,vol= 100 ,loop= 0 ,file= 7 \r\n"
                                  "riga= 4 \r\n"
@@ -60,18 +60,16 @@ TEST(Settings, AppliesLinesOverTheDefaults)
                   std::vector({11, 22, 33, 50}))
             << "every line end ends a line, byte 26 the text";
     }
-}
 
-TEST(Settings, HugeNumbersAndBinaryBytesStayInsideThirtyTwoBits)
-{
+    // Huge numbers and binary bytes.
     std::string binary(300, '\0');
     for (std::size_t i = 0; i < binary.size(); ++i)
         binary[i] = static_cast<char>(i % 256 == 26 ? 27 : i % 256); // byte 26 would end the text
-    const auto s = parseSettings("riga=1,velo=99999999999999999999,vol=-1e400,file=-5\n" + binary +
+    const auto h = parseSettings("riga=1,velo=99999999999999999999,vol=-1e400,file=-5\n" + binary +
                                      "\nriga=2,velo=" + std::string(10'000'000, '9') + "\n",
                                  2);
-    expectRow(s, 1, INT32_MAX, -1, 0, 1);
-    EXPECT_EQ(s.rows[2].RowSpeed, INT32_MAX);
+    expectRow(h, 1, INT32_MAX, -1, 0, 1);
+    EXPECT_EQ(h.rows[2].RowSpeed, INT32_MAX);
 }
 
 TEST(Settings, SavesOneLinePerRowThenTheRowsBeyondAsTheyWereRead)
@@ -140,9 +138,8 @@ TEST_F(SettingsFile, FullDiskOrAReadOnlyFileKeepsTheOldFileWhole)
         << "a replaced file keeps its permissions";
 }
 
-// What else may stand at the file's name: a FIFO no writer ever opens, a link to an endless
-// device, a file far larger than any settings file. None is read; the first two are never
-// replaced either.
+// A FIFO no writer ever opens, a link to an endless device, a file far larger than any settings
+// file: none is read, and the first two are never replaced either.
 TEST_F(SettingsFile, OnlyARegularFileOfSensibleSizeIsRead)
 {
     ASSERT_EQ(::mkfifo(folder.file("fifo").c_str(), 0644), 0);
@@ -182,9 +179,8 @@ TEST_F(SettingsFile, SavesNeverFollowALinkButTheSettingsFilesOwn)
     EXPECT_EQ(os::readWholeFile(path), formatSettings(s));
 }
 
-// Saving survives being killed at any moment: a child process saves two known versions in turn
-// and is killed (SIGKILL) a thousand times; after each kill the file holds one version whole,
-// and at most one temporary file is left beside it.
+// A child saves two known versions in turn and is killed (SIGKILL) a thousand times: after each
+// kill the file holds one version whole, and at most one temporary file is left beside it.
 TEST_F(SettingsFile, KilledWhileSavingHoldsTheOldOrTheNewVersionWhole)
 {
     // Full grids; the second also keeps many lines of rows beyond it, so the two texts differ
