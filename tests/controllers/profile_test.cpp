@@ -45,10 +45,8 @@ TEST(Profiles, BuiltInOnesTakeTheirDevicesPortsAndPadsOnly)
     EXPECT_EQ(rowOf(mini.pads, packShortMessage(0x91, 11, 127)), 0); // channel 2 is no pad
     EXPECT_EQ(rowOf(apc.pads, packShortMessage(0x90, 56, 127)), 1);
     EXPECT_EQ(rowOf(apc.pads, packShortMessage(0x80, 0, 0)), 57);
-}
 
-TEST(Profiles, NotesProfileStartsRowOneAtItsNoteOnAnyChannel)
-{
+    // notes:N starts row 1 at note N on any channel, the next rows at the notes above.
     const ProfileRead read = loadProfile("notes:60", {});
     ASSERT_TRUE(read.profile);
     EXPECT_EQ(rowOf(read.profile->pads, packShortMessage(0x99, 60, 100)), 1);
