@@ -6,7 +6,7 @@
 
 using namespace sonarello;
 
-TEST(CommandLine, JoinsTheNameWordsAndReadsOurOptions)
+TEST(CommandLine, ReadsOurOptionsOrTheirDefaultsAndJoinsTheNameWords)
 {
     const auto line = parseCommandLine({"--headless", "My", "--audio=wav:/tmp/out.wav", "Song.mp3",
                                         "--midi=none", "--period=128"});
@@ -16,10 +16,6 @@ TEST(CommandLine, JoinsTheNameWordsAndReadsOurOptions)
     EXPECT_EQ(line.midi, "none");
     EXPECT_EQ(line.wantedName, "My Song.mp3");
     EXPECT_TRUE(line.error.empty());
-}
-
-TEST(CommandLine, DefaultsAndOddNames)
-{
     const auto none = parseCommandLine({});
     EXPECT_EQ(none.audio, "auto");
     EXPECT_EQ(none.midi, "auto");
