@@ -446,7 +446,7 @@ TEST_F(ToolkitTest, SwitchesStartOffAndImageFacesLoadOrLeaveTheFaceAlone)
 
 // Only a left press on a notify control sends its id as a command, any press or move says so;
 // a slider reads the pointer with its style lower-cased.
-TEST_F(ToolkitTest, WindowSendsPressesFindsTheLastControlOfAnIdAndReadsThePointer)
+TEST_F(ToolkitTest, WindowSendsPressesFindsTheLastControlOfAnIdAndSlidersReadThePointer)
 {
     std::vector<std::pair<std::uint32_t, std::intptr_t>> received;
     window.setEventHandler(
@@ -473,30 +473,23 @@ TEST_F(ToolkitTest, WindowSendsPressesFindsTheLastControlOfAnIdAndReadsThePointe
     EXPECT_EQ(window.findControl(7), &last);
     EXPECT_EQ(window.findControl(6), nullptr);
 
+    // Slider readings by style (style, pointer, reading), then of the window's own pointer.
+    gui::Control control{.x = 100, .y = 50, .width = 200, .height = 40, .image = {}};
+    const std::tuple<const char*, gui::Point, float> cases[] = {
+        {"ori_blurosso", {199, 0}, 50}, {"ori_blurosso", {400, 0}, 100},
+        {"ori_blurosso", {49, 0}, -25}, {"ver_ago", {0, 71}, 50},
+        {"ver_ago", {0, 1}, 225},       {"ver_ago", {0, 500}, 0},
+        {"ver_ori", {199, 71}, 50},     {"manopola", {199, 71}, 0}};
+    for (const auto& [style, cursor, reading] : cases)
+        EXPECT_FLOAT_EQ(sliderReading(style, cursor, control), reading) << style;
+    control.width = 0;
+    EXPECT_FLOAT_EQ(sliderReading("ori_ago", {199, 71}, control), 0.0f);
     createControl(toolkit, window,
                   {.id = 3002, .x = 100, .y = 300, .width = 200, .height = 16, .style = "ORI_AGO"});
     window.setCursorPosition({199, 305});
     if (window.cursorPosition().x != 199)
         GTEST_SKIP() << "this display cannot move the pointer";
     EXPECT_FLOAT_EQ(readSliderValue(toolkit, window, 3002), 50.0f);
-}
-
-TEST(SliderReading, FollowsTheStyleOrientation)
-{
-    gui::Control control{.x = 100, .y = 50, .width = 200, .height = 40, .image = {}};
-    const struct
-    {
-        const char* style;
-        gui::Point cursor;
-        float reading;
-    } cases[] = {{"ori_blurosso", {199, 0}, 50}, {"ori_blurosso", {400, 0}, 100},
-                 {"ori_blurosso", {49, 0}, -25}, {"ver_ago", {0, 71}, 50},
-                 {"ver_ago", {0, 1}, 225},       {"ver_ago", {0, 500}, 0},
-                 {"ver_ori", {199, 71}, 50},     {"manopola", {199, 71}, 0}};
-    for (const auto& c : cases)
-        EXPECT_FLOAT_EQ(sliderReading(c.style, c.cursor, control), c.reading) << c.style;
-    control.width = 0;
-    EXPECT_FLOAT_EQ(sliderReading("ori_ago", {199, 71}, control), 0.0f);
 }
 
 // Counts the paint events each widget receives.
