@@ -58,11 +58,8 @@ TEST(Profiles, BuiltInOnesTakeTheirDevicesPortsAndPadsOnly)
 TEST(Profiles, AFaultIsOneLineWithTheFileTheLineAndTheProblem)
 {
     const std::string head = "[device]\nname = t\n[pads]\nmessage = note\n";
-    const struct
-    {
-        std::string body;
-        std::string error; // after "FILE:"
-    } cases[] = {
+    // Each body, and its error after "FILE:".
+    const std::pair<std::string, std::string> cases[] = {
         {head + "line1 = 1 2\ncolour = red\n", "6: unknown key \"pads/colour\""},
         {head + "line1 = 1 2\n[lights]\nplaying = 90 pad 1G\n",
          "7: \"1G\" is not a byte (two hexadecimal digits or pad)"},
@@ -78,14 +75,14 @@ TEST(Profiles, AFaultIsOneLineWithTheFileTheLineAndTheProblem)
     };
     test::TempFolder folder;
     int n = 0;
-    for (const auto& c : cases)
+    for (const auto& [body, error] : cases)
     {
         // One file each: Qt keeps what it read of a file for a while.
         const std::string file = folder.file("bad" + std::to_string(++n) + ".ini");
-        std::ofstream(file) << c.body;
+        std::ofstream(file) << body;
         const ProfileRead read = readProfileFile(file);
-        EXPECT_FALSE(read.profile) << c.body;
-        EXPECT_EQ(read.error.rfind(file + ":" + c.error, 0), 0u) << read.error;
+        EXPECT_FALSE(read.profile) << body;
+        EXPECT_EQ(read.error.rfind(file + ":" + error, 0), 0u) << read.error;
         EXPECT_EQ(read.error.find('\n'), std::string::npos);
     }
     EXPECT_NE(loadProfile("no-such-profile", {}).error.find("no such profile file"),
