@@ -129,7 +129,9 @@ TEST_F(Rows, TickMovesDisplaysAndFinishesRowsAtTheirRealEnd)
     EXPECT_EQ(rows().RowPlaying[1], 1) << "a looping row plays on";
 }
 
-TEST_F(Rows, UnopenableFileFinishesAtTheFirstTickAndLoopingRetries)
+// A file that cannot open finishes its row at the first tick, or is retried while it loops; a
+// row started while every channel sounds (once left on but silent) plays at the next tick.
+TEST_F(Rows, WhatCannotSoundAtOnceIsSettledAtTheNextTick)
 {
     const std::string path = catalogue.path(1);
     std::filesystem::rename(path, path + ".away");
@@ -146,26 +148,22 @@ TEST_F(Rows, UnopenableFileFinishesAtTheFirstTickAndLoopingRetries)
     updateRows(*player);
     EXPECT_NE(rows().RowStream[1], 0u) << "retried";
     EXPECT_EQ(rows().RowPlaying[1], 1);
-}
 
-// Regression: a note that came while every channel sounded left its row on but silent.
-TEST_F(Rows, ARowStartedWhileEveryChannelSoundsPlaysAtTheNextTick)
-{
     std::vector<sound::StreamHandle> others{engine().openStream(catalogue.path(4))};
     while (engine().playStream(others.back()) != sound::kNoChannel)
         others.push_back(engine().openStream(catalogue.path(4)));
-    startRow(*player, 1);
-    EXPECT_EQ(rows().RowChannel[1], sound::kNoChannel);
+    startRow(*player, 2);
+    EXPECT_EQ(rows().RowChannel[2], sound::kNoChannel);
     updateRows(*player);
-    EXPECT_EQ(rows().RowChannel[1], sound::kNoChannel) << "still busy";
+    EXPECT_EQ(rows().RowChannel[2], sound::kNoChannel) << "still busy";
     for (const auto stream : others)
         engine().closeStream(stream);
     play(0.05);
     updateRows(*player);
-    EXPECT_NE(rows().RowChannel[1], sound::kNoChannel);
-    EXPECT_EQ(rows().RowPlaying[1], 1);
+    EXPECT_NE(rows().RowChannel[2], sound::kNoChannel);
+    EXPECT_EQ(rows().RowPlaying[2], 1);
     play(0.1);
-    EXPECT_GT(level(1), 0.4f);
+    EXPECT_GT(level(2), 0.4f);
 }
 
 TEST(Layout, WindowSizeAndBlocks)
@@ -203,8 +201,7 @@ TEST_F(Grid, KeysAreDrawnAsAPianoKeyboard)
 class EventHandler : public PlayerFixture
 {
   protected:
-    std::int16_t left = 0;
-    std::int16_t right = 0;
+    std::int16_t left = 0, right = 0;
     std::vector<std::string> log;
     WindowServices services;
 
@@ -267,7 +264,7 @@ TEST_F(EventHandler, TimerTicksTheRowsFineEndsCloseSavesFirst)
     EXPECT_EQ(log, (std::vector<std::string>{"timer 1 100", "end 0", "save", "end 1"}));
 }
 
-TEST_F(EventHandler, RightButtonRestartsAPlayingRowAndGivesFullVolumeAndNormalSpeed)
+TEST_F(EventHandler, RightButtonRestartsGivesFullVolumeAndNormalSpeedAndRewindsASecond)
 {
     player->rows.RowVolume[1] = 10;
     player->rows.RowSpeed[1] = 90;
@@ -288,6 +285,18 @@ TEST_F(EventHandler, RightButtonRestartsAPlayingRowAndGivesFullVolumeAndNormalSp
     const auto second = player->rows.RowStream[1];
     pointer(kPlayBase + 1);
     EXPECT_EQ(player->rows.RowStream[1], second);
+
+    // On the position cell of a playing row it rewinds one second.
+    command(kPlayBase + 4); // 2 s
+    const auto stream = player->rows.RowStream[4];
+    right = gui::kButtonDown;
+    play(0.5);
+    pointer(kPositionBase + 4);
+    EXPECT_NEAR(engine().timeMs(stream), 500, 10) << "less than a second played";
+    play(1.0);
+    pointer(kPositionBase + 4);
+    EXPECT_NEAR(engine().timeMs(stream), 500, 10);
+    EXPECT_EQ(log, (std::vector<std::string>{"pause 40", "pause 40"}));
 }
 
 TEST_F(EventHandler, FileStepsStopTheRowAndStayWithinTheCatalogue)
@@ -311,20 +320,6 @@ TEST_F(EventHandler, FileStepsStopTheRowAndStayWithinTheCatalogue)
     window->findControl(kFileBase + 1)->setAuxValue(1, INT32_MAX);
     pointer(kFileBase + 1);
     EXPECT_EQ(rowFileIndex(*player, 1), 4);
-}
-
-TEST_F(EventHandler, RightButtonOnPositionRewindsOneSecondOfAPlayingRow)
-{
-    command(kPlayBase + 4); // 2 s
-    const auto stream = player->rows.RowStream[4];
-    right = gui::kButtonDown;
-    play(0.5);
-    pointer(kPositionBase + 4);
-    EXPECT_NEAR(engine().timeMs(stream), 500, 10) << "less than a second played";
-    play(1.0);
-    pointer(kPositionBase + 4);
-    EXPECT_NEAR(engine().timeMs(stream), 500, 10);
-    EXPECT_EQ(log, (std::vector<std::string>{"pause 40", "pause 40"}));
 }
 
 } // namespace
