@@ -123,8 +123,7 @@ TEST_F(SettingsFile, FullDiskOrAReadOnlyFileKeepsTheOldFileWhole)
     std::signal(SIGXFSZ, handler);
     EXPECT_FALSE(saved);
     EXPECT_EQ(os::readWholeFile(path), kOld);
-    EXPECT_EQ(std::distance(fs::directory_iterator(folder.path()), {}), 1)
-        << "no temporary file left";
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder.path()), {}), 1) << "no temporary file";
 
     const auto readOnly = fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read;
     fs::permissions(path, readOnly);
