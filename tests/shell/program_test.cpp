@@ -1,7 +1,6 @@
-// The real sonarello program as a child process, for what needs a process: its exit codes,
-// the single-instance lock, SIGHUP; and as a person uses it, on a real X display with real
-// clicks: what was seen (a screenshot), what was heard (recorded through the wav: output) and
-// the settings file it leaves.
+// The real program as a child process: its exit codes, the single-instance lock, SIGHUP; and as
+// a person uses it on a real X display, with real clicks: what was seen (a screenshot), what was
+// heard (recorded through the wav: output) and the settings file it leaves.
 #include "base/files.h"
 #include "soundgen.h"
 #include "support/process.h"

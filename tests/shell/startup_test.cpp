@@ -68,9 +68,8 @@ class Startup : public ::testing::Test
         };
         return runProgram(parseCommandLine(args), services);
     }
-    // Waits until `done` holds under the program lock (the MIDI thread has handled what was
-    // pushed); the window's events go on. The limit is for a busy machine under the sanitizers,
-    // where a flood's queued messages take seconds: a wait that holds returns at once.
+    // Waits, the window's events going on, until `done` holds under the program lock (the MIDI
+    // thread has handled what was pushed): up to 10 s, for a flood under the sanitizers.
     static bool settle(Program& p, std::function<bool()> done)
     {
         return QTest::qWaitFor(
@@ -126,16 +125,15 @@ TEST_F(Startup, BuildsTheGridFromSettingsAndSavesThemOnClose)
         {
             const auto& controls = program.toolkit->controls;
             // The file named on the command line first; only loop 1 shows ON.
-            const std::pair<int, std::string_view> shown[] = {{kFileBase + 1, "[<]tone 2 (1.0 s)"},
-                                                              {kFileBase + 2, "[<]tone 4 (1.0 s)"},
-                                                              {kLoopBase + 1, "ON"},
-                                                              {kLoopBase + 2, "OFF"},
-                                                              {kVolumeBase + 1, "100"},
-                                                              {kVolumeBase + 2, " 50"}};
+            const std::pair<std::size_t, std::string_view> shown[] = {
+                {kFileBase + 1, "[<]tone 2 (1.0 s)"},
+                {kFileBase + 2, "[<]tone 4 (1.0 s)"},
+                {kLoopBase + 1, "ON"},
+                {kLoopBase + 2, "OFF"},
+                {kVolumeBase + 1, "100"},
+                {kVolumeBase + 2, " 50"}};
             for (const auto& [id, caption] : shown)
-                EXPECT_TRUE(
-                    controls[static_cast<std::size_t>(id)].caption.stored.starts_with(caption))
-                    << caption;
+                EXPECT_TRUE(controls[id].caption.stored.starts_with(caption)) << caption;
         });
     EXPECT_TRUE(messages.empty());
     EXPECT_EQ(settings(), "riga=  1 ,velo= 50 ,vol= 255 ,loop= 1 ,file= 1 \r\n"
