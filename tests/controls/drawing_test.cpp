@@ -271,18 +271,14 @@ TEST(Drawing, CaptionsArePlacedByTheirMeasuredExtent)
     gui::Image image(100, 16, kPaper);
     gui::Canvas canvas(image);
     canvas.selectFont(gui::kDefaultFontFamily, gui::kDefaultFontPoints);
-    const int ok = canvas.textExtent("OK").width;
     const int prefix = canvas.textExtent("[>]").width;
-    ASSERT_GT(ok, 0);
     EXPECT_LE(canvas.lineHeight(), 14); // 7 points at 96 dpi: a small face
     EXPECT_GT(canvas.textExtent("Velocità").width, canvas.textExtent("Velocit").width);
 
     drawCaption(canvas, "OK", 0, 0);
-    auto [left, right] = inkColumns(image);
-    const int centred = nearest((100 - ok) / 2.0);
-    EXPECT_GE(left, centred);
-    EXPECT_LE(left, centred + 2);
-    EXPECT_LE(right, centred + ok);
+    const auto [left, right] = inkColumns(image);
+    EXPECT_GT(right - left, 5);
+    EXPECT_NEAR(left + right, 99, 3) << "centred";
 
     canvas.fill(kPaper);
     drawCaption(canvas, "[<]OK", 0, 0);
