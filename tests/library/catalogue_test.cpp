@@ -3,6 +3,7 @@
 #include "engine/audio_engine.h"
 #include "library/catalogue.h"
 #include "soundgen.h"
+#include "support/sound_files.h"
 #include "support/temp_folder.h"
 
 #include <fstream>
@@ -50,12 +51,6 @@ class CatalogueScan : public ::testing::Test
     TrackCatalogue catalogue;
 
     std::string work() const { return folder.path().string() + "/"; }
-    void tone(const std::string& name, double seconds,
-              soundgen::Container c = soundgen::Container::Wav16)
-    {
-        ASSERT_TRUE(soundgen::writeSound(folder.file(name),
-                                         {soundgen::Sound::Sine, 441, seconds, 44100, 2, 0.5f}, c));
-    }
     void bytes(const std::string& name, const std::string& contents)
     {
         std::ofstream(folder.file(name), std::ios::binary) << contents;
@@ -70,8 +65,10 @@ class CatalogueScan : public ::testing::Test
 
 TEST_F(CatalogueScan, SortsAcrossBothKindsIgnoringCaseAndWritesTheListByteForByteIfItCan)
 {
-    tone("b.wav", 250.0 / 60); // 4.1666 s
-    tone("A.mp3", 1.0, soundgen::Container::Mp3Cbr);
+    using soundgen::Container;
+    ASSERT_TRUE(
+        test::writeSine(folder.file("b.wav"), 441, 250.0 / 60, 44100, 0.5f, Container::Wav16));
+    ASSERT_TRUE(test::writeSine(folder.file("A.mp3"), 441, 1.0, 44100, 0.5f, Container::Mp3Cbr));
     bytes("c.mp3", "");
     scanCatalogue(catalogue, work(), engine);
 
