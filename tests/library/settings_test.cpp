@@ -115,8 +115,7 @@ TEST_F(SettingsFile, FullDiskOrAReadOnlyFileKeepsTheOldFileWhole)
     rlimit previous{};
     ::getrlimit(RLIMIT_FSIZE, &previous);
     const auto handler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit tiny = previous;
-    tiny.rlim_cur = 10;
+    const rlimit tiny{10, previous.rlim_max};
     ::setrlimit(RLIMIT_FSIZE, &tiny);
     const bool saved = saveSettings(path, s);
     ::setrlimit(RLIMIT_FSIZE, &previous);
@@ -213,8 +212,7 @@ TEST_F(SettingsFile, KilledWhileSavingHoldsTheOldOrTheNewVersionWhole)
                 saveSettings(path, versions[i % 2]);
         std::this_thread::sleep_for(std::chrono::microseconds(lifeUs(random)));
         ::kill(child, SIGKILL);
-        int status = 0;
-        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        ASSERT_EQ(::waitpid(child, nullptr, 0), child);
 
         const std::string now = os::readWholeFile(path);
         ASSERT_TRUE(now == texts[0] || now == texts[1])
