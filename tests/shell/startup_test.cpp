@@ -212,21 +212,18 @@ TEST_F(MidiPlayer, ChosenInputDeviceTakesOverAndClosingTheWindowClosesTheDialog)
     runWith(
         [&](Program& p)
         {
-            QTimer::singleShot(
-                50,
-                []
-                {
-                    for (QWidget* w : QApplication::topLevelWidgets())
-                        if (auto* list = w->findChild<QComboBox*>("devices"))
-                        {
-                            EXPECT_EQ(list->count(), 2);
-                            EXPECT_EQ(list->itemText(0).toStdString(), " 0 Pads");
-                            EXPECT_EQ(list->currentIndex(), 0);
-                            EXPECT_TRUE(w->windowFlags().testFlags(Qt::WindowMinimizeButtonHint |
-                                                                   Qt::WindowMaximizeButtonHint));
-                            emit list->activated(1);
-                        }
-                });
+            QTimer::singleShot(50,
+                               []
+                               {
+                                   for (QWidget* w : QApplication::topLevelWidgets())
+                                       if (auto* list = w->findChild<QComboBox*>("devices"))
+                                       {
+                                           EXPECT_EQ(list->count(), 2);
+                                           EXPECT_EQ(list->itemText(0).toStdString(), " 0 Pads");
+                                           EXPECT_EQ(list->currentIndex(), 0);
+                                           emit list->activated(1);
+                                       }
+                               });
             p.window->sendMessage(gui::message::kCommand, kCommandMidiIn, 0);
             EXPECT_EQ(messages, std::vector<std::string>{"Midi in ora è :  1 Keys"});
             EXPECT_FALSE(loopback->push("Pads", packShortMessage(0x90, 36, 100)));
