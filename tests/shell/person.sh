@@ -1,8 +1,7 @@
 #!/usr/bin/env bash
-# A person at the player, on a real X display: looks at the window (a screenshot), clicks the
-# key of row 1, drags its volume down, right-clicks row 2's Play cell, steps row 3's file
-# forward and back, and closes the window with Escape. Run under xvfb-run in a folder of three
-# files. Usage: person.sh SONARELLO RECORDING.wav SCREENSHOT.png
+# A person at the player on a real X display: looks at the window (a screenshot), clicks row 1's
+# key, drags its volume down, right-clicks row 2's Play, steps row 3's file forward and back and
+# closes with Escape. In a folder of three files under xvfb-run: person.sh SONARELLO REC.wav PNG
 set -euo pipefail
 sonarello=$1 recording=$2 shot=$3
 "$sonarello" --audio=wav:"$recording" --midi=none &

@@ -43,9 +43,6 @@ TEST(Program, ExitCodes)
     const std::string theirs = planted.file("sonarello-" + std::to_string(::geteuid()));
     std::filesystem::create_directory(theirs);
     std::filesystem::permissions(theirs, std::filesystem::perms::all);
-    std::vector<std::string> inRemovedFolder{
-        "/bin/sh", "-c", R"(mkdir gone && cd gone && rmdir ../gone && exec "$@")", "sh"};
-    inRemovedFolder.insert(inRemovedFolder.end(), headless.begin(), headless.end());
     const std::string noFiles = "Non ci sono mp3 o wav! fine...\n";
     const struct
     {
@@ -73,7 +70,9 @@ TEST(Program, ExitCodes)
         {"no lock can be made", headless,
          {{"XDG_RUNTIME_DIR", ""}, {"TMPDIR", planted.path().string()}}, "", 3,
          "no single-instance lock can be made"},
-        {"removed working folder", inRemovedFolder, {}, "", 6,
+        {"removed working folder",
+         {"/bin/sh", "-c", R"(mkdir gone && cd gone && rmdir ../gone && exec "$@")", "sh",
+          SONARELLO_BINARY, "--headless", "--audio=null", "--midi=none"}, {}, "", 6,
          "sonarello: the working folder cannot be read"},
         {"no display", {SONARELLO_BINARY, "--audio=null"},
          {{"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}, {"QT_QPA_PLATFORM", ""}}, "", 5, "--headless"},
