@@ -1,7 +1,6 @@
-// Controller profiles as read from files: the built-in ones take their devices' ports, a file
-// with a fault gives one line naming the file, the line and the fault; the pads' lights are sent
-// only when they change, once per pad per tick, and a looping row never shows its end (each row
-// state's colour is the stand-ins' of jack_player.sh).
+// Controller profiles: the built-in ones take their devices' ports, a file with a fault gives one
+// line naming the file, the line and the fault; pad lights go only when they change, once per pad
+// per tick, and a looping row never shows its end (each state's colour is the JACK stand-ins').
 #include "controllers/lights.h"
 #include "controllers/profile.h"
 #include "midi/midi_service.h"
