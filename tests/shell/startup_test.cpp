@@ -5,7 +5,6 @@
 #include "base/files.h"
 #include "devices/system_outputs.h"
 #include "doubles/loopback_midi_service.h"
-#include "engine/audio_engine.h"
 #include "gui/gui_application.h"
 #include "shell/startup.h"
 #include "support/sound_files.h"
@@ -196,8 +195,7 @@ TEST_F(MidiPlayer, FloodFromTwoSourcesLeavesEachRowAsItsLastNoteSaid)
             std::thread b(flood, "Sonarello", 39);
             a.join();
             b.join();
-            // The two sources' last notes may still be on their way: the rows as each last
-            // note said, once the MIDI thread has handled them.
+            // The rows as each source's last notes said, once the MIDI thread has handled them.
             const std::vector<std::uint8_t> lastSaid{0, 1, 0, 1, 1, 0, 1}; // row 0 is no row
             EXPECT_TRUE(settle(p, [&] { return p.player->rows.RowPlaying == lastSaid; }));
         });
@@ -281,9 +279,8 @@ velocity = on
     }
 };
 
-// The pads' lights and the saved volume a fader sets are the stand-ins' of jack_player.sh,
-// through the running player; here what they do not show: a note's velocity scales its row's
-// sound, never its volume, and the fader's volume on the row's cell.
+// The pads' lights and the volume a fader saves are the JACK stand-ins'; here a note's velocity
+// scales its row's sound, never its volume, and the fader's volume shows on the row's cell.
 TEST_F(Controller, VelocityScalesTheSoundAndTheFaderShowsTheVolume)
 {
     EXPECT_EQ(run({"--audio=null", "--controller=pads.ini"},
