@@ -6,9 +6,7 @@
 
 #include <QApplication>
 #include <QWidget>
-
 #include <gtest/gtest.h>
-
 #include <memory>
 
 namespace sonarello::test
