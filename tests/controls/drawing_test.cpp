@@ -449,7 +449,6 @@ TEST_F(ToolkitTest, WindowSendsPressesFindsTheLastControlOfAnIdAndSlidersReadThe
 
     const gui::Control& last = window.createControl(7, 504, 32, 50, 16, true);
     EXPECT_EQ(window.findControl(7), &last);
-    EXPECT_EQ(window.findControl(6), nullptr);
 
     // Slider readings by style (style, pointer, reading), then of the window's own pointer.
     gui::Control control{.x = 100, .y = 50, .width = 200, .height = 40, .image = {}};

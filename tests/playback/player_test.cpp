@@ -1,6 +1,5 @@
-// The player's rows and its window's events, over real controls in an off-screen window and
-// the real engine, whose blocks the test renders, with a folder of generated files as its
-// catalogue. Test thread, which is also the GUI thread.
+// The player's rows and window events over real controls off screen and the real engine, whose
+// blocks the test renders, with generated files as its catalogue. Test (and GUI) thread.
 #include "controls/colours.h"
 #include "engine/audio_engine.h"
 #include "gui/gui_application.h"
