@@ -1,6 +1,6 @@
-// Controller profiles as read from files: the built-in ones take their devices' ports, a file
-// with a fault gives one line naming the file, the line and the fault; the pads' lights show
-// each row state and are sent only when they change, once per pad per tick.
+// Controller profiles: the built-in ones take their devices' ports, a file with a fault gives one
+// line naming the file, the line and the fault; pad lights go only when they change, once per pad
+// per tick, and a looping row never shows its end (each state's colour is the JACK stand-ins').
 #include "controllers/lights.h"
 #include "controllers/profile.h"
 #include "midi/midi_service.h"
@@ -44,10 +44,8 @@ TEST(Profiles, BuiltInOnesTakeTheirDevicesPortsAndPadsOnly)
     EXPECT_EQ(rowOf(mini.pads, packShortMessage(0x91, 11, 127)), 0); // channel 2 is no pad
     EXPECT_EQ(rowOf(apc.pads, packShortMessage(0x90, 56, 127)), 1);
     EXPECT_EQ(rowOf(apc.pads, packShortMessage(0x80, 0, 0)), 57);
-}
 
-TEST(Profiles, NotesProfileStartsRowOneAtItsNoteOnAnyChannel)
-{
+    // notes:N starts row 1 at note N on any channel, the next rows at the notes above.
     const ProfileRead read = loadProfile("notes:60", {});
     ASSERT_TRUE(read.profile);
     EXPECT_EQ(rowOf(read.profile->pads, packShortMessage(0x99, 60, 100)), 1);
@@ -59,11 +57,8 @@ TEST(Profiles, NotesProfileStartsRowOneAtItsNoteOnAnyChannel)
 TEST(Profiles, AFaultIsOneLineWithTheFileTheLineAndTheProblem)
 {
     const std::string head = "[device]\nname = t\n[pads]\nmessage = note\n";
-    const struct
-    {
-        std::string body;
-        std::string error; // after "FILE:"
-    } cases[] = {
+    // Each body, and its error after "FILE:".
+    const std::pair<std::string, std::string> cases[] = {
         {head + "line1 = 1 2\ncolour = red\n", "6: unknown key \"pads/colour\""},
         {head + "line1 = 1 2\n[lights]\nplaying = 90 pad 1G\n",
          "7: \"1G\" is not a byte (two hexadecimal digits or pad)"},
@@ -79,36 +74,23 @@ TEST(Profiles, AFaultIsOneLineWithTheFileTheLineAndTheProblem)
     };
     test::TempFolder folder;
     int n = 0;
-    for (const auto& c : cases)
+    for (const auto& [body, error] : cases)
     {
         // One file each: Qt keeps what it read of a file for a while.
         const std::string file = folder.file("bad" + std::to_string(++n) + ".ini");
-        std::ofstream(file) << c.body;
+        std::ofstream(file) << body;
         const ProfileRead read = readProfileFile(file);
-        EXPECT_FALSE(read.profile) << c.body;
-        EXPECT_EQ(read.error.rfind(file + ":" + c.error, 0), 0u) << read.error;
+        EXPECT_FALSE(read.profile) << body;
+        EXPECT_EQ(read.error.rfind(file + ":" + error, 0), 0u) << read.error;
         EXPECT_EQ(read.error.find('\n'), std::string::npos);
     }
     EXPECT_NE(loadProfile("no-such-profile", {}).error.find("no such profile file"),
               std::string::npos);
 }
 
-TEST(PadLights, EachRowStateHasItsLightAndOnlyChangesAreSentOncePerTick)
+TEST(PadLights, OnlyChangesAreSentOncePerPadPerTickAndALoopingRowNeverShowsItsEnd)
 {
-    const Profile p = builtIn("launchpad-mini-mk3");
-    const struct
-    {
-        RowView row;
-        Light light;
-    } states[] = {
-        {{false, false, false, 0}, Light::NoFile},    {{true, false, true, 0}, Light::Stopped},
-        {{true, true, false, 60000}, Light::Playing}, {{true, true, true, 1000}, Light::Looping},
-        {{true, true, false, 2999}, Light::Ending},
-    };
-    for (const auto& s : states)
-        EXPECT_EQ(lightOf(p, s.row), s.light);
-    EXPECT_EQ(lightOf(builtIn("apc-mini"), {false, false, false, 0}), Light::NoFile);
-
+    EXPECT_EQ(lightOf(builtIn("launchpad-mini-mk3"), {true, true, true, 1000}), Light::Looping);
     PadLights lights(3);
     std::vector<Light> wanted(3, Light::Stopped);
     EXPECT_EQ(lights.changes(wanted).size(), 3u); // all set first

@@ -6,9 +6,7 @@
 
 #include <QApplication>
 #include <QWidget>
-
 #include <gtest/gtest.h>
-
 #include <memory>
 
 namespace sonarello::test
@@ -38,11 +36,5 @@ inline QWidget* widgetOf(int id)
             return widget;
     return nullptr;
 }
-
-// A fixture's first member, so that windows among the later members find the application.
-struct GuiApplicationReady
-{
-    GuiApplicationReady() { ensureGuiApplication(); }
-};
 
 } // namespace sonarello::test

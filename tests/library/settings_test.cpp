@@ -29,7 +29,7 @@ void expectRow(const Settings& s, int row, int speed, int volume, int loop, int 
 
 } // namespace
 
-TEST(Settings, AppliesLinesOverTheDefaults)
+TEST(Settings, AppliesLinesOverTheDefaultsInsideThirtyTwoBits)
 {
     const auto s = parseSettings("riga=  3 ,velo= 80 ,vol= 100 ,loop= 0 ,file= 7 \r\n"
                                  "riga= 4 \r\n"
@@ -60,18 +60,16 @@ TEST(Settings, AppliesLinesOverTheDefaults)
                   std::vector({11, 22, 33, 50}))
             << "every line end ends a line, byte 26 the text";
     }
-}
 
-TEST(Settings, HugeNumbersAndBinaryBytesStayInsideThirtyTwoBits)
-{
+    // Huge numbers and binary bytes.
     std::string binary(300, '\0');
     for (std::size_t i = 0; i < binary.size(); ++i)
         binary[i] = static_cast<char>(i % 256 == 26 ? 27 : i % 256); // byte 26 would end the text
-    const auto s = parseSettings("riga=1,velo=99999999999999999999,vol=-1e400,file=-5\n" + binary +
+    const auto h = parseSettings("riga=1,velo=99999999999999999999,vol=-1e400,file=-5\n" + binary +
                                      "\nriga=2,velo=" + std::string(10'000'000, '9') + "\n",
                                  2);
-    expectRow(s, 1, INT32_MAX, -1, 0, 1);
-    EXPECT_EQ(s.rows[2].RowSpeed, INT32_MAX);
+    expectRow(h, 1, INT32_MAX, -1, 0, 1);
+    EXPECT_EQ(h.rows[2].RowSpeed, INT32_MAX);
 }
 
 TEST(Settings, SavesOneLinePerRowThenTheRowsBeyondAsTheyWereRead)
@@ -117,16 +115,14 @@ TEST_F(SettingsFile, FullDiskOrAReadOnlyFileKeepsTheOldFileWhole)
     rlimit previous{};
     ::getrlimit(RLIMIT_FSIZE, &previous);
     const auto handler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit tiny = previous;
-    tiny.rlim_cur = 10;
+    const rlimit tiny{10, previous.rlim_max};
     ::setrlimit(RLIMIT_FSIZE, &tiny);
     const bool saved = saveSettings(path, s);
     ::setrlimit(RLIMIT_FSIZE, &previous);
     std::signal(SIGXFSZ, handler);
     EXPECT_FALSE(saved);
     EXPECT_EQ(os::readWholeFile(path), kOld);
-    EXPECT_EQ(std::distance(fs::directory_iterator(folder.path()), {}), 1)
-        << "no temporary file left";
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder.path()), {}), 1) << "no temporary file";
 
     const auto readOnly = fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read;
     fs::permissions(path, readOnly);
@@ -140,9 +136,8 @@ TEST_F(SettingsFile, FullDiskOrAReadOnlyFileKeepsTheOldFileWhole)
         << "a replaced file keeps its permissions";
 }
 
-// What else may stand at the file's name: a FIFO no writer ever opens, a link to an endless
-// device, a file far larger than any settings file. None is read; the first two are never
-// replaced either.
+// A FIFO no writer ever opens, a link to an endless device, a file far larger than any settings
+// file: none is read, and the first two are never replaced either.
 TEST_F(SettingsFile, OnlyARegularFileOfSensibleSizeIsRead)
 {
     ASSERT_EQ(::mkfifo(folder.file("fifo").c_str(), 0644), 0);
@@ -161,18 +156,15 @@ TEST_F(SettingsFile, OnlyARegularFileOfSensibleSizeIsRead)
     EXPECT_EQ(fs::read_symlink(folder.file("zero")), "/dev/zero");
 }
 
-// Links planted at the temporary names never lead a save into another file; a settings file
+// A link planted at the temporary name never leads a save into another file; a settings file
 // that is itself a link is updated where it points.
 TEST_F(SettingsFile, SavesNeverFollowALinkButTheSettingsFilesOwn)
 {
     const std::string victim = folder.file("victim");
     std::ofstream(victim) << "mine";
-    for (const char* name : {"impostazioni.ini", "lista mp3.txt"})
-    {
-        fs::create_symlink(victim, folder.file(name + std::string(".tmp")));
-        EXPECT_TRUE(os::replaceFile(folder.file(name), "new"));
-        EXPECT_FALSE(fs::is_symlink(folder.file(name))) << name;
-    }
+    fs::create_symlink(victim, path + ".tmp");
+    EXPECT_TRUE(saveSettings(path, changed()));
+    EXPECT_FALSE(fs::is_symlink(path));
     EXPECT_EQ(os::readWholeFile(victim), "mine");
 
     fs::create_directory(folder.file("setups"));
@@ -185,9 +177,8 @@ TEST_F(SettingsFile, SavesNeverFollowALinkButTheSettingsFilesOwn)
     EXPECT_EQ(os::readWholeFile(path), formatSettings(s));
 }
 
-// Saving survives being killed at any moment: a child process saves two known versions in turn
-// and is killed (SIGKILL) a thousand times; after each kill the file holds one version whole,
-// and at most one temporary file is left beside it.
+// A child saves two known versions in turn and is killed (SIGKILL) a thousand times: after each
+// kill the file holds one version whole, and at most one temporary file is left beside it.
 TEST_F(SettingsFile, KilledWhileSavingHoldsTheOldOrTheNewVersionWhole)
 {
     // Full grids; the second also keeps many lines of rows beyond it, so the two texts differ
@@ -221,8 +212,7 @@ TEST_F(SettingsFile, KilledWhileSavingHoldsTheOldOrTheNewVersionWhole)
                 saveSettings(path, versions[i % 2]);
         std::this_thread::sleep_for(std::chrono::microseconds(lifeUs(random)));
         ::kill(child, SIGKILL);
-        int status = 0;
-        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        ASSERT_EQ(::waitpid(child, nullptr, 0), child);
 
         const std::string now = os::readWholeFile(path);
         ASSERT_TRUE(now == texts[0] || now == texts[1])

@@ -1,18 +1,13 @@
 #!/usr/bin/env bash
-# A person at the player, on a real X display: looks at the window (a screenshot), clicks the
-# key of row 1, drags its volume down, right-clicks row 2's Play cell, steps row 3's file
-# forward and back, and closes the window with Escape. Run under xvfb-run in a folder of three
-# files. Usage: person.sh SONARELLO RECORDING.wav SCREENSHOT.png
+# A person at the player on a real X display: looks at the window (a screenshot), clicks row 1's
+# key, drags its volume down, right-clicks row 2's Play, steps row 3's file forward and back and
+# closes with Escape. In a folder of three files under xvfb-run: person.sh SONARELLO REC.wav PNG
 set -euo pipefail
 sonarello=$1 recording=$2 shot=$3
 "$sonarello" --audio=wav:"$recording" --midi=none &
 player=$!
-id=""
-for _ in $(seq 300); do
-    id=$(xdotool search --onlyvisible --name Sonarello 2>/dev/null | head -1) && [ -n "$id" ] && break
-    sleep 0.1
-done
-[ -n "$id" ] || { echo "no window"; kill $player; exit 1; }
+id=$(timeout 30 xdotool search --sync --onlyvisible --limit 1 --name Sonarello) ||
+    { echo "no window"; kill $player; exit 1; }
 eval "$(xdotool getwindowgeometry --shell "$id")"
 top=$((Y + HEIGHT - 88)) # three rows: a client area of 88 pixels under the menu bar
 at() { xdotool mousemove $((X + $1)) $((top + $2)); }

@@ -1,29 +1,102 @@
-// The player's whole start-up run in this process: the files it leaves and the grid it builds;
-// MIDI from two threads through a loopback service and a device chosen in the Setup dialog; a
-// pad controller's pads, lights, fader and velocity, and a bad profile.
+// The player's whole start-up run in this process, each test in a folder and runtime folder of
+// its own, over the real engine and a loopback MIDI service: the files it leaves and the grid it
+// builds; MIDI from two threads and a device chosen in the Setup dialog; a pad controller's
+// velocity and fader, and a bad profile. Test thread, which is also the GUI thread.
 #include "base/files.h"
-#include "program_fixture.h"
+#include "devices/system_outputs.h"
+#include "doubles/loopback_midi_service.h"
+#include "gui/gui_application.h"
+#include "shell/startup.h"
+#include "support/sound_files.h"
+#include "support/temp_folder.h"
 
 #include <QApplication>
 #include <QComboBox>
 #include <QDialog>
+#include <QTest>
 #include <QTimer>
 #include <algorithm>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <functional>
+#include <gtest/gtest.h>
 #include <thread>
 
 using namespace sonarello;
 using midi::packShortMessage;
-using Bytes = std::vector<std::uint8_t>;
 
 namespace
 {
 
-class Startup : public test::ProgramTest
+class Startup : public ::testing::Test
 {
   protected:
-    std::string list() { return os::readWholeFile(folder.file("lista mp3.txt")); }
+    static void SetUpTestSuite() { test::ensureGuiApplication(); }
+    void SetUp() override
+    {
+        setenv("XDG_RUNTIME_DIR", runtime.path().c_str(), 1);
+        std::filesystem::current_path(folder.path());
+    }
+    void TearDown() override { std::filesystem::current_path(previous); }
+
+    // Runs the player with these arguments; `drive` runs inside its window's event loop,
+    // which is then closed as its close box closes it (the settings are saved).
+    int run(std::vector<std::string> args, std::function<void(Program&)> drive = {})
+    {
+        StartupServices services;
+        services.makeEngine = makeEngine;
+        services.showMessage = [this](const std::string& text) { messages.push_back(text); };
+        services.makeMidiService = [this](const std::string&)
+        {
+            auto service = std::make_unique<midi::LoopbackMidiService>(
+                std::vector<std::string>{"Pads", "Keys"}, std::vector<std::string>{"Synth"});
+            loopback = service.get();
+            return service;
+        };
+        services.onWindowReady = [&drive](Program& program)
+        {
+            QTimer::singleShot(0,
+                               [&]
+                               {
+                                   if (drive)
+                                       drive(program);
+                                   program.window->sendMessage(gui::message::kCommand,
+                                                               gui::message::kCancelCommand, 0);
+                               });
+        };
+        return runProgram(parseCommandLine(args), services);
+    }
+    // Waits, the window's events going on, until `done` holds under the program lock (the MIDI
+    // thread has handled what was pushed): up to 10 s, for a flood under the sanitizers.
+    static bool settle(Program& p, std::function<bool()> done)
+    {
+        return QTest::qWaitFor(
+            [&]
+            {
+                std::scoped_lock lock(p.lock);
+                return done();
+            },
+            10000);
+    }
+    // `count` tones, the i-th at i x `hertz`.
+    void writeTones(int count, double hertz, double seconds)
+    {
+        for (int i = 1; i <= count; ++i)
+            ASSERT_TRUE(test::writeSine(folder.file("tone " + std::to_string(i) + ".wav"),
+                                        hertz * i, seconds, 44100));
+    }
     std::string settings() { return os::readWholeFile(folder.file("impostazioni.ini")); }
+
+    test::TempFolder folder;
+    test::TempFolder runtime;
+    std::function<std::unique_ptr<sound::SoundEngine>()> makeEngine = []
+    { return sound::createSystemEngine(); };
+    midi::LoopbackMidiService* loopback = nullptr; // inputs "Pads", "Keys"; output "Synth"
+    std::vector<std::string> messages;             // the message boxes shown
+
+  private:
+    std::filesystem::path previous = std::filesystem::current_path();
 };
 
 TEST_F(Startup, EndsWithItsMessageWithoutAnEngineOrAFile)
@@ -37,7 +110,8 @@ TEST_F(Startup, EndsWithItsMessageWithoutAnEngineOrAFile)
     EXPECT_EQ(run({"--audio=wav:./take.wav"}), kExitNoAudioFile);
     EXPECT_EQ(messages, (std::vector<std::string>{"FSOUND_Init fallimento! Errore!",
                                                   "Non ci sono mp3 o wav! fine..."}));
-    EXPECT_EQ(list(), "Dormelto: 0 files. *" + folder.path().string() + "/*\r\n");
+    EXPECT_EQ(os::readWholeFile(folder.file("lista mp3.txt")),
+              "Dormelto: 0 files. *" + folder.path().string() + "/*\r\n");
 }
 
 TEST_F(Startup, BuildsTheGridFromSettingsAndSavesThemOnClose)
@@ -48,20 +122,17 @@ TEST_F(Startup, BuildsTheGridFromSettingsAndSavesThemOnClose)
     run({"--audio=null", "tone", "2.wav"},
         [&](Program& program)
         {
-            EXPECT_EQ(program.player->RowCount, 4);
             const auto& controls = program.toolkit->controls;
             // The file named on the command line first; only loop 1 shows ON.
-            const std::pair<int, std::string_view> shown[] = {{kFileBase + 1, "[<]tone 2 (1.0 s)"},
-                                                              {kFileBase + 2, "[<]tone 4 (1.0 s)"},
-                                                              {kLoopBase + 1, "ON"},
-                                                              {kLoopBase + 2, "OFF"},
-                                                              {kVolumeBase + 1, "100"},
-                                                              {kVolumeBase + 2, " 50"}};
+            const std::pair<std::size_t, std::string_view> shown[] = {
+                {kFileBase + 1, "[<]tone 2 (1.0 s)"},
+                {kFileBase + 2, "[<]tone 4 (1.0 s)"},
+                {kLoopBase + 1, "ON"},
+                {kLoopBase + 2, "OFF"},
+                {kVolumeBase + 1, "100"},
+                {kVolumeBase + 2, " 50"}};
             for (const auto& [id, caption] : shown)
-                EXPECT_TRUE(
-                    controls[static_cast<std::size_t>(id)].caption.stored.starts_with(caption))
-                    << caption;
-            EXPECT_NEAR(controls[kVolumeBase + 2].value, 49.8f, 0.01f);
+                EXPECT_TRUE(controls[id].caption.stored.starts_with(caption)) << caption;
         });
     EXPECT_TRUE(messages.empty());
     EXPECT_EQ(settings(), "riga=  1 ,velo= 50 ,vol= 255 ,loop= 1 ,file= 1 \r\n"
@@ -83,13 +154,13 @@ TEST_F(Startup, AHundredFilesMakeSeventyTwoRows)
               std::string::npos);
 }
 
-class MidiPlayer : public test::ProgramTest
+class MidiPlayer : public Startup
 {
   protected:
     void SetUp() override
     {
-        ProgramTest::SetUp();
-        writeTones(6, 100, 0.3, "t");
+        Startup::SetUp();
+        writeTones(6, 100, 0.3);
     }
     void runWith(std::function<void(Program&)> drive)
     {
@@ -124,18 +195,9 @@ TEST_F(MidiPlayer, FloodFromTwoSourcesLeavesEachRowAsItsLastNoteSaid)
             std::thread b(flood, "Sonarello", 39);
             a.join();
             b.join();
-            loopback->push("Pads", packShortMessage(0xE0, 0, 64));
-            const auto& display = p.toolkit->controls[kMidiDisplayId].caption;
-            EXPECT_TRUE(settle(p, [&] { return display.trimmed() == "Bender Change 64"; }));
-            // The two sources' last notes may still be on their way: the rows as each last
-            // note said, once the MIDI thread has handled them.
-            const std::vector<int> lastSaid{1, 0, 1, 1, 0, 1};
-            const auto rows = [&]
-            {
-                const auto& playing = p.player->rows.RowPlaying;
-                return std::vector<int>(playing.begin() + 1, playing.end());
-            };
-            EXPECT_TRUE(settle(p, [&] { return rows() == lastSaid; }));
+            // The rows as each source's last notes said, once the MIDI thread has handled them.
+            const std::vector<std::uint8_t> lastSaid{0, 1, 0, 1, 1, 0, 1}; // row 0 is no row
+            EXPECT_TRUE(settle(p, [&] { return p.player->rows.RowPlaying == lastSaid; }));
         });
 }
 
@@ -148,21 +210,18 @@ TEST_F(MidiPlayer, ChosenInputDeviceTakesOverAndClosingTheWindowClosesTheDialog)
     runWith(
         [&](Program& p)
         {
-            QTimer::singleShot(
-                50,
-                []
-                {
-                    for (QWidget* w : QApplication::topLevelWidgets())
-                        if (auto* list = w->findChild<QComboBox*>("devices"))
-                        {
-                            EXPECT_EQ(list->count(), 2);
-                            EXPECT_EQ(list->itemText(0).toStdString(), " 0 Pads");
-                            EXPECT_EQ(list->currentIndex(), 0);
-                            EXPECT_TRUE(w->windowFlags().testFlags(Qt::WindowMinimizeButtonHint |
-                                                                   Qt::WindowMaximizeButtonHint));
-                            emit list->activated(1);
-                        }
-                });
+            QTimer::singleShot(50,
+                               []
+                               {
+                                   for (QWidget* w : QApplication::topLevelWidgets())
+                                       if (auto* list = w->findChild<QComboBox*>("devices"))
+                                       {
+                                           EXPECT_EQ(list->count(), 2);
+                                           EXPECT_EQ(list->itemText(0).toStdString(), " 0 Pads");
+                                           EXPECT_EQ(list->currentIndex(), 0);
+                                           emit list->activated(1);
+                                       }
+                               });
             p.window->sendMessage(gui::message::kCommand, kCommandMidiIn, 0);
             EXPECT_EQ(messages, std::vector<std::string>{"Midi in ora è :  1 Keys"});
             EXPECT_FALSE(loopback->push("Pads", packShortMessage(0x90, 36, 100)));
@@ -190,24 +249,19 @@ TEST_F(MidiPlayer, ChosenInputDeviceTakesOverAndClosingTheWindowClosesTheDialog)
     EXPECT_EQ(messages.size(), 1u) << "a device chosen as the dialog closed";
 }
 
-class Controller : public test::ProgramTest
+class Controller : public Startup
 {
   protected:
     void SetUp() override
     {
-        ProgramTest::SetUp();
+        Startup::SetUp();
         writeTones(2, 200, 3.0);
         std::ofstream(folder.file("pads.ini")) << R"([device]
 name = test-pads
 ports = Pads
-take = F0 7D 01 F7
 [pads]
 channel = 1
 line1 = 60 61 62
-[lights]
-no_file = 90 pad 01
-stopped = 90 pad 02
-playing = 90 pad 03
 [faders]
 message = cc
 numbers = 48
@@ -225,27 +279,17 @@ velocity = on
     }
 };
 
-TEST_F(Controller, PadsStartRowsAndLightThemFaderAndVelocityLeaveTheSavedVolume)
+// The pads' lights and the volume a fader saves are the JACK stand-ins'; here a note's velocity
+// scales its row's sound, never its volume, and the fader's volume shows on the row's cell.
+TEST_F(Controller, VelocityScalesTheSoundAndTheFaderShowsTheVolume)
 {
     EXPECT_EQ(run({"--audio=null", "--controller=pads.ini"},
                   [&](Program& p)
                   {
                       auto& rows = p.player->rows;
-                      rows.RowLoop[1] = rows.RowLoop[2] = 0;
-                      // Taken at start-up: the take message, then every pad.
-                      EXPECT_TRUE(settle(p, [&] { return loopback->sent("Synth").size() == 4; }));
-                      EXPECT_EQ(loopback->sent("Synth"),
-                                (std::vector<Bytes>{{0xF0, 0x7D, 0x01, 0xF7},
-                                                    {0x90, 60, 2},
-                                                    {0x90, 61, 2},
-                                                    {0x90, 62, 1}}));
-                      loopback->clearSent();
                       loopback->push("Pads", packShortMessage(0x90, 60, 127));
                       loopback->push("Pads", packShortMessage(0x90, 61, 64));
-                      // The pads were set in this tick: their changes go at the next one.
-                      EXPECT_TRUE(settle(p, [&] { return loopback->sent("Synth").size() == 2; }));
-                      EXPECT_EQ(loopback->sent("Synth"),
-                                (std::vector<Bytes>{{0x90, 60, 3}, {0x90, 61, 3}}));
+                      EXPECT_TRUE(settle(p, [&] { return rows.RowPlaying[2] == 1; }));
                       QTest::qWait(300);
                       level(p, 1), level(p, 2);
                       QTest::qWait(200);
@@ -256,7 +300,6 @@ TEST_F(Controller, PadsStartRowsAndLightThemFaderAndVelocityLeaveTheSavedVolume)
                       EXPECT_TRUE(settle(p, [&] { return rows.RowVolume[1] != 255; }));
                       EXPECT_EQ(rows.RowVolume[1], 129); // 64 of 127: 50.4 percent
                       EXPECT_EQ(p.toolkit->controls[kVolumeBase + 1].caption.trimmed(), "51");
-                      EXPECT_EQ(currentSettings(p).rows[1].RowVolume, 129);
                   }),
               kExitNormal);
 }

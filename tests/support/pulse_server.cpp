@@ -19,11 +19,6 @@ PulseServer::PulseServer()
     ::setenv("PULSE_SERVER", ("unix:" + folder_.file("run/native")).c_str(), 1);
 }
 
-PulseServer::~PulseServer()
-{
-    stop();
-}
-
 bool PulseServer::installed()
 {
     return ::access("/usr/bin/pulseaudio", X_OK) == 0 && ::access("/usr/bin/pactl", X_OK) == 0;
@@ -70,11 +65,6 @@ bool PulseServer::settle()
                             return at != std::string::npos &&
                                    std::atol(out.c_str() + at + 9) < 50'000;
                         });
-}
-
-void PulseServer::stop()
-{
-    stopDaemon(daemon_);
 }
 
 } // namespace sonarello::test

@@ -15,7 +15,7 @@ class PulseServer
 {
   public:
     PulseServer();
-    ~PulseServer();
+    ~PulseServer() { stop(); }
     PulseServer(const PulseServer&) = delete;
     PulseServer& operator=(const PulseServer&) = delete;
 
@@ -25,7 +25,7 @@ class PulseServer
     // Starts the daemon and waits until it answers. It ends with this process, even when a
     // failing test takes the process down.
     bool start();
-    void stop();
+    void stop() { stopDaemon(daemon_); }
     // Waits until the null sink plays close to the clock. Idle, it renders up to two seconds
     // ahead; a recorder with short fragments on its monitor brings it down within that time.
     bool settle();

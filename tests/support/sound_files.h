@@ -21,10 +21,8 @@ inline std::unique_ptr<sound::SoundEngine> startSystemEngine(const std::string& 
                                                              int periodFrames = 256)
 {
     auto engine = sound::createSystemEngine();
-    sound::EngineOptions options;
-    options.output = output;
-    options.periodFrames = periodFrames;
-    return engine->start(options) ? std::move(engine) : nullptr;
+    return engine->start({.output = output, .periodFrames = periodFrames}) ? std::move(engine)
+                                                                           : nullptr;
 }
 
 // A float WAV whose left sample is frame / frames and right sample its negative, so every
@@ -47,8 +45,8 @@ inline bool writeSine(const std::string& path, double hz, double seconds, int ra
                       float amplitude = 0.5f,
                       soundgen::Container container = soundgen::Container::WavFloat)
 {
-    soundgen::SoundSpec recipe{soundgen::Sound::Sine, hz, seconds, rate, 2, amplitude};
-    return soundgen::writeSound(path, recipe, container);
+    return soundgen::writeSound(path, {soundgen::Sound::Sine, hz, seconds, rate, 2, amplitude},
+                                container);
 }
 
 // Frequency of the left channel from its rising zero crossings.
