@@ -1,15 +1,6 @@
 #include "process.h"
 
-#include <algorithm>
-#include <csignal>
-#include <cstdio>
-#include <cstdlib>
-#include <fcntl.h>
-#include <memory>
 #include <sys/prctl.h>
-#include <sys/wait.h>
-#include <thread>
-#include <unistd.h>
 
 namespace sonarello::test
 {
@@ -17,111 +8,74 @@ namespace sonarello::test
 namespace
 {
 
-// In the child: its standard output and error, its environment (an empty value unsets a
-// variable), then the program.
-[[noreturn]] void execChild(const std::vector<std::string>& argv,
-                            const std::map<std::string, std::string>& env, int out, int err)
+QString text(const std::string& s)
 {
-    ::dup2(out, 1);
-    ::dup2(err, 2);
+    return QString::fromStdString(s);
+}
+
+void prepare(QProcess& process, const std::vector<std::string>& argv, const Environment& env)
+{
+    QStringList arguments;
+    for (std::size_t i = 1; i < argv.size(); ++i)
+        arguments << text(argv[i]);
+    process.setProgram(text(argv.at(0)));
+    process.setArguments(arguments);
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     for (const auto& [name, value] : env)
-        value.empty() ? ::unsetenv(name.c_str()) : ::setenv(name.c_str(), value.c_str(), 1);
-    std::vector<char*> args;
-    for (const auto& a : argv)
-        args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    ::execv(args[0], args.data());
-    ::_exit(127);
+        value.empty() ? environment.remove(text(name))
+                      : environment.insert(text(name), text(value));
+    process.setProcessEnvironment(environment);
+    process.setStandardInputFile(QProcess::nullDevice());
 }
 
-using File = std::unique_ptr<std::FILE, decltype(&std::fclose)>;
-
-std::string contents(std::FILE* file)
+int milliseconds(std::chrono::milliseconds d)
 {
-    std::string text;
-    std::rewind(file);
-    char buffer[4096];
-    while (const std::size_t n = std::fread(buffer, 1, sizeof buffer, file))
-        text.append(buffer, n);
-    return text;
-}
-
-// Sends `terminateSignal` at `terminateAfter` (unless zero) and SIGKILL at `limit`. The exit code,
-// -1 when a signal ended the child.
-int waitForChild(pid_t pid, std::chrono::milliseconds limit,
-                 std::chrono::milliseconds terminateAfter, int terminateSignal = SIGTERM)
-{
-    const auto started = std::chrono::steady_clock::now();
-    int status = 0;
-    while (::waitpid(pid, &status, WNOHANG) == 0)
-    {
-        const auto age = std::chrono::steady_clock::now() - started;
-        if (age >= limit)
-        {
-            ::kill(pid, SIGKILL);
-            ::waitpid(pid, &status, 0);
-            break;
-        }
-        if (terminateAfter.count() > 0 && age >= terminateAfter)
-        {
-            ::kill(pid, terminateSignal);
-            terminateAfter = {};
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return static_cast<int>(d.count());
 }
 
 } // namespace
 
 ProcessResult runProcess(const std::vector<std::string>& argv, const std::string& folder,
-                         const std::map<std::string, std::string>& env,
-                         std::chrono::milliseconds limit, std::chrono::milliseconds terminateAfter,
-                         int terminateSignal)
+                         const Environment& env, std::chrono::milliseconds limit,
+                         std::chrono::milliseconds terminateAfter, int terminateSignal)
 {
-    // Output goes to unnamed files rather than pipes, so a talkative child never blocks.
-    const File out(std::tmpfile(), &std::fclose);
-    const File err(std::tmpfile(), &std::fclose);
+    QProcess process;
+    prepare(process, argv, env);
+    process.setWorkingDirectory(text(folder));
+    process.start();
     ProcessResult result;
-    if (!out || !err)
+    if (!process.waitForStarted())
         return result;
-    const pid_t pid = ::fork();
-    if (pid == 0)
+    if (terminateAfter.count() > 0 && !process.waitForFinished(milliseconds(terminateAfter)))
+        ::kill(static_cast<pid_t>(process.processId()), terminateSignal);
+    if (!process.waitForFinished(milliseconds(limit - terminateAfter)))
     {
-        ::dup2(::open("/dev/null", O_RDONLY), 0);
-        if (::chdir(folder.c_str()) != 0)
-            ::_exit(127);
-        execChild(argv, env, ::fileno(out.get()), ::fileno(err.get()));
+        process.kill();
+        process.waitForFinished();
     }
-    result.exitCode = waitForChild(pid, limit, terminateAfter, terminateSignal);
-    result.out = contents(out.get());
-    result.err = contents(err.get());
+    if (process.exitStatus() == QProcess::NormalExit)
+        result.exitCode = process.exitCode();
+    result.out = process.readAllStandardOutput().toStdString();
+    result.err = process.readAllStandardError().toStdString();
     return result;
 }
 
-pid_t startDaemon(const std::vector<std::string>& argv,
-                  const std::map<std::string, std::string>& env)
+Daemon::Daemon(const std::vector<std::string>& argv, const Environment& env)
 {
-    const pid_t parent = ::getpid();
-    const pid_t pid = ::fork();
-    if (pid == 0)
-    {
-        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
-        const int quiet = ::open("/dev/null", O_WRONLY);
-        if (::getppid() != parent || quiet < 0)
-            ::_exit(127);
-        execChild(argv, env, quiet, quiet);
-    }
-    return std::max(pid, pid_t{0});
+    prepare(process_, argv, env);
+    process_.setStandardOutputFile(QProcess::nullDevice());
+    process_.setStandardErrorFile(QProcess::nullDevice());
+    process_.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
+    process_.start();
+    process_.waitForStarted();
 }
 
-void stopDaemon(pid_t& pid)
+Daemon::~Daemon()
 {
-    if (pid <= 0)
-        return;
-    ::kill(pid, SIGTERM);
-    waitForChild(pid, std::chrono::seconds(5), {});
-    pid = 0;
+    process_.terminate();
+    if (!process_.waitForFinished(5000))
+        process_.kill();
+    process_.waitForFinished();
 }
 
 } // namespace sonarello::test

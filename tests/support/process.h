@@ -3,15 +3,18 @@
 // SIGTERM (or another signal) after a while, as a person closing it would. Test thread.
 #pragma once
 
+#include <QProcess>
+
 #include <chrono>
 #include <csignal>
 #include <map>
 #include <string>
-#include <sys/types.h>
 #include <vector>
 
 namespace sonarello::test
 {
+
+using Environment = std::map<std::string, std::string>;
 
 struct ProcessResult
 {
@@ -21,16 +24,25 @@ struct ProcessResult
 };
 
 ProcessResult runProcess(const std::vector<std::string>& argv, const std::string& folder,
-                         const std::map<std::string, std::string>& env = {},
+                         const Environment& env = {},
                          std::chrono::milliseconds limit = std::chrono::seconds(30),
                          std::chrono::milliseconds terminateAfter = std::chrono::milliseconds(0),
                          int terminateSignal = SIGTERM);
 
-// A sound server of a test's own: quiet, started with its environment and ended with this
-// process even when a failing test takes the process down; 0 when it could not start.
-pid_t startDaemon(const std::vector<std::string>& argv,
-                  const std::map<std::string, std::string>& env);
-// SIGTERM, then SIGKILL after five seconds; `pid` becomes 0.
-void stopDaemon(pid_t& pid);
+// A sound server of a test's own: quiet, and ended with this process even when a failing test
+// takes the process down; at its end SIGTERM, then SIGKILL after five seconds.
+class Daemon
+{
+  public:
+    Daemon(const std::vector<std::string>& argv, const Environment& env);
+    ~Daemon();
+    Daemon(const Daemon&) = delete;
+    Daemon& operator=(const Daemon&) = delete;
+
+    bool running() const { return process_.state() == QProcess::Running; }
+
+  private:
+    QProcess process_;
+};
 
 } // namespace sonarello::test

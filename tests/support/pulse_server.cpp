@@ -44,15 +44,17 @@ bool waitForPactl(const std::vector<std::string>& args, Answered answered)
 
 bool PulseServer::start()
 {
-    daemon_ = startDaemon(
-        {"/usr/bin/pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--use-pid-file=no",
-         "--disallow-exit", "-L",
-         "module-native-protocol-unix auth-anonymous=1 socket=" + folder_.file("run") + "/native",
-         "-L", "module-null-sink sink_name=test"},
-        {{"XDG_RUNTIME_DIR", folder_.file("run")},
-         {"HOME", folder_.file("home")},
-         {"PULSE_SERVER", ""}});
-    return daemon_ > 0 && waitForPactl({"info"}, [](const std::string&) { return true; });
+    daemon_.emplace(
+        std::vector<std::string>{
+            "/usr/bin/pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1",
+            "--use-pid-file=no", "--disallow-exit", "-L",
+            "module-native-protocol-unix auth-anonymous=1 socket=" + folder_.file("run") +
+                "/native",
+            "-L", "module-null-sink sink_name=test"},
+        Environment{{"XDG_RUNTIME_DIR", folder_.file("run")},
+                    {"HOME", folder_.file("home")},
+                    {"PULSE_SERVER", ""}});
+    return daemon_->running() && waitForPactl({"info"}, [](const std::string&) { return true; });
 }
 
 bool PulseServer::settle()

@@ -6,6 +6,7 @@
 #include "process.h"
 #include "temp_folder.h"
 
+#include <optional>
 #include <string>
 
 namespace sonarello::test
@@ -15,7 +16,6 @@ class PulseServer
 {
   public:
     PulseServer();
-    ~PulseServer() { stop(); }
     PulseServer(const PulseServer&) = delete;
     PulseServer& operator=(const PulseServer&) = delete;
 
@@ -25,14 +25,14 @@ class PulseServer
     // Starts the daemon and waits until it answers. It ends with this process, even when a
     // failing test takes the process down.
     bool start();
-    void stop() { stopDaemon(daemon_); }
+    void stop() { daemon_.reset(); }
     // Waits until the null sink plays close to the clock. Idle, it renders up to two seconds
     // ahead; a recorder with short fragments on its monitor brings it down within that time.
     bool settle();
 
   private:
     TempFolder folder_;
-    pid_t daemon_ = 0;
+    std::optional<Daemon> daemon_;
 };
 
 } // namespace sonarello::test
