@@ -1,8 +1,11 @@
 // A fresh folder under the system's temporary folder, removed with everything in it when
-// the test ends. Test thread.
+// the test ends, even when the test took its own permissions away. Test thread.
 #pragma once
 
+#include <QTemporaryDir>
+
 #include <filesystem>
+#include <stdexcept>
 #include <string>
 
 namespace sonarello::test
@@ -11,8 +14,17 @@ namespace sonarello::test
 class TempFolder
 {
   public:
-    TempFolder();
-    ~TempFolder();
+    TempFolder()
+    {
+        if (!dir_.isValid())
+            throw std::runtime_error("cannot create a temporary folder");
+    }
+    ~TempFolder()
+    {
+        std::error_code ec;
+        std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
+                                     std::filesystem::perm_options::add, ec);
+    }
     TempFolder(const TempFolder&) = delete;
     TempFolder& operator=(const TempFolder&) = delete;
 
@@ -20,7 +32,8 @@ class TempFolder
     std::string file(const std::string& name) const { return (path_ / name).string(); }
 
   private:
-    std::filesystem::path path_;
+    QTemporaryDir dir_{QDir::tempPath() + "/sonarello-test-XXXXXX"};
+    std::filesystem::path path_ = dir_.path().toStdString();
 };
 
 } // namespace sonarello::test
