@@ -52,6 +52,7 @@ class StandIn:
     def __init__(self, device):
         self.device = device
         self.sender = Sender(device["client"], device["port"])
+        self.press = self.sender.send  # (status, number, value, at=None): the frame it goes at
         self.pads, self.out = self.sender.client, self.sender.out
         self.lights = jack.Client(device["client"] + " lights", no_start_server=True)
         self.into = self.lights.midi_inports.register(device["port"] + " in")
@@ -78,15 +79,10 @@ class StandIn:
             client.deactivate()
             client.close()
 
-    def press(self, status, number, value, at=None):
-        return self.sender.send(status, number, value, at)
-
     def light(self, row, state):
         status, colour = self.device["lights"][state]
         return bytes([status, self.device["pads"][row - 1], colour])
 
-    def since(self, count):
-        return self.got[count:]
     def mark(self):
         """Where a check starts: (message number, frame)."""
         return len(self.got), self.lights.frame_time
@@ -99,7 +95,7 @@ class StandIn:
         """The first message equal to `want` after message number `start`: (frame, index)."""
         until = time.monotonic() + seconds
         while time.monotonic() < until:
-            for i, (frame, data) in enumerate(self.since(start)):
+            for i, (frame, data) in enumerate(self.got[start:]):
                 if data == want:
                     return frame, start + i
             time.sleep(0.01)
@@ -136,13 +132,13 @@ class Run:
     def expect_all_set(self, s, start, since, what):
         """Every pad set: rows 1-3 stopped, rows 4-64 no file."""
         time.sleep(1.2)
-        last = last_lights(s.since(start), s.device["pads"])
+        last = last_lights(s.got[start:], s.device["pads"])
         wrong = [row for row in range(1, 65)
                  if last.get(s.device["pads"][row - 1]) != s.light(row, STOPPED if row <= 3 else NO_FILE)]
         if self.judge(s, not wrong, since, f"{what}: the pads of rows {wrong[:5]}... are not set"):
             print(f"{s.device['name']}: {what}: all 64 pads set")
         if s.device["take"]:
-            self.judge(s, bytes(s.device["take"]) in [d for _, d in s.since(start)], since,
+            self.judge(s, bytes(s.device["take"]) in [d for _, d in s.got[start:]], since,
                        f"{what}: no programmer-mode message")
 
     def lights_in_its_cycle(self, s, status, state, undo, undone, tries=3):
@@ -159,7 +155,7 @@ class Run:
             if frame == at:
                 return
             if attempt + 1 < tries:
-                mark = len(s.since(0))
+                mark = len(s.got)
                 s.press(undo, pad, 100 if undo == 0x90 else 0)
                 s.wait_for(s.light(1, undone), mark)
                 time.sleep(0.5)
@@ -213,11 +209,11 @@ class Run:
         player.send_signal(signal.SIGTERM)
         _, errors = player.communicate(timeout=20)
         time.sleep(0.3)
-        last = last_lights(s.since(mark), pads)
+        last = last_lights(s.got[mark:], pads)
         self.judge(s, all(last.get(p) == s.light(row + 1, DARK) for row, p in enumerate(pads)), since,
                    "not every pad went dark at exit")
         if d["release"]:
-            self.judge(s, bytes(d["release"]) in [m for _, m in s.since(mark)], since, "no live-mode message at exit")
+            self.judge(s, bytes(d["release"]) in [m for _, m in s.got[mark:]], since, "no live-mode message at exit")
         if any(f.startswith(d["name"] + ":") for f in self.faults):
             print(f"--- the player's messages:\n{errors}")
         said = [line for line in errors.splitlines() if "controller profile" in line]

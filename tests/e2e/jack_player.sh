@@ -67,11 +67,8 @@ startPlayer() {
     player=$!
 }
 fail() {
-    echo "$1"
-    echo "--- player:"
-    cat "$work/player.log"
-    [[ -f $work/jackd.log ]] && echo "--- the server's late clients:" &&
-        { grep -o 'client = [^ ]* was not finished' "$work/jackd.log" | sort | uniq -c || true; }
+    printf '%s\n--- player:\n%s\n--- late cycles in the server'"'"'s log:\n' "$1" "$(cat "$work/player.log")"
+    grep -o 'client = [^ ]* was not finished' "$work/jackd.log" 2>/dev/null | sort | uniq -c
     exit 1
 }
 tester() {
