@@ -28,9 +28,9 @@ void prepare(QProcess& process, const std::vector<std::string>& argv, const Envi
     process.setStandardInputFile(QProcess::nullDevice());
 }
 
-int milliseconds(std::chrono::milliseconds d)
+int milliseconds(std::chrono::milliseconds d) // never negative: -1 would wait for ever
 {
-    return static_cast<int>(d.count());
+    return d.count() > 0 ? static_cast<int>(d.count()) : 0;
 }
 
 } // namespace
